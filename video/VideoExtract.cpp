@@ -1,0 +1,100 @@
+// Operations on a whole video: copying a range of frames into a new video,
+// and the statistics of the "Stats" box.
+
+#include "Video.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& progress)
+{
+    // The scratch picture is compact (rows m_nWidth apart, from its start),
+    // so that is the geometry the target encodes it with.
+    if (!target.SetGeometry(m_nWidth, m_nWidth, m_nHeight, 0, 0))
+        return 1; // no picture size: nothing to copy
+    if (first < 0)
+        first = 0;
+    if (last > m_nFrameCount - 1)
+        last = m_nFrameCount - 1;
+    if (first > last)
+        return 1;
+
+    const std::size_t pictureBytes = PaddedPictureBytes(m_nWidth, m_nHeight);
+    if (pictureBytes > m_nScratchBytes)
+    {
+        std::unique_ptr<std::uint8_t[]> larger(new (std::nothrow) std::uint8_t[pictureBytes]());
+        if (!larger)
+            return 0;
+        m_pScratch = std::move(larger);
+        m_nScratchBytes = pictureBytes;
+    }
+
+    const float firstTime = GetFrameTime(first);
+    const int total = last - first + 1;
+    for (int j = first; j <= last; ++j)
+    {
+        std::uint8_t palette[kPaletteBytes];
+        // A frame whose palette is missing (a damaged file) has nothing to
+        // show; it is left out rather than shown in another frame's colours.
+        if (GetPalette(j, palette) && GetFrame(j, m_pScratch.get(), false))
+        {
+            const int result = target.AddFrame(m_frames[static_cast<std::size_t>(j)].cursor,
+                                               palette, m_pScratch.get());
+            if (result == AF_NO_MEMORY)
+                return 0;
+            // The target drops a frame whose palette is all zero; only frames
+            // it holds get a time stamp.
+            if (result == AF_ADDED)
+                target.SetFrameTime(target.GetFrameCount() - 1, GetFrameTime(j) - firstTime);
+        }
+        if (progress && !progress(j - first + 1, total))
+            return 0;
+    }
+    return 1;
+}
+
+void CVideo::GetStats(VideoStats& out) const
+{
+    out = VideoStats{};
+    const int frames = m_nFrameCount;
+    if (frames <= 0)
+        return;
+
+    // In 64 bits: the body of a video over 2 GiB overflows 32.
+    out.avgBytesPerFrame = static_cast<double>(GetBodySize() / frames);
+
+    // The typical interval: the intervals between frames 0 .. F - 2 (the last
+    // one is left out), sorted, taken at position F / 2. Videos of up to four
+    // frames have no value there; they take the median of all their F - 1
+    // intervals instead, and a single frame has none (0).
+    std::vector<double> intervals;
+    try
+    {
+        intervals.reserve(static_cast<std::size_t>(frames));
+    }
+    catch (const std::bad_alloc&)
+    {
+        return;
+    }
+    std::size_t position = 0;
+    if (frames >= 5)
+    {
+        for (int i = 1; i < frames - 1; ++i)
+            intervals.push_back(static_cast<double>(GetFrameTime(i) - GetFrameTime(i - 1)));
+        position = static_cast<std::size_t>(frames / 2);
+    }
+    else
+    {
+        for (int i = 1; i < frames; ++i)
+            intervals.push_back(static_cast<double>(GetFrameTime(i) - GetFrameTime(i - 1)));
+        position = intervals.size() / 2;
+    }
+    if (position >= intervals.size())
+        return;
+    std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(position),
+                     intervals.end());
+    const double m = intervals[position];
+    out.medianFps = m == 0 ? 0 : 1 / m;
+}
