@@ -58,12 +58,16 @@ int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& pro
 void CVideo::GetStats(VideoStats& out) const
 {
     out = VideoStats{};
-    const int frames = m_nFrameCount;
+    // The records present: after a failed read the header's count can be larger.
+    const int frames = m_nFrameCount <= 0 ? 0
+                       : static_cast<std::size_t>(m_nFrameCount) < m_frames.Size()
+                           ? m_nFrameCount
+                           : static_cast<int>(m_frames.Size());
     if (frames <= 0)
         return;
 
     // In 64 bits: the body of a video over 2 GiB overflows 32.
-    out.avgBytesPerFrame = static_cast<double>(GetBodySize() / frames);
+    out.avgBytesPerFrame = static_cast<double>(GetBodySize() / m_nFrameCount);
 
     // The typical interval: the intervals between frames 0 .. F - 2 (the last
     // one is left out), sorted, taken at position F / 2. Videos of up to four

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The `trellon` subcommands. Each takes the words after its name and returns
+// the process exit status: 0 done, 1 failed (a one-line message on stderr),
+// 2 bad usage.
+int RunInfo(const std::vector<std::string>& args);
+int RunVerify(const std::vector<std::string>& args);
+int RunExtract(const std::vector<std::string>& args);
+int RunExport(const std::vector<std::string>& args);
+
+// Helpers shared by the subcommands.
+int Fail(const std::string& message);       // prints "trellon: MESSAGE", returns 1
+int UsageError(const std::string& message); // prints the message and a hint, returns 2
+bool ParseInt(const std::string& text, int& value);
+// A load error comes as "Error reading PATH\nREASON"; on one line for the terminal.
+std::string OneLine(std::string text);

@@ -1,0 +1,83 @@
+// trellon: works on ".dk2" videos without a window.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+
+namespace
+{
+const char kUsage[] =
+    "Usage: trellon COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  info FILE                      picture size, counts, flags and statistics\n"
+    "  verify FILE                    check every index and size; exit 1 on the first fault\n"
+    "  extract IN OUT FIRST LAST      copy frames FIRST..LAST (1-based) into a new video\n"
+    "  export IN DIR [--first N] [--last M] [--cursor]\n"
+    "                                 write frames as 8-bit palette PNGs DIR/000001.png ...\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help                     show this text\n"
+    "  --version                      show the version\n";
+
+struct Command
+{
+    const char* name;
+    int (*run)(const std::vector<std::string>&);
+};
+
+const Command kCommands[] = {
+    {"info", RunInfo},
+    {"verify", RunVerify},
+    {"extract", RunExtract},
+    {"export", RunExport},
+};
+} // namespace
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "trellon: %s\n", message.c_str());
+    return 1;
+}
+
+int UsageError(const std::string& message)
+{
+    std::fprintf(stderr, "trellon: %s\nTry 'trellon --help'.\n", message.c_str());
+    return 2;
+}
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+    {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (args[0] == "-h" || args[0] == "--help" || args[0] == "help")
+    {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args[0] == "--version")
+    {
+        std::printf("trellon %s\n", TRELLON_VERSION);
+        return 0;
+    }
+    for (const Command& command : kCommands)
+        if (args[0] == command.name)
+        {
+            args.erase(args.begin());
+            for (const std::string& arg : args)
+                if (arg == "-h" || arg == "--help")
+                {
+                    std::fputs(kUsage, stdout);
+                    return 0;
+                }
+            return command.run(args);
+        }
+    return UsageError("unknown command '" + args[0] + "'");
+}
