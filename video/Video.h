@@ -150,8 +150,8 @@ private:
     using PaletteTable = CChunkedTable<Palette, 6>;    // 64 KiB per chunk
 
     std::uint32_t EncodeBlock(int x, int y, int side);
-    std::uint32_t EncodeSquare(int x, int y, int level, bool& unchanged);
-    std::uint32_t EncodeLeaf(int x, int y, bool& unchanged);
+    std::uint32_t EncodeSquare(int x, int y, int level);
+    void TakePicture(const std::uint8_t* source);
     void DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const;
     bool PrepareEncoder();
     std::size_t MaxNodesPerFrame() const;
@@ -178,17 +178,22 @@ private:
     std::int64_t m_startCount = 0;
     std::int64_t m_frequency = 0;
 
-    // Encoder state: the source picture of the frame being encoded, and the
-    // previous frame's pixels (rows m_nPrevStride apart, padded to whole
-    // leaves with 0) and node index at every square, level by level (level 0
-    // holds the leaves).
-    const std::uint8_t* m_pSource = nullptr;
+    // Encoder state. The picture being encoded is first copied into
+    // m_picture (rows m_nPictureStride apart, padded with 0 to whole leaves),
+    // which between frames holds the previous frame; the copy compares as it
+    // goes and marks every leaf whose pixels changed, and the marks are
+    // gathered up the levels of the tree. The walk then takes the previous
+    // frame's node for every square without a mark. Per square of every
+    // level (level 0 holds the leaves), in one array each: m_prevIndex, the
+    // square's node in the previous frame, and m_changed, its mark.
     bool m_bReuseUnchanged = true;
-    bool m_bEncoderReady = false; // caches sized for the current geometry
-    bool m_bPreviousValid = false;
-    int m_nPrevStride = 0;
-    std::vector<std::uint8_t> m_prevPixels;
+    bool m_bEncoderReady = false;  // caches sized for the current geometry
+    bool m_bPreviousValid = false; // m_picture and m_prevIndex hold the last frame
+    int m_nPictureStride = 0;
+    std::vector<std::uint8_t> m_picture;
     std::vector<std::uint32_t> m_prevIndex;
-    std::vector<std::size_t> m_levelOffset; // start of each level in m_prevIndex
+    std::vector<std::uint8_t> m_changed;
+    std::vector<std::size_t> m_levelOffset; // start of each level in the two arrays
     std::vector<int> m_levelColumns;        // squares per row at each level
+    std::vector<int> m_levelRows;           // rows of squares at each level
 };

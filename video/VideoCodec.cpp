@@ -1,0 +1,261 @@
+// The quadtree codec: the encoder's walk over the picture with its block
+// dictionary and previous-frame marks, and the decoder.
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "Video.h"
+
+static_assert(std::endian::native == std::endian::little,
+              "nodes, records and files share one little-endian layout");
+
+namespace
+{
+std::uint32_t Load32(const std::uint8_t* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+std::uint64_t Load64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+void Store32(std::uint8_t* p, std::uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
+
+// Leaf layout: each word holds one 2 x 2 quadrant, its upper row in the high
+// half and its lower row in the low half, left pixel in the lower byte.
+Node PackLeaf(std::uint32_t r0, std::uint32_t r1, std::uint32_t r2, std::uint32_t r3)
+{
+    return Node{{(r1 & 0xFFFFu) | (r0 << 16), (r1 >> 16) | (r0 & 0xFFFF0000u),
+                 (r3 & 0xFFFFu) | (r2 << 16), (r3 >> 16) | (r2 & 0xFFFF0000u)}};
+}
+
+void UnpackLeaf(const Node& n, std::uint32_t rows[4])
+{
+    rows[0] = (n.w[0] >> 16) | (n.w[1] & 0xFFFF0000u);
+    rows[1] = (n.w[0] & 0xFFFFu) | (n.w[1] << 16);
+    rows[2] = (n.w[2] >> 16) | (n.w[3] & 0xFFFF0000u);
+    rows[3] = (n.w[2] & 0xFFFFu) | (n.w[3] << 16);
+}
+} // namespace
+
+// Sizes the encoder's picture copy and per-square arrays for the current
+// geometry; false when memory ran out (nothing else has changed then).
+bool CVideo::PrepareEncoder()
+{
+    if (m_bEncoderReady)
+        return true;
+    try
+    {
+        std::vector<std::size_t> offsets;
+        std::vector<int> columns, rows;
+        std::size_t total = 0;
+        for (std::int64_t side = 4; side <= m_nTreeSize; side *= 2)
+        {
+            const std::int64_t c = (m_nWidth + side - 1) / side;
+            const std::int64_t r = (m_nHeight + side - 1) / side;
+            offsets.push_back(total);
+            columns.push_back(static_cast<int>(c));
+            rows.push_back(static_cast<int>(r));
+            total += static_cast<std::size_t>(c * r);
+        }
+        std::vector<std::uint8_t> picture(PaddedPictureBytes(m_nWidth, m_nHeight));
+        std::vector<std::uint32_t> prevIndex(total);
+        std::vector<std::uint8_t> changed(total);
+        m_picture.swap(picture);
+        m_prevIndex.swap(prevIndex);
+        m_changed.swap(changed);
+        m_levelOffset.swap(offsets);
+        m_levelColumns.swap(columns);
+        m_levelRows.swap(rows);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    m_nPictureStride = (m_nWidth + 3) & ~3;
+    m_bPreviousValid = false;
+    m_bEncoderReady = true;
+    return true;
+}
+
+// Copies the source picture into m_picture in one pass along its rows, marks
+// the leaves whose pixels differ from the previous frame, and gathers the
+// marks up the tree: a square is marked when any of its quadrants is. Without
+// a previous frame (or with the shortcut off) every square is marked.
+void CVideo::TakePicture(const std::uint8_t* source)
+{
+    const bool compare = m_bReuseUnchanged && m_bPreviousValid;
+    std::fill(m_changed.begin(), m_changed.end(), compare ? 0 : 1);
+
+    const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
+    const std::size_t leafColumns = static_cast<std::size_t>(m_levelColumns[0]);
+    const int fullLeaves = m_nWidth / 4;
+    const std::size_t tail = static_cast<std::size_t>(m_nWidth % 4);
+    for (int y = 0; y < m_nHeight; ++y)
+    {
+        const std::uint8_t* src = source + static_cast<std::ptrdiff_t>(y) * m_nPitch;
+        std::uint8_t* dst = m_picture.data() + static_cast<std::size_t>(y) * stride;
+        std::uint8_t* marks = m_changed.data() + static_cast<std::size_t>(y / 4) * leafColumns;
+        if (!compare)
+        {
+            std::memcpy(dst, src, static_cast<std::size_t>(m_nWidth));
+            continue;
+        }
+        int c = 0;
+        for (; c + 2 <= fullLeaves; c += 2)
+        {
+            const std::uint64_t now = Load64(src + 4 * c), before = Load64(dst + 4 * c);
+            if (now != before)
+            {
+                std::memcpy(dst + 4 * c, &now, 8);
+                const std::uint64_t diff = now ^ before;
+                marks[c] |= static_cast<std::uint8_t>((diff & 0xFFFFFFFFu) != 0);
+                marks[c + 1] |= static_cast<std::uint8_t>((diff >> 32) != 0);
+            }
+        }
+        for (; c < fullLeaves; ++c)
+        {
+            const std::uint32_t now = Load32(src + 4 * c);
+            if (now != Load32(dst + 4 * c))
+            {
+                Store32(dst + 4 * c, now);
+                marks[c] = 1;
+            }
+        }
+        // The last leaf of a row whose width is not a multiple of 4: its
+        // pixels past the edge stay 0 in the copy.
+        if (tail != 0 && std::memcmp(dst + 4 * c, src + 4 * c, tail) != 0)
+        {
+            std::memcpy(dst + 4 * c, src + 4 * c, tail);
+            marks[c] = 1;
+        }
+    }
+    if (!compare)
+        return;
+
+    for (std::size_t level = 1; level < m_levelOffset.size(); ++level)
+    {
+        const std::uint8_t* below = m_changed.data() + m_levelOffset[level - 1];
+        std::uint8_t* here = m_changed.data() + m_levelOffset[level];
+        const int belowColumns = m_levelColumns[level - 1], belowRows = m_levelRows[level - 1];
+        for (int r = 0; r < m_levelRows[level]; ++r)
+            for (int c = 0; c < m_levelColumns[level]; ++c)
+            {
+                std::uint8_t mark = 0;
+                for (int q = 0; q < 4; ++q)
+                {
+                    const int br = 2 * r + q / 2, bc = 2 * c + q % 2;
+                    if (br < belowRows && bc < belowColumns)
+                        mark |= below[br * belowColumns + bc];
+                }
+                here[r * m_levelColumns[level] + c] = mark;
+            }
+    }
+}
+
+std::uint32_t CVideo::EncodeBlock(int x, int y, int side)
+{
+    int level = 0;
+    while ((4 << level) < side)
+        ++level;
+    const std::uint32_t root = EncodeSquare(x, y, level);
+    m_bPreviousValid = true;
+    return root;
+}
+
+std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
+{
+    if (x >= m_nWidth || y >= m_nHeight)
+        return 0; // outside the picture
+
+    const std::size_t lv = static_cast<std::size_t>(level);
+    const int shift = level + 2; // the side is 4 << level
+    const std::size_t cell = m_levelOffset[lv] +
+                             static_cast<std::size_t>(y >> shift) * static_cast<std::size_t>(m_levelColumns[lv]) +
+                             static_cast<std::size_t>(x >> shift);
+    // Same pixels as in the previous frame: the dictionary would give the
+    // previous frame's node, so take it without asking.
+    if (!m_changed[cell])
+        return m_prevIndex[cell];
+
+    Node node;
+    if (level == 0)
+    {
+        const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
+        const std::uint8_t* p = m_picture.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+        node = PackLeaf(Load32(p), Load32(p + stride), Load32(p + 2 * stride), Load32(p + 3 * stride));
+    }
+    else
+    {
+        // Quadrants in this order fix the numbering of new nodes.
+        const int h = 2 << level;
+        node.w[0] = EncodeSquare(x, y, level - 1);
+        node.w[1] = EncodeSquare(x + h, y, level - 1);
+        node.w[2] = EncodeSquare(x, y + h, level - 1);
+        node.w[3] = EncodeSquare(x + h, y + h, level - 1);
+    }
+
+    const std::uint32_t newIndex = static_cast<std::uint32_t>(m_nodes.Size());
+    std::uint32_t index = m_dictionary.FindOrInsert(node, newIndex, m_nodes);
+    if (index == CBlockDictionary::kNotFound)
+    {
+        m_nodes.Append(node);
+        ++m_nNodeCount;
+        index = newIndex;
+    }
+    m_prevIndex[cell] = index;
+    return index;
+}
+
+void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const
+{
+    if (x >= m_nWidth || y >= m_nHeight)
+        return;
+    // Checked against the table itself: after a short read the header's count
+    // can promise more nodes than are present.
+    if (index >= m_nodes.Size() || index >= static_cast<std::uint32_t>(m_nNodeCount))
+        return;
+    const Node& node = m_nodes[index];
+    if (side > 4)
+    {
+        const int h = side / 2;
+        DecodeBlock(node.w[0], target, x, y, h);
+        DecodeBlock(node.w[1], target, x + h, y, h);
+        DecodeBlock(node.w[2], target, x, y + h, h);
+        DecodeBlock(node.w[3], target, x + h, y + h, h);
+        return;
+    }
+    if (side < 4)
+        return;
+
+    std::uint32_t rows[4];
+    UnpackLeaf(node, rows);
+    const std::size_t width = static_cast<std::size_t>(m_nWidth);
+    std::uint8_t* dst = target + static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
+    if (x + 4 <= m_nWidth && y + 4 <= m_nHeight)
+    {
+        for (std::size_t row = 0; row < 4; ++row)
+            Store32(dst + row * width, rows[row]);
+        return;
+    }
+    // A leaf on the right or bottom edge writes only its pixels inside the picture.
+    const std::size_t cols = static_cast<std::size_t>(std::min(4, m_nWidth - x));
+    const int visibleRows = std::min(4, m_nHeight - y);
+    for (int row = 0; row < visibleRows; ++row)
+    {
+        std::uint8_t bytes[4];
+        Store32(bytes, rows[row]);
+        std::memcpy(dst + static_cast<std::size_t>(row) * width, bytes, cols);
+    }
+}
