@@ -1,22 +1,23 @@
 // trellon-corpus: writes a ".dk2" video of the benchmark scene, for the
 // benchmarks, the tests and the README's demo.
 
+#include "RtsScene.h"
+#include "Video.h"
+#include "VideoFile.h"
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoFile.h"
-
 namespace
 {
-const char kUsage[] = "Usage: trellon-corpus [--scene rts|noise] [--size WxH] [--frames N] [--fps F]\n"
-                      "                      [--seed S] OUT.dk2\n"
-                      "Writes N frames (default 600) of the benchmark scene at W x H (default\n"
-                      "640x480, at least 320x200) with time stamps 1/F s apart (default 30).\n";
+const char kUsage[] =
+    "Usage: trellon-corpus [--scene rts|noise] [--size WxH] [--frames N] [--fps F]\n"
+    "                      [--seed S] OUT.dk2\n"
+    "Writes N frames (default 600) of the benchmark scene at W x H (default\n"
+    "640x480, at least 320x200) with time stamps 1/F s apart (default 30).\n";
 
 bool ParseNumber(const char* text, int& value)
 {
@@ -87,7 +88,8 @@ int main(int argc, char** argv)
     const CRtsScene rts(width, height, static_cast<std::uint32_t>(seed));
     CVideo video;
     video.SetGeometry(width, width, height, 0, 0);
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
+                                      static_cast<std::size_t>(height));
     for (int k = 0; k < frames; ++k)
     {
         if (scene == "rts")
@@ -106,7 +108,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trellon-corpus: Error writing to %s\n", out.c_str());
         return 1;
     }
-    std::printf("%s: %d frames of %s at %dx%d, %d nodes, %lld bytes\n", out.c_str(), frames, scene.c_str(), width,
-                height, video.GetNodeCount(), static_cast<long long>(video.GetBodySize() + 8));
+    std::printf("%s: %d frames of %s at %dx%d, %d nodes, %lld bytes\n", out.c_str(), frames,
+                scene.c_str(), width, height, video.GetNodeCount(),
+                static_cast<long long>(video.GetBodySize() + 8));
     return 0;
 }

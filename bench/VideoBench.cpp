@@ -7,9 +7,12 @@
 // Every encode is checked once against the plain encoder (no previous-frame
 // shortcut): the tables must be identical, or the benchmark fails.
 
-#include <benchmark/benchmark.h>
+#include "RtsScene.h"
+#include "Video.h"
+#include "VideoFile.h"
 
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -17,10 +20,6 @@
 #include <map>
 #include <memory>
 #include <vector>
-
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoFile.h"
 
 namespace
 {
@@ -57,7 +56,8 @@ const Corpus& GetCorpus(Scene scene, int width, int height)
         const int frames = FramesFor(width);
         for (int k = 0; k < frames; ++k)
         {
-            std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+            std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
+                                              static_cast<std::size_t>(height));
             if (scene == SC_RTS)
                 rts.Render(k, picture.data());
             else
@@ -129,9 +129,11 @@ void BM_Encode(benchmark::State& state)
     state.counters["nodes/frame"] = static_cast<double>(nodes) / frames;
     state.counters["bytes/frame"] = static_cast<double>(body) / frames;
     state.counters["lookups/frame"] = static_cast<double>(stats.lookups) / frames;
-    state.counters["probes/lookup"] = stats.lookups ? static_cast<double>(stats.probes) / static_cast<double>(stats.lookups) : 0;
+    state.counters["probes/lookup"] =
+        stats.lookups ? static_cast<double>(stats.probes) / static_cast<double>(stats.lookups) : 0;
     state.counters["compares/lookup"] =
-        stats.lookups ? static_cast<double>(stats.compares) / static_cast<double>(stats.lookups) : 0;
+        stats.lookups ? static_cast<double>(stats.compares) / static_cast<double>(stats.lookups)
+                      : 0;
     state.counters["max_probe"] = stats.maxProbe;
 }
 
@@ -140,7 +142,8 @@ void BM_Encode(benchmark::State& state)
 void BM_ShortcutIdentity(benchmark::State& state)
 {
     const Scene scene = static_cast<Scene>(state.range(0));
-    const Corpus& corpus = GetCorpus(scene, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
+    const Corpus& corpus =
+        GetCorpus(scene, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
     for (auto _ : state)
     {
         CVideo fast, plain;
@@ -162,7 +165,8 @@ void BM_Decode(benchmark::State& state)
     const int width = static_cast<int>(state.range(1)), height = static_cast<int>(state.range(2));
     const CVideo& video = GetVideo(scene, width, height);
     const Corpus& corpus = GetCorpus(scene, width, height);
-    std::vector<std::uint8_t> target(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<std::uint8_t> target(static_cast<std::size_t>(width) *
+                                     static_cast<std::size_t>(height));
     // Round trip: every decoded frame equals its source.
     for (int k = 0; k < video.GetFrameCount(); ++k)
     {
@@ -186,12 +190,14 @@ void BM_RandomAccess(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     const CVideo& video = GetVideo(SC_RTS, width, height);
-    std::vector<std::uint8_t> target(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<std::uint8_t> target(static_cast<std::size_t>(width) *
+                                     static_cast<std::size_t>(height));
     std::uint32_t s = 12345;
     for (auto _ : state)
     {
         s = s * 1664525u + 1013904223u;
-        video.GetFrame(static_cast<int>(s % static_cast<std::uint32_t>(video.GetFrameCount())), target.data(), true);
+        video.GetFrame(static_cast<int>(s % static_cast<std::uint32_t>(video.GetFrameCount())),
+                       target.data(), true);
         benchmark::ClobberMemory();
     }
 }
@@ -263,7 +269,8 @@ void BM_GrowthTo10MNodes(benchmark::State& state)
     }
     std::vector<double> sorted = times;
     std::sort(sorted.begin(), sorted.end());
-    const auto at = [&](double q) { return sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1))]; };
+    const auto at = [&](double q)
+    { return sorted[static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1))]; };
     state.counters["median_us"] = at(0.5);
     state.counters["p99_us"] = at(0.99);
     state.counters["max_us"] = sorted.back();
@@ -292,7 +299,11 @@ BENCHMARK(BM_Decode)
     ->Args({SC_RTS, 1920, 1080})
     ->Args({SC_NOISE, 640, 480})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RandomAccess)->ArgNames({"w", "h"})->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RandomAccess)
+    ->ArgNames({"w", "h"})
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrowthTo10MNodes)->Iterations(1)->Unit(benchmark::kSecond);

@@ -1,10 +1,10 @@
 #include "Commands.h"
 
-#include <charconv>
-#include <cstdio>
-
 #include "Video.h"
 #include "VideoFile.h"
+
+#include <charconv>
+#include <cstdio>
 
 bool ParseInt(const std::string& text, int& value)
 {
@@ -47,7 +47,8 @@ int RunInfo(const std::vector<std::string>& args)
     std::printf("Saved:           %s\n", video.IsSaved() ? "yes" : "no");
     std::printf("Duration:        %.3f s\n",
                 frames > 0 ? static_cast<double>(video.GetFrameTime(frames - 1)) : 0.0);
-    std::printf("MedianFPS: %.3f\nAvg Bytes/Frame: %.2f\n", stats.medianFps, stats.avgBytesPerFrame);
+    std::printf("MedianFPS: %.3f\nAvg Bytes/Frame: %.2f\n", stats.medianFps,
+                stats.avgBytesPerFrame);
     return 0;
 }
 
@@ -65,7 +66,8 @@ int RunExtract(const std::vector<std::string>& args)
         return Fail(OneLine(error));
     CVideo fragment;
     // 1-based on the command line, as the user interface counts frames.
-    const auto progress = [](int done, int total) {
+    const auto progress = [](int done, int total)
+    {
         if (total >= 2000 && (done % 1000 == 0 || done == total))
             std::fprintf(stderr, "\rextract: %d/%d frames", done, total);
         if (total >= 2000 && done == total)

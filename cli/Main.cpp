@@ -1,11 +1,11 @@
 // trellon: works on ".dk2" videos without a window.
 
+#include "Commands.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "Commands.h"
 
 namespace
 {

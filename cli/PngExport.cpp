@@ -1,16 +1,16 @@
 // trellon export: frames as 8-bit palette PNG files, one per frame, named by
 // the 1-based frame number.
 
+#include "Commands.h"
+#include "Video.h"
+#include "VideoFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <png.h>
 #include <vector>
-
-#include "Commands.h"
-#include "Video.h"
-#include "VideoFile.h"
 
 namespace
 {
@@ -47,7 +47,8 @@ bool WritePng(std::FILE* file, const std::uint8_t* pixels, int width, int height
     }
     png_set_PLTE(png, info, colours, 256);
     for (int y = 0; y < height; ++y)
-        rows[y] = const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width));
+        rows[y] = const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) *
+                                                     static_cast<std::size_t>(width));
     png_set_rows(png, info, rows);
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -90,8 +91,8 @@ int RunExport(const std::vector<std::string>& args)
     if (first < 1)
         first = 1;
     if (first > last)
-        return Fail("no frames in " + std::to_string(first) + ".." + std::to_string(last) + " (the video has " +
-                    std::to_string(frames) + ")");
+        return Fail("no frames in " + std::to_string(first) + ".." + std::to_string(last) +
+                    " (the video has " + std::to_string(frames) + ")");
 
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -99,7 +100,8 @@ int RunExport(const std::vector<std::string>& args)
         return Fail("cannot create " + dir.string() + ": " + ec.message());
 
     const int width = video.GetWidth(), height = video.GetHeight();
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
+                                      static_cast<std::size_t>(height));
     std::vector<png_bytep> rows(static_cast<std::size_t>(height));
     std::uint8_t palette[kPaletteBytes];
     int written = 0, skipped = 0;

@@ -4,13 +4,14 @@
 // may be a leaf and, when its words are all 0, also the square of four node 0
 // leaves); the file is exactly as long as its header says.
 
-#include <cstdint>
-#include <filesystem>
-#include <vector>
-
 #include "Commands.h"
 #include "Video.h"
 #include "VideoFile.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <unordered_set>
+#include <vector>
 
 namespace
 {
@@ -45,13 +46,20 @@ int RunVerify(const std::vector<std::string>& args)
     int rootLevel = 0;
     while ((4 << rootLevel) < video.GetTreeSize())
         ++rootLevel;
+    const int width = video.GetWidth(), height = video.GetHeight();
 
-    // Each node is examined once per level it is used at.
-    std::vector<std::uint16_t> seenAtLevel(static_cast<std::size_t>(nodes), 0);
+    // The walk follows squares by position, because a quadrant outside the
+    // picture holds 0 by convention and is never decoded. What it meets below
+    // a node depends only on the node, its level and which of the picture's
+    // edges cut the square, so each such combination is walked once: squares
+    // wholly inside are marked per node and level, the few that an edge cuts
+    // in a set.
+    std::vector<std::uint16_t> insideSeen(static_cast<std::size_t>(nodes), 0);
+    std::unordered_set<std::uint64_t> edgeSeen;
     struct Pending
     {
         std::uint32_t node;
-        int level;
+        int level, x, y;
     };
     std::vector<Pending> stack;
     for (int f = 0; f < frames; ++f)
@@ -63,23 +71,43 @@ int RunVerify(const std::vector<std::string>& args)
         if (record->palette < 0 || record->palette >= palettes)
             return Fail(path + ": frame " + Str(f + 1) + ": palette " + Str(record->palette) +
                         " is not below the palette count " + Str(palettes));
-        stack.push_back({record->root, rootLevel});
+        stack.push_back({record->root, rootLevel, 0, 0});
         while (!stack.empty())
         {
             const Pending item = stack.back();
             stack.pop_back();
-            std::uint16_t& seen = seenAtLevel[item.node];
-            const auto bit = static_cast<std::uint16_t>(1u << item.level);
-            if (item.level == 0 || (seen & bit) != 0)
+            if (item.level == 0 || item.x >= width || item.y >= height)
                 continue;
-            seen = static_cast<std::uint16_t>(seen | bit);
-            const Node* node = video.GetNode(item.node);
-            for (std::uint32_t child : node->w)
+            const int side = 4 << item.level;
+            const unsigned cut =
+                (item.x + side > width ? 1u : 0u) | (item.y + side > height ? 2u : 0u);
+            if (cut == 0)
             {
+                std::uint16_t& seen = insideSeen[item.node];
+                const auto bit = static_cast<std::uint16_t>(1u << item.level);
+                if ((seen & bit) != 0)
+                    continue;
+                seen = static_cast<std::uint16_t>(seen | bit);
+            }
+            else if (!edgeSeen
+                          .insert(std::uint64_t{item.node} << 8 |
+                                  static_cast<unsigned>(item.level) << 2 | cut)
+                          .second)
+                continue;
+            const Node* node = video.GetNode(item.node);
+            const int h = side / 2;
+            const int offsets[4][2] = {{0, 0}, {h, 0}, {0, h}, {h, h}};
+            for (int q = 0; q < 4; ++q)
+            {
+                const std::uint32_t child = node->w[q];
+                const int cx = item.x + offsets[q][0], cy = item.y + offsets[q][1];
+                if (cx >= width || cy >= height)
+                    continue;
                 if (child != 0 && child >= item.node)
-                    return Fail(path + ": node " + Str(item.node) + " (used in frame " + Str(f + 1) +
-                                ") has child " + Str(child) + ", not below its own index");
-                stack.push_back({child, item.level - 1});
+                    return Fail(path + ": node " + Str(item.node) + " (used in frame " +
+                                Str(f + 1) + ") has child " + Str(child) +
+                                ", not below its own index");
+                stack.push_back({child, item.level - 1, cx, cy});
             }
         }
     }

@@ -14,6 +14,7 @@ CBlockDictionary::~CBlockDictionary()
 {
     Release(m_current);
     Release(m_old);
+    Release(m_next);
 }
 
 bool CBlockDictionary::Allocate(Table& table, std::size_t capacity)
@@ -61,36 +62,71 @@ bool CBlockDictionary::Reserve(std::size_t extra)
     if (extra > kMaxCapacity)
         return false;
     const std::size_t needed = m_nCount + extra;
-    if (needed <= m_current.capacity / 2)
-        return true;
     if (needed > kMaxCapacity / 2 + kMaxCapacity / 4)
         return false;
 
-    // A table is never more than half full when it starts to receive a move,
-    // and a move always ends long before the new table is half full (it takes
-    // capacity / 2 / kMigrateBatch inserts, the new table fills in capacity / 2).
-    // Only small tables, where extra is large against the capacity, can get
-    // here with a move under way; finishing it at once costs little then.
-    FinishMigration();
+    // Past three eighths: get the next table ready.
+    if (m_next.capacity == 0 && needed > m_current.capacity / 8 * 3)
+    {
+        std::size_t capacity = m_current.capacity ? m_current.capacity * 2 : kMinCapacity;
+        while (capacity / 2 < needed && capacity < kMaxCapacity)
+            capacity *= 2;
+        if (Allocate(m_next, capacity))
+            m_nPrefaultCursor = 0;
+        // On failure carry on: the next Reserve tries again.
+    }
+    if (needed <= m_current.capacity / 2)
+        return true;
 
+    // Past half: the next table takes over. Normally it is faulted in and
+    // the previous move has long ended (a move takes capacity / 2 /
+    // kMigrateBatch inserts, the table reaches three eighths in capacity / 4).
+    // Only small tables, where extra is large against the capacity, get here
+    // early; finishing the work at once costs little then.
+    if (m_next.capacity != 0 && needed <= m_next.capacity / 2)
+    {
+        PromoteNext();
+        return true;
+    }
+    if (m_next.capacity != 0)
+        Release(m_next); // too small for this reservation
     std::size_t capacity = m_current.capacity ? m_current.capacity * 2 : kMinCapacity;
     while (capacity / 2 < needed && capacity < kMaxCapacity)
         capacity *= 2;
-
-    Table grown;
-    if (!Allocate(grown, capacity))
+    if (!Allocate(m_next, capacity))
     {
         // Keep going at a higher load while there is room; probes get longer
         // but nothing is lost.
         return needed <= m_current.capacity - m_current.capacity / 8;
     }
+    PromoteNext();
+    return true;
+}
+
+void CBlockDictionary::PromoteNext()
+{
+    FinishMigration();
     ++m_stats.grows;
     m_old = std::move(m_current);
-    m_current = std::move(grown);
+    m_current = std::move(m_next);
+    m_next = Table{};
     m_nMigrateCursor = 0;
+    m_nPrefaultCursor = 0;
     if (m_old.capacity == 0)
         Release(m_old);
-    return true;
+}
+
+void CBlockDictionary::PrefaultSome(std::size_t pages)
+{
+    const std::size_t bytes = m_next.capacity * sizeof(Bucket);
+    for (; pages > 0 && m_nPrefaultCursor < bytes; --pages, m_nPrefaultCursor += kPageBytes)
+    {
+        // Writing the zero that is already there makes the system back the
+        // page now rather than at the first insert that lands on it.
+        const std::size_t bucket = m_nPrefaultCursor / sizeof(Bucket);
+        volatile std::uint32_t* word = &m_next.At(bucket).indexPlusOne;
+        *word = 0;
+    }
 }
 
 void CBlockDictionary::PlaceInCurrent(std::uint32_t hash, std::uint32_t indexPlusOne)
@@ -211,5 +247,10 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
     empty.indexPlusOne = newIndex + 1;
     ++m_nCount;
     MigrateSome(kMigrateBatch);
+    if (m_next.capacity != 0 && ++m_nInsertsSincePrefault == kPrefaultEvery)
+    {
+        m_nInsertsSincePrefault = 0;
+        PrefaultSome(1);
+    }
     return kNotFound;
 }

@@ -12,13 +12,15 @@
 // so that a video of tens of millions of nodes keeps a dictionary of a few
 // hundred MiB; the key itself is compared in the node table.
 //
-// Growth never stalls an insert. When the table passes half full, a table of
-// twice the size is allocated (zeroed lazily by the system, so allocation costs
-// nothing up front) and the entries of the old table move over a few buckets at
-// a time with each later insert. Until they all have, a lookup that misses in
-// the new table searches the remaining part of the old one. The old table's
-// storage is split into segments that are released one by one as the move
-// passes them, so no single insert pays for releasing a large block either.
+// Growth never stalls an insert. When the table passes three eighths full,
+// a table of twice the size is allocated (the system maps it without writing
+// it) and faulted in a page at a time with later inserts, so that its pages
+// are ready when the table passes half full. It then becomes the table that
+// receives inserts, and the entries of the old table move over a few buckets
+// at a time with each later insert; until they all have, a lookup that misses
+// in the new table searches the remaining part of the old one. Tables above
+// 32 MiB are split into segments, released one by one as the move passes
+// them, so no single insert pays for releasing a large block either.
 //
 // Find and insert allocate nothing; all allocation happens in Reserve(), which
 // the video calls once per frame before it encodes, so running out of memory
@@ -80,21 +82,31 @@ private:
         }
     };
 
-    static constexpr unsigned kSegmentShift = 21; // 2^21 buckets = 16 MiB
+    // 2^22 buckets = 32 MiB: above the largest block the C library serves
+    // from its heap, so every segment is freshly mapped and zero, never
+    // cleared in one go.
+    static constexpr unsigned kSegmentShift = 22;
     static constexpr std::size_t kSegmentSize = std::size_t{1} << kSegmentShift;
     static constexpr std::size_t kSegmentMask = kSegmentSize - 1;
     static constexpr std::size_t kMinCapacity = 1024;
-    static constexpr std::size_t kMigrateBatch = 16; // old buckets moved per insert
+    static constexpr std::size_t kMigrateBatch = 16;  // old buckets moved per insert
+    static constexpr std::size_t kPrefaultEvery = 16; // inserts per page faulted in
+    static constexpr std::size_t kPageBytes = 4096;
 
     static bool Allocate(Table& table, std::size_t capacity);
     static void Release(Table& table);
     void MigrateSome(std::size_t buckets);
     void FinishMigration() { MigrateSome(m_old.capacity); }
+    void PrefaultSome(std::size_t pages);
+    void PromoteNext();
     void PlaceInCurrent(std::uint32_t hash, std::uint32_t indexPlusOne);
 
     Table m_current;
-    Table m_old;                      // the table being moved out, while Migrating()
-    std::size_t m_nMigrateCursor = 0; // old buckets below this have moved
+    Table m_old;                       // the table being moved out, while Migrating()
+    std::size_t m_nMigrateCursor = 0;  // old buckets below this have moved
+    Table m_next;                      // the next table, being faulted in
+    std::size_t m_nPrefaultCursor = 0; // bytes of m_next faulted in
+    std::size_t m_nInsertsSincePrefault = 0;
     std::size_t m_nCount = 0;
     Stats m_stats;
 };

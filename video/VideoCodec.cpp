@@ -1,12 +1,12 @@
 // The quadtree codec: the encoder's walk over the picture with its block
 // dictionary and previous-frame marks, and the decoder.
 
+#include "Video.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
-
-#include "Video.h"
 
 static_assert(std::endian::native == std::endian::little,
               "nodes, records and files share one little-endian layout");
@@ -181,9 +181,10 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
 
     const std::size_t lv = static_cast<std::size_t>(level);
     const int shift = level + 2; // the side is 4 << level
-    const std::size_t cell = m_levelOffset[lv] +
-                             static_cast<std::size_t>(y >> shift) * static_cast<std::size_t>(m_levelColumns[lv]) +
-                             static_cast<std::size_t>(x >> shift);
+    const std::size_t cell =
+        m_levelOffset[lv] +
+        static_cast<std::size_t>(y >> shift) * static_cast<std::size_t>(m_levelColumns[lv]) +
+        static_cast<std::size_t>(x >> shift);
     // Same pixels as in the previous frame: the dictionary would give the
     // previous frame's node, so take it without asking.
     if (!m_changed[cell])
@@ -193,8 +194,10 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
     if (level == 0)
     {
         const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
-        const std::uint8_t* p = m_picture.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
-        node = PackLeaf(Load32(p), Load32(p + stride), Load32(p + 2 * stride), Load32(p + 3 * stride));
+        const std::uint8_t* p =
+            m_picture.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
+        node =
+            PackLeaf(Load32(p), Load32(p + stride), Load32(p + 2 * stride), Load32(p + 3 * stride));
     }
     else
     {

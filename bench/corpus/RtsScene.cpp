@@ -12,7 +12,8 @@ constexpr int kScrollPeriod = 45; // frames between camera steps while moving
 
 std::uint32_t Hash(std::uint32_t a, std::uint32_t b = 0, std::uint32_t c = 0)
 {
-    std::uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
+    std::uint32_t h =
+        a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u ^ (c + 0x165667B1u) * 0xC2B2AE3Du;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
     h ^= h >> 12;
@@ -36,12 +37,14 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
     for (int i = 0; i < 256; ++i)
     {
         const int ramp = i / 16, shade = i % 16;
-        static const int kBase[16][3] = {{0, 0, 0},      {60, 40, 20},  {40, 90, 30},  {30, 70, 20},
-                                         {20, 50, 110},  {90, 90, 90},  {120, 90, 50}, {140, 120, 80},
-                                         {70, 50, 30},   {100, 100, 40}, {160, 40, 30}, {40, 40, 160},
-                                         {60, 140, 60},  {150, 150, 40}, {100, 40, 120}, {200, 200, 200}};
+        static const int kBase[16][3] = {
+            {0, 0, 0},     {60, 40, 20},   {40, 90, 30},   {30, 70, 20},
+            {20, 50, 110}, {90, 90, 90},   {120, 90, 50},  {140, 120, 80},
+            {70, 50, 30},  {100, 100, 40}, {160, 40, 30},  {40, 40, 160},
+            {60, 140, 60}, {150, 150, 40}, {100, 40, 120}, {200, 200, 200}};
         for (int c = 0; c < 3; ++c)
-            m_palette[static_cast<std::size_t>(4 * i + c)] = U8(std::min(255, kBase[ramp][c] + shade * 6));
+            m_palette[static_cast<std::size_t>(4 * i + c)] =
+                U8(std::min(255, kBase[ramp][c] + shade * 6));
     }
 
     const std::size_t world = static_cast<std::size_t>(m_nWorldTiles);
@@ -51,8 +54,10 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
         {
             // Patches of terrain: grass everywhere, forests, lakes and rock
             // where low-frequency noise says so, with variants inside.
-            const std::uint32_t region = Hash(m_nSeed, static_cast<std::uint32_t>(tx / 6), static_cast<std::uint32_t>(ty / 5));
-            const std::uint32_t local = Hash(m_nSeed + 1, static_cast<std::uint32_t>(tx), static_cast<std::uint32_t>(ty));
+            const std::uint32_t region = Hash(m_nSeed, static_cast<std::uint32_t>(tx / 6),
+                                              static_cast<std::uint32_t>(ty / 5));
+            const std::uint32_t local =
+                Hash(m_nSeed + 1, static_cast<std::uint32_t>(tx), static_cast<std::uint32_t>(ty));
             int kind = static_cast<int>(local % 4); // grass 0..3
             switch (region % 7)
             {
@@ -71,7 +76,8 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
             default:
                 break;
             }
-            m_tileKinds[static_cast<std::size_t>(ty) * world + static_cast<std::size_t>(tx)] = U8(kind);
+            m_tileKinds[static_cast<std::size_t>(ty) * world + static_cast<std::size_t>(tx)] =
+                U8(kind);
         }
 
     // Tile art: each kind a texture of a few shades of its ramp.
@@ -81,14 +87,16 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
         for (int y = 0; y < kTile; ++y)
             for (int x = 0; x < kTile; ++x)
             {
-                const std::uint32_t h = Hash(static_cast<std::uint32_t>(k) + 77, static_cast<std::uint32_t>(x / 2),
-                                             static_cast<std::uint32_t>(y / 2));
+                const std::uint32_t h =
+                    Hash(static_cast<std::uint32_t>(k) + 77, static_cast<std::uint32_t>(x / 2),
+                         static_cast<std::uint32_t>(y / 2));
                 int shade = 4 + static_cast<int>(h % 5);
                 if (k >= 4 && k <= 7 && ((x - 16) * (x - 16) + (y - 14) * (y - 14) < 120))
                     shade = 1 + static_cast<int>(h % 3); // tree crowns
                 if (k >= 8 && k <= 9 && (y + x / 4) % 8 == 0)
                     shade = 12; // waves
-                m_tileArt[static_cast<std::size_t>((k * kTile + y) * kTile + x)] = U8(kRamp[k] * 16 + shade);
+                m_tileArt[static_cast<std::size_t>((k * kTile + y) * kTile + x)] =
+                    U8(kRamp[k] * 16 + shade);
             }
 
     // Sprites: four kinds, four animation frames each; 0 is transparent,
@@ -97,7 +105,8 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
     for (int k = 0; k < kSpriteKinds; ++k)
         for (int a = 0; a < 4; ++a)
         {
-            std::uint8_t* art = &m_spriteArt[static_cast<std::size_t>((k * 4 + a) * kSprite * kSprite)];
+            std::uint8_t* art =
+                &m_spriteArt[static_cast<std::size_t>((k * 4 + a) * kSprite * kSprite)];
             for (int y = 0; y < kSprite; ++y)
                 for (int x = 0; x < kSprite; ++x)
                 {
@@ -126,10 +135,14 @@ CRtsScene::CRtsScene(int width, int height, std::uint32_t seed, int units)
     for (int y = 0; y < m_nHeight; ++y)
         for (int x = 0; x < kPanelWidth; ++x)
         {
-            std::uint8_t v = U8(96 + 4 + static_cast<int>(Hash(5, static_cast<std::uint32_t>(x / 3), static_cast<std::uint32_t>(y / 3)) % 3));
+            std::uint8_t v = U8(96 + 4 +
+                                static_cast<int>(Hash(5, static_cast<std::uint32_t>(x / 3),
+                                                      static_cast<std::uint32_t>(y / 3)) %
+                                                 3));
             if (x < 3 || x >= kPanelWidth - 3 || y % 120 < 2)
                 v = U8(112 + 14);
-            if (y >= 190 && y < 330 && x >= 12 && x < 164 && ((x - 12) % 50 < 46) && ((y - 190) % 46 < 42))
+            if (y >= 190 && y < 330 && x >= 12 && x < 164 && ((x - 12) % 50 < 46) &&
+                ((y - 190) % 46 < 42))
                 v = U8(80 + 6 + ((x + y) % 23 == 0 ? 4 : 0)); // buttons
             m_panelArt[static_cast<std::size_t>(y * kPanelWidth + x)] = v;
         }
@@ -200,22 +213,26 @@ void CRtsScene::DrawMap(int frame, std::uint8_t* picture) const
         {
             const int wx = cameraX + (x - left);
             const int kind = TileAt(wx / kTile, wy / kTile);
-            picture[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_nWidth) + static_cast<std::size_t>(x)] =
-                m_tileArt[static_cast<std::size_t>((kind * kTile + wy % kTile) * kTile + wx % kTile)];
+            picture[static_cast<std::size_t>(y) * static_cast<std::size_t>(m_nWidth) +
+                    static_cast<std::size_t>(x)] =
+                m_tileArt[static_cast<std::size_t>((kind * kTile + wy % kTile) * kTile +
+                                                   wx % kTile)];
         }
     }
     for (const Unit& unit : m_units)
         DrawUnit(unit, frame, cameraX, cameraY, picture);
 }
 
-void CRtsScene::DrawUnit(const Unit& unit, int frame, int cameraX, int cameraY, std::uint8_t* picture) const
+void CRtsScene::DrawUnit(const Unit& unit, int frame, int cameraX, int cameraY,
+                         std::uint8_t* picture) const
 {
     int wx = 0, wy = 0;
     UnitPosition(unit, frame, wx, wy);
     const int sx = wx - cameraX + kPanelWidth, sy = wy - cameraY + kMenuHeight;
     const bool moving = unit.dx != 0 || unit.dy != 0;
     const int animation = moving ? (frame / 6) % 4 : 0;
-    const std::uint8_t* art = &m_spriteArt[static_cast<std::size_t>((unit.kind * 4 + animation) * kSprite * kSprite)];
+    const std::uint8_t* art =
+        &m_spriteArt[static_cast<std::size_t>((unit.kind * 4 + animation) * kSprite * kSprite)];
     static const int kBase[8] = {208, 212, 216, 220, 224, 228, 232, 12};
     for (int y = 0; y < kSprite; ++y)
     {
@@ -232,7 +249,8 @@ void CRtsScene::DrawUnit(const Unit& unit, int frame, int cameraX, int cameraY, 
                 continue;
             if (v >= 208 && v <= 211)
                 v = U8(kBase[unit.colour] + (v & 3));
-            picture[static_cast<std::size_t>(py) * static_cast<std::size_t>(m_nWidth) + static_cast<std::size_t>(px)] = v;
+            picture[static_cast<std::size_t>(py) * static_cast<std::size_t>(m_nWidth) +
+                    static_cast<std::size_t>(px)] = v;
         }
     }
 }
@@ -241,8 +259,8 @@ void CRtsScene::DrawPanel(int frame, std::uint8_t* picture) const
 {
     const std::size_t width = static_cast<std::size_t>(m_nWidth);
     for (int y = 0; y < m_nHeight; ++y)
-        std::memcpy(picture + static_cast<std::size_t>(y) * width, &m_panelArt[static_cast<std::size_t>(y * kPanelWidth)],
-                    kPanelWidth);
+        std::memcpy(picture + static_cast<std::size_t>(y) * width,
+                    &m_panelArt[static_cast<std::size_t>(y * kPanelWidth)], kPanelWidth);
     // Menu strip and the borders of the map view.
     for (int y = 0; y < m_nHeight; ++y)
         for (int x = kPanelWidth; x < m_nWidth; ++x)
@@ -256,7 +274,8 @@ void CRtsScene::DrawPanel(int frame, std::uint8_t* picture) const
         for (int x = 0; x < mapSide; ++x)
         {
             const int kind = TileAt(x * m_nWorldTiles / mapSide, y * m_nWorldTiles / mapSide);
-            picture[static_cast<std::size_t>(mapY + y) * width + static_cast<std::size_t>(mapX + x)] =
+            picture[static_cast<std::size_t>(mapY + y) * width +
+                    static_cast<std::size_t>(mapX + x)] =
                 U8(m_tileArt[static_cast<std::size_t>(kind * kTile * kTile + 5 * kTile + 5)]);
         }
     const int worldPixels = m_nWorldTiles * kTile;
@@ -267,19 +286,28 @@ void CRtsScene::DrawPanel(int frame, std::uint8_t* picture) const
         const int x = mapX + wx * mapSide / worldPixels, y = mapY + wy * mapSide / worldPixels;
         if (y >= 0 && y + 1 < m_nHeight && x >= 0 && x + 1 < kPanelWidth)
             for (int d = 0; d < 4; ++d)
-                picture[static_cast<std::size_t>(y + d / 2) * width + static_cast<std::size_t>(x + d % 2)] =
-                    U8(unit.colour == 0 ? 209 : 229);
+                picture[static_cast<std::size_t>(y + d / 2) * width +
+                        static_cast<std::size_t>(x + d % 2)] = U8(unit.colour == 0 ? 209 : 229);
     }
     // A gold counter that changes every few frames.
     const int gold = 1000 + frame / 7;
     for (int digit = 0; digit < 5; ++digit)
     {
-        const int value = gold / (digit == 0 ? 10000 : digit == 1 ? 1000 : digit == 2 ? 100 : digit == 3 ? 10 : 1) % 10;
+        const int value = gold /
+                          (digit == 0   ? 10000
+                           : digit == 1 ? 1000
+                           : digit == 2 ? 100
+                           : digit == 3 ? 10
+                                        : 1) %
+                          10;
         for (int y = 0; y < 7; ++y)
             for (int x = 0; x < 5; ++x)
-                if ((Hash(static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)) & 1) != 0 &&
+                if ((Hash(static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(x),
+                          static_cast<std::uint32_t>(y)) &
+                     1) != 0 &&
                     4 + y < m_nHeight)
-                    picture[static_cast<std::size_t>(4 + y) * width + static_cast<std::size_t>(200 + digit * 6 + x)] = 255;
+                    picture[static_cast<std::size_t>(4 + y) * width +
+                            static_cast<std::size_t>(200 + digit * 6 + x)] = 255;
     }
 }
 
@@ -301,7 +329,9 @@ std::uint32_t CRtsScene::Cursor(int frame) const
 
 void RenderNoise(int width, int height, std::uint32_t seed, int frame, std::uint8_t* picture)
 {
-    std::uint64_t s = (static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(frame)) * 0x9E3779B97F4A7C15ull + 1;
+    std::uint64_t s = (static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(frame)) *
+                          0x9E3779B97F4A7C15ull +
+                      1;
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8)

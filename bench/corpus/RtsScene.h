@@ -31,16 +31,17 @@ public:
 private:
     struct Unit
     {
-        int x0, y0;      // world position in pixels at frame 0
-        int dx, dy;      // direction of walk, -1..1
-        int leg;         // frames per leg of its patrol
-        int kind;        // sprite shape
-        int colour;      // player colour number 0..7
+        int x0, y0; // world position in pixels at frame 0
+        int dx, dy; // direction of walk, -1..1
+        int leg;    // frames per leg of its patrol
+        int kind;   // sprite shape
+        int colour; // player colour number 0..7
     };
 
     void DrawPanel(int frame, std::uint8_t* picture) const;
     void DrawMap(int frame, std::uint8_t* picture) const;
-    void DrawUnit(const Unit& unit, int frame, int cameraX, int cameraY, std::uint8_t* picture) const;
+    void DrawUnit(const Unit& unit, int frame, int cameraX, int cameraY,
+                  std::uint8_t* picture) const;
     void Camera(int frame, int& x, int& y) const;
     void UnitPosition(const Unit& unit, int frame, int& x, int& y) const;
     std::uint8_t TileAt(int tx, int ty) const;
@@ -48,11 +49,11 @@ private:
     int m_nWidth;
     int m_nHeight;
     std::uint32_t m_nSeed;
-    int m_nWorldTiles = 96;                 // the world is square, in tiles
-    std::vector<std::uint8_t> m_tileKinds;  // m_nWorldTiles^2 tile kinds
-    std::vector<std::uint8_t> m_tileArt;    // kTileKinds tiles of 32 x 32 pixels
-    std::vector<std::uint8_t> m_spriteArt;  // kinds x 4 animation frames of 24 x 24
-    std::vector<std::uint8_t> m_panelArt;   // kPanelWidth x height
+    int m_nWorldTiles = 96;                // the world is square, in tiles
+    std::vector<std::uint8_t> m_tileKinds; // m_nWorldTiles^2 tile kinds
+    std::vector<std::uint8_t> m_tileArt;   // kTileKinds tiles of 32 x 32 pixels
+    std::vector<std::uint8_t> m_spriteArt; // kinds x 4 animation frames of 24 x 24
+    std::vector<std::uint8_t> m_panelArt;  // kPanelWidth x height
     std::vector<Unit> m_units;
     std::vector<std::uint8_t> m_palette;
 };

@@ -1,12 +1,12 @@
 // Loads any bytes as a ".dk2" file and decodes every frame it claims, with
 // and without the cursor marker, and its statistics.
+#include "Video.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include "Video.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int width = video.GetWidth(), height = video.GetHeight();
     if (IsValidPictureSize(width, height) && static_cast<std::int64_t>(width) * height <= (1 << 22))
     {
-        std::vector<std::uint8_t> target(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        std::vector<std::uint8_t> target(static_cast<std::size_t>(width) *
+                                         static_cast<std::size_t>(height));
         std::uint8_t palette[kPaletteBytes];
         const int frames = video.GetFrameCount() < 64 ? video.GetFrameCount() : 64;
         for (int i = -1; i <= frames; ++i)
