@@ -153,6 +153,9 @@ private:
     std::uint32_t EncodeSquare(int x, int y, int level);
     void TakePicture(const std::uint8_t* source);
     void DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const;
+    void DecodeInside(std::uint32_t index, std::uint8_t* dst, int side, std::uint32_t limit) const;
+    void DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const;
+    std::uint32_t NodeLimit() const; // indices below this can be read
     bool PrepareEncoder();
     std::size_t MaxNodesPerFrame() const;
     int ChoosePalette(const std::uint8_t* palette, bool& append) const;

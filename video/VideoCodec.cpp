@@ -227,8 +227,17 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
         return;
     // Checked against the table itself: after a short read the header's count
     // can promise more nodes than are present.
-    if (index >= m_nodes.Size() || index >= static_cast<std::uint32_t>(m_nNodeCount))
+    const std::uint32_t limit = NodeLimit();
+    if (index >= limit)
         return;
+    if (side >= 4 && x + side <= m_nWidth && y + side <= m_nHeight)
+    {
+        DecodeInside(index,
+                     target + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_nWidth) +
+                         static_cast<std::size_t>(x),
+                     side, limit);
+        return;
+    }
     const Node& node = m_nodes[index];
     if (side > 4)
     {
@@ -242,17 +251,11 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
     if (side < 4)
         return;
 
+    // A leaf on the right or bottom edge writes only its pixels inside the picture.
     std::uint32_t rows[4];
     UnpackLeaf(node, rows);
     const std::size_t width = static_cast<std::size_t>(m_nWidth);
     std::uint8_t* dst = target + static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
-    if (x + 4 <= m_nWidth && y + 4 <= m_nHeight)
-    {
-        for (std::size_t row = 0; row < 4; ++row)
-            Store32(dst + row * width, rows[row]);
-        return;
-    }
-    // A leaf on the right or bottom edge writes only its pixels inside the picture.
     const std::size_t cols = static_cast<std::size_t>(std::min(4, m_nWidth - x));
     const int visibleRows = std::min(4, m_nHeight - y);
     for (int row = 0; row < visibleRows; ++row)
@@ -260,5 +263,83 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
         std::uint8_t bytes[4];
         Store32(bytes, rows[row]);
         std::memcpy(dst + static_cast<std::size_t>(row) * width, bytes, cols);
+    }
+}
+
+std::uint32_t CVideo::NodeLimit() const
+{
+    const std::size_t present = m_nodes.Size();
+    const std::uint32_t counted = static_cast<std::uint32_t>(m_nNodeCount);
+    return present < counted ? static_cast<std::uint32_t>(present) : counted;
+}
+
+// A square wholly inside the picture: no edge checks on the way down, and
+// the four children are fetched ahead so that their loads overlap.
+void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
+                          std::uint32_t limit) const
+{
+    const Node& node = m_nodes[index];
+    const std::size_t width = static_cast<std::size_t>(m_nWidth);
+    if (side == 4)
+    {
+        std::uint32_t rows[4];
+        UnpackLeaf(node, rows);
+        for (std::size_t row = 0; row < 4; ++row)
+            Store32(dst + row * width, rows[row]);
+        return;
+    }
+    if (side == 16)
+    {
+        DecodeSixteen(node, dst, limit);
+        return;
+    }
+    for (std::uint32_t child : node.w)
+        if (child < limit)
+            __builtin_prefetch(&m_nodes[child]);
+    const int h = side / 2;
+    const std::size_t down = static_cast<std::size_t>(h) * width,
+                      right = static_cast<std::size_t>(h);
+    if (node.w[0] < limit)
+        DecodeInside(node.w[0], dst, h, limit);
+    if (node.w[1] < limit)
+        DecodeInside(node.w[1], dst + right, h, limit);
+    if (node.w[2] < limit)
+        DecodeInside(node.w[2], dst + down, h, limit);
+    if (node.w[3] < limit)
+        DecodeInside(node.w[3], dst + down + right, h, limit);
+}
+
+// A 16 x 16 square inside the picture: its four 8 x 8 quadrants are read
+// first and all sixteen leaves fetched ahead, then written out.
+void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const
+{
+    const std::size_t width = static_cast<std::size_t>(m_nWidth);
+    const Node* quadrants[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int q = 0; q < 4; ++q)
+        if (node.w[q] < limit)
+        {
+            quadrants[q] = &m_nodes[node.w[q]];
+            for (std::uint32_t leaf : quadrants[q]->w)
+                if (leaf < limit)
+                    __builtin_prefetch(&m_nodes[leaf]);
+        }
+    for (int q = 0; q < 4; ++q)
+    {
+        if (quadrants[q] == nullptr)
+            continue;
+        std::uint8_t* base =
+            dst + static_cast<std::size_t>(q / 2) * 8 * width + static_cast<std::size_t>(q % 2) * 8;
+        for (int l = 0; l < 4; ++l)
+        {
+            const std::uint32_t leaf = quadrants[q]->w[l];
+            if (leaf >= limit)
+                continue;
+            std::uint32_t rows[4];
+            UnpackLeaf(m_nodes[leaf], rows);
+            std::uint8_t* out = base + static_cast<std::size_t>(l / 2) * 4 * width +
+                                static_cast<std::size_t>(l % 2) * 4;
+            for (std::size_t row = 0; row < 4; ++row)
+                Store32(out + row * width, rows[row]);
+        }
     }
 }
