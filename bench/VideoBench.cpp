@@ -304,8 +304,8 @@ BENCHMARK(BM_RandomAccess)
     ->Args({640, 480})
     ->Args({1920, 1080})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Save)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrowthTo10MNodes)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK_MAIN();
