@@ -1,0 +1,328 @@
+#include "RemoteExports.h"
+
+#include "Process.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The export walk reads a loaded PE image from outside the game: DOS header,
+// PE signature, file header, the PE32 or PE32+ optional header, the export
+// directory and its three tables, then export names and forwarder texts one
+// byte per read. Everything it reads comes from a process we don't control,
+// so every count and length is bounded before it sizes an allocation or a
+// read, every address must stay below 4 GiB (the game is a 32-bit process),
+// and a forwarded export is followed to a fixed depth only. No step raises:
+// whatever goes wrong makes the lookup give 0.
+
+namespace
+{
+// Ordinals are 16-bit in the name-ordinal table, so no image can name more.
+constexpr std::uint32_t kMaxExports = 65536;
+// Characters of an export name or forwarder text before its NUL.
+constexpr std::size_t kMaxExportNameLength = 512;
+// Forwarders followed in one lookup; a chain that comes back to a module it
+// has visited ends here instead of running forever.
+constexpr int kMaxForwarderDepth = 8;
+constexpr std::uint64_t kGameAddressEnd = 0x100000000;
+
+constexpr std::uint16_t kDosSignature = 0x5A4D;
+constexpr std::uint32_t kPeSignature = 0x00004550;
+constexpr std::uint16_t kPe32Magic = 0x10B;
+constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+constexpr std::uint16_t kPe32OptionalSize = 224;
+constexpr std::uint16_t kPe32PlusOptionalSize = 240;
+constexpr std::size_t kDosHeaderSize = 64;
+constexpr std::size_t kFileHeaderSize = 20;
+constexpr std::size_t kExportDirectorySize = 40;
+
+std::uint16_t Le16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// A read of exactly `size` bytes inside the game's 4 GiB. A short read counts
+// as a failure: the bytes it did not copy would otherwise be taken as zeros.
+bool ReadRemote(PlatformProcess* process, std::uint64_t address, void* buffer, std::size_t size)
+{
+    if (address > kGameAddressEnd || size > kGameAddressEnd - address)
+        return false;
+    std::size_t copied = 0;
+    return PlatformRead(process, address, buffer, size, copied) && copied == size;
+}
+
+// A NUL-terminated text, one byte per remote read. False when a byte can't be
+// read or no NUL comes within kMaxExportNameLength characters.
+bool ReadText(PlatformProcess* process, std::uint64_t address, std::string& text)
+{
+    text.clear();
+    for (std::size_t i = 0; i <= kMaxExportNameLength; ++i)
+    {
+        std::uint8_t c = 0;
+        if (!ReadRemote(process, address + i, &c, 1))
+            return false;
+        if (c == 0)
+            return true;
+        text.push_back(static_cast<char>(c));
+    }
+    return false;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+    {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// A module the 32-bit game can address; a same-named library mapped above
+// 4 GiB (a 64-bit host copy under Wine) is not one of the game's.
+bool IsGameBase(std::uint64_t base)
+{
+    return base != 0 && base < kGameAddressEnd;
+}
+
+// The module a forwarder text names, found the way the Windows loader finds
+// it: forwarders name their module without an extension ("NTDLL.RtlFoo")
+// while module lists carry one ("ntdll.dll"), and case does not matter.
+std::uint32_t FindForwarderModule(const std::string& module)
+{
+    std::uint64_t window = 0;
+    const PlatformPid pid = PlatformFindWindowProcess(CProcess::kGameTitle, window);
+    if (pid == 0)
+        return 0;
+    std::vector<PlatformModule> modules;
+    if (!PlatformListModules(pid, modules))
+        return 0;
+    for (const PlatformModule& entry : modules)
+        if (IsGameBase(entry.base) && entry.name == module)
+            return static_cast<std::uint32_t>(entry.base);
+    for (const PlatformModule& entry : modules)
+        if (IsGameBase(entry.base) && EqualsIgnoringCase(entry.name, module))
+            return static_cast<std::uint32_t>(entry.base);
+    const std::string withExtension = module + ".dll";
+    for (const PlatformModule& entry : modules)
+        if (IsGameBase(entry.base) && EqualsIgnoringCase(entry.name, withExtension))
+            return static_cast<std::uint32_t>(entry.base);
+    return 0;
+}
+
+// What one module's export tables say about the export asked for: its game
+// address, or the forwarder text that sends the lookup on.
+struct SExport
+{
+    std::uint32_t nAddress = 0;
+    bool bForwarded = false;
+    std::string strForwarder;
+};
+
+bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, const char* name,
+                std::uint32_t ordinal, bool byOrdinal, SExport& found)
+{
+    std::uint64_t reported = 0;
+    if (!PlatformModuleBase(process, moduleBase, reported) || reported >= kGameAddressEnd)
+        return false;
+    const std::uint64_t base = reported;
+
+    std::uint8_t dos[kDosHeaderSize];
+    if (!ReadRemote(process, base, dos, sizeof dos) || Le16(dos) != kDosSignature)
+        return false;
+    const std::uint64_t pe = base + Le32(dos + 60);
+
+    std::uint8_t signature[4];
+    if (!ReadRemote(process, pe, signature, sizeof signature) || Le32(signature) != kPeSignature)
+        return false;
+
+    std::uint8_t fileHeader[kFileHeaderSize];
+    if (!ReadRemote(process, pe + 4, fileHeader, sizeof fileHeader))
+        return false;
+
+    std::uint8_t optional[kPe32PlusOptionalSize];
+    std::size_t directoriesAt = 0;
+    std::uint16_t magic = 0;
+    const std::uint16_t optionalSize = Le16(fileHeader + 16);
+    if (optionalSize == kPe32PlusOptionalSize)
+    {
+        magic = kPe32PlusMagic;
+        directoriesAt = 108;
+    }
+    else if (optionalSize == kPe32OptionalSize)
+    {
+        magic = kPe32Magic;
+        directoriesAt = 92;
+    }
+    else
+        return false;
+    if (!ReadRemote(process, pe + 24, optional, optionalSize) || Le16(optional) != magic ||
+        Le32(optional + directoriesAt) < 1)
+        return false;
+    const std::uint32_t exportRva = Le32(optional + directoriesAt + 4);
+    const std::uint32_t exportSize = Le32(optional + directoriesAt + 8);
+
+    std::uint8_t directory[kExportDirectorySize];
+    if (!ReadRemote(process, base + exportRva, directory, sizeof directory))
+        return false;
+    const std::uint32_t ordinalBase = Le32(directory + 16);
+    const std::uint32_t functionCount = Le32(directory + 20);
+    const std::uint32_t nameCount = Le32(directory + 24);
+
+    // The directory's range holds the directory itself and its three tables,
+    // so the counts can be no larger than that range allows; the named limit
+    // keeps the allocations small even when a huge range claims otherwise.
+    if (functionCount > kMaxExports || nameCount > kMaxExports ||
+        kExportDirectorySize + 4ull * functionCount + 6ull * nameCount > exportSize)
+        return false;
+
+    std::vector<std::uint8_t> functions(4 * std::size_t{functionCount});
+    std::vector<std::uint8_t> names(4 * std::size_t{nameCount});
+    std::vector<std::uint8_t> nameOrdinals(2 * std::size_t{nameCount});
+    if (!functions.empty() &&
+        !ReadRemote(process, base + Le32(directory + 28), functions.data(), functions.size()))
+        return false;
+    if (!names.empty() &&
+        !ReadRemote(process, base + Le32(directory + 32), names.data(), names.size()))
+        return false;
+    if (!nameOrdinals.empty() &&
+        !ReadRemote(process, base + Le32(directory + 36), nameOrdinals.data(), nameOrdinals.size()))
+        return false;
+
+    std::uint32_t index = 0;
+    if (byOrdinal)
+    {
+        if (ordinal < ordinalBase)
+            return false;
+        index = ordinal - ordinalBase;
+    }
+    else
+    {
+        const std::string wanted = name;
+        std::string exportName;
+        exportName.reserve(kMaxExportNameLength + 1);
+        std::uint32_t i = 0;
+        for (; i < nameCount; ++i)
+        {
+            if (!ReadText(process, base + Le32(&names[4 * std::size_t{i}]), exportName))
+                return false;
+            if (exportName.find(wanted) != std::string::npos)
+                break;
+        }
+        if (i == nameCount)
+            return false;
+        index = Le16(&nameOrdinals[2 * std::size_t{i}]);
+    }
+    if (index >= functionCount)
+        return false;
+
+    const std::uint32_t rva = Le32(&functions[4 * std::size_t{index}]);
+    if (rva >= exportRva && std::uint64_t{rva} < std::uint64_t{exportRva} + exportSize)
+    {
+        found.bForwarded = true;
+        return ReadText(process, base + rva, found.strForwarder);
+    }
+    if (base + rva >= kGameAddressEnd)
+        return false;
+    found.bForwarded = false;
+    found.nAddress = static_cast<std::uint32_t>(base + rva);
+    return true;
+}
+} // namespace
+
+std::uint32_t GetRemoteModuleBase(const char* name, PlatformPid pid)
+{
+    // Process id 0 stands for no game; there is nothing to list.
+    if (name == nullptr || pid == 0)
+        return 0;
+    std::vector<PlatformModule> modules;
+    if (!PlatformListModules(pid, modules))
+        return 0;
+    for (const PlatformModule& module : modules)
+        if (IsGameBase(module.base) && module.name == name)
+            return static_cast<std::uint32_t>(module.base);
+    return 0;
+}
+
+std::uint32_t GetGameModuleBase(const char* name)
+{
+    std::uint64_t window = 0;
+    const PlatformPid pid = PlatformFindWindowProcess(CProcess::kGameTitle, window);
+    if (pid == 0)
+        return 0;
+    return GetRemoteModuleBase(name, pid);
+}
+
+std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base, const char* name,
+                                   std::uint32_t ordinal, bool byOrdinal)
+{
+    if (!byOrdinal && name == nullptr)
+        return 0;
+    // Each step's tables are freed before the next module is walked, so a
+    // chain of forwarders holds one module's tables at a time.
+    std::string strName = byOrdinal ? std::string() : std::string(name);
+    for (int forwarders = 0;; ++forwarders)
+    {
+        SExport found;
+        if (!FindExport(process, base, strName.c_str(), ordinal, byOrdinal, found))
+            return 0;
+        if (!found.bForwarded)
+            return found.nAddress;
+        if (forwarders == kMaxForwarderDepth)
+            return 0;
+
+        const std::string& text = found.strForwarder;
+        const std::size_t dot = text.find('.');
+        if (dot == std::string::npos)
+            return 0;
+        // A module that isn't loaded ends the lookup here rather than walking
+        // whatever might answer at base 0.
+        base = FindForwarderModule(text.substr(0, dot));
+        if (base == 0)
+            return 0;
+        const std::string part = text.substr(dot + 1);
+        if (!part.empty() && part[0] == '#')
+        {
+            std::uint64_t value = 0;
+            for (std::size_t i = 1; i < part.size() && part[i] >= '0' && part[i] <= '9'; ++i)
+            {
+                value = value * 10 + static_cast<std::uint64_t>(part[i] - '0');
+                if (value >= kGameAddressEnd)
+                    return 0; // no ordinal that large exists
+            }
+            ordinal = static_cast<std::uint32_t>(value);
+            byOrdinal = true;
+        }
+        else
+        {
+            strName = part;
+            byOrdinal = false;
+        }
+    }
+}
+
+std::uint32_t CProcess::GetScreenBitsAddress()
+{
+    if (!m_bAttached)
+        return 0;
+    std::uint64_t window = 0;
+    const PlatformPid pid = PlatformFindWindowProcess(kGameTitle, window);
+    const std::uint32_t base = GetRemoteModuleBase("ddraw.dll", pid);
+    if (base == 0)
+        return 0;
+    return GetRemoteProcAddress(m_hProcess, base, "pvBmpBits", 0, false);
+}

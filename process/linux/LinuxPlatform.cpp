@@ -1,0 +1,319 @@
+// The platform operations on Linux, where the game runs under Wine and its
+// Windows addresses are the process's own virtual addresses.
+//
+// The window is found through X11 (every screen's top-level windows and the
+// client windows inside window-manager frames, by _NET_WM_NAME or WM_NAME;
+// the process from _NET_WM_PID). The process is held as a pidfd, so that an
+// id the system hands to a new process after the game ended is never taken
+// for the game, and it is read with process_vm_readv. Modules are the files
+// mapped into it, from /proc/PID/maps.
+
+#include "Platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
+
+struct PlatformProcess
+{
+    PlatformPid pid;
+    int pidfd;
+};
+
+namespace
+{
+std::string g_strLastProblem;
+
+// One X connection for the program's life, made on first use and made again
+// when the server went away.
+class CDisplay
+{
+public:
+    ~CDisplay()
+    {
+        if (m_pConnection != nullptr)
+            xcb_disconnect(m_pConnection);
+    }
+
+    xcb_connection_t* Connection()
+    {
+        if (m_pConnection != nullptr && xcb_connection_has_error(m_pConnection))
+        {
+            xcb_disconnect(m_pConnection);
+            m_pConnection = nullptr;
+        }
+        if (m_pConnection == nullptr)
+        {
+            m_pConnection = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(m_pConnection))
+            {
+                xcb_disconnect(m_pConnection);
+                m_pConnection = nullptr;
+                return nullptr;
+            }
+            m_netWmName = Intern("_NET_WM_NAME");
+            m_netWmPid = Intern("_NET_WM_PID");
+            m_utf8 = Intern("UTF8_STRING");
+        }
+        return m_pConnection;
+    }
+
+    xcb_atom_t m_netWmName = XCB_ATOM_NONE;
+    xcb_atom_t m_netWmPid = XCB_ATOM_NONE;
+    xcb_atom_t m_utf8 = XCB_ATOM_NONE;
+
+private:
+    xcb_atom_t Intern(const char* name)
+    {
+        auto cookie =
+            xcb_intern_atom(m_pConnection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(m_pConnection, cookie, nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_connection_t* m_pConnection = nullptr;
+};
+
+CDisplay& Display()
+{
+    static CDisplay display;
+    return display;
+}
+
+bool GetProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                 std::string& value)
+{
+    if (property == XCB_ATOM_NONE)
+        return false;
+    auto cookie = xcb_get_property(c, 0, window, property, type, 0, 1024);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
+    if (reply == nullptr)
+        return false;
+    const int length = xcb_get_property_value_length(reply);
+    const bool found = reply->type != XCB_ATOM_NONE && length >= 0;
+    if (found)
+        value.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(length));
+    std::free(reply);
+    return found;
+}
+
+bool TitleMatches(CDisplay& display, xcb_connection_t* c, xcb_window_t window, const char* title)
+{
+    std::string name;
+    if (GetProperty(c, window, display.m_netWmName, display.m_utf8, name))
+        return name == title;
+    return GetProperty(c, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, name) && name == title;
+}
+
+PlatformPid WindowPid(CDisplay& display, xcb_connection_t* c, xcb_window_t window)
+{
+    std::string value;
+    if (!GetProperty(c, window, display.m_netWmPid, XCB_ATOM_CARDINAL, value) || value.size() < 4)
+        return 0;
+    std::uint32_t pid = 0;
+    std::memcpy(&pid, value.data(), 4);
+    return pid;
+}
+
+std::vector<xcb_window_t> Children(xcb_connection_t* c, xcb_window_t window)
+{
+    std::vector<xcb_window_t> result;
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
+    if (tree == nullptr)
+        return result;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    result.assign(children, children + xcb_query_tree_children_length(tree));
+    std::free(tree);
+    return result;
+}
+
+// Files mapped at offset 0, in the order they first appear, with the lowest
+// address each is mapped at.
+bool ReadModules(PlatformPid pid, std::vector<PlatformModule>& modules)
+{
+    modules.clear();
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    if (!maps)
+        return false;
+    std::vector<std::string> paths;
+    std::string line;
+    while (std::getline(maps, line))
+    {
+        std::istringstream fields(line);
+        std::string range, perms, offset, device, inode, path;
+        fields >> range >> perms >> offset >> device >> inode;
+        std::getline(fields >> std::ws, path);
+        if (path.empty() || path[0] != '/' || offset.find_first_not_of('0') != std::string::npos)
+            continue;
+        const std::string deleted = " (deleted)";
+        if (path.size() > deleted.size() &&
+            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+            path.resize(path.size() - deleted.size());
+        const std::uint64_t start = std::strtoull(range.c_str(), nullptr, 16);
+        bool known = false;
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            if (paths[i] == path)
+            {
+                known = true;
+                if (start < modules[i].base)
+                    modules[i].base = start;
+            }
+        if (!known)
+        {
+            paths.push_back(path);
+            modules.push_back({path.substr(path.rfind('/') + 1), start});
+        }
+    }
+    return true;
+}
+
+std::string PtraceHint()
+{
+    std::ifstream scope("/proc/sys/kernel/yama/ptrace_scope");
+    int value = -1;
+    scope >> value;
+    std::string hint = "Reading another program's memory needs permission to trace it";
+    if (value >= 1)
+        hint += " (kernel.yama.ptrace_scope is " + std::to_string(value) +
+                "): run trellonhd as the same user with CAP_SYS_PTRACE (sudo setcap "
+                "cap_sys_ptrace=ep on the "
+                "binary), or start the game from TrellonHD's own process tree; see the README";
+    else
+        hint += ": the game must run as the same user as TrellonHD";
+    return hint + ".";
+}
+} // namespace
+
+PlatformPid PlatformFindWindowProcess(const char* title, std::uint64_t& window)
+{
+    window = 0;
+    CDisplay& display = Display();
+    xcb_connection_t* c = display.Connection();
+    if (c == nullptr)
+        return 0; // no display: no game
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it))
+        for (xcb_window_t top : Children(c, it.data->root))
+        {
+            std::vector<xcb_window_t> candidates{top};
+            if (!TitleMatches(display, c, top, title))
+            {
+                // A window manager's frame: the client is one of its children.
+                candidates = Children(c, top);
+                std::erase_if(candidates,
+                              [&](xcb_window_t w) { return !TitleMatches(display, c, w, title); });
+            }
+            for (xcb_window_t found : candidates)
+            {
+                const PlatformPid pid = WindowPid(display, c, found);
+                if (pid != 0)
+                {
+                    window = found;
+                    return pid;
+                }
+            }
+        }
+    return 0;
+}
+
+PlatformProcess* PlatformOpenProcess(PlatformPid pid)
+{
+    g_strLastProblem.clear();
+    const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
+    if (fd < 0)
+    {
+        g_strLastProblem =
+            "Process " + std::to_string(pid) + " can't be opened: " + std::strerror(errno) + ".";
+        return nullptr;
+    }
+    auto* process = new PlatformProcess{pid, static_cast<int>(fd)};
+    // Check now that the memory can be read, so that the reason can be told.
+    std::vector<PlatformModule> modules;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string first;
+    std::getline(maps, first);
+    const std::uint64_t start = first.empty() ? 0 : std::strtoull(first.c_str(), nullptr, 16);
+    char byte = 0;
+    iovec local{&byte, 1}, remote{reinterpret_cast<void*>(start), 1};
+    if (first.empty() || process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0) != 1)
+    {
+        const int error = first.empty() ? EPERM : errno;
+        g_strLastProblem = "The game (process " + std::to_string(pid) +
+                           ") was found but its memory can't be read: " + std::strerror(error) +
+                           ". " + (error == EPERM || error == EACCES ? PtraceHint() : "");
+        close(process->pidfd);
+        delete process;
+        return nullptr;
+    }
+    return process;
+}
+
+bool PlatformIsRunning(PlatformProcess* process)
+{
+    if (process == nullptr)
+        return false;
+    // A pidfd becomes readable when its process ends.
+    pollfd p{process->pidfd, POLLIN, 0};
+    return poll(&p, 1, 0) == 0;
+}
+
+bool PlatformRead(PlatformProcess* process, std::uint64_t address, void* buffer, std::size_t size,
+                  std::size_t& copied)
+{
+    copied = 0;
+    if (process == nullptr)
+        return false;
+    if (size == 0)
+        return true;
+    iovec local{buffer, size}, remote{reinterpret_cast<void*>(address), size};
+    const ssize_t n = process_vm_readv(static_cast<pid_t>(process->pid), &local, 1, &remote, 1, 0);
+    // Read by id: if the game ended meanwhile, the id may name another
+    // process, so what was read counts only while the pidfd says it runs.
+    if (n <= 0 || !PlatformIsRunning(process))
+        return false;
+    copied = static_cast<std::size_t>(n);
+    return true;
+}
+
+void PlatformCloseProcess(PlatformProcess* process)
+{
+    if (process == nullptr)
+        return;
+    close(process->pidfd);
+    delete process;
+}
+
+bool PlatformListModules(PlatformPid pid, std::vector<PlatformModule>& modules)
+{
+    return pid != 0 && ReadModules(pid, modules);
+}
+
+bool PlatformModuleBase(PlatformProcess* process, std::uint64_t base, std::uint64_t& reported)
+{
+    std::vector<PlatformModule> modules;
+    if (process == nullptr || !ReadModules(process->pid, modules))
+        return false;
+    for (const PlatformModule& module : modules)
+        if (module.base == base)
+        {
+            reported = base;
+            return true;
+        }
+    return false;
+}
+
+std::string PlatformLastProblem()
+{
+    return g_strLastProblem;
+}

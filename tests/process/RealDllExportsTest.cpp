@@ -1,0 +1,394 @@
+#include "PeTestImage.h"
+
+using namespace testpe;
+
+namespace
+{
+// ---- Real DLLs, compared with objdump --------------------------------------------
+//
+// The DLLs of Debian's wine64 (PE32+) and mingw-w64 (PE32) packages, laid out
+// as the loader would, and `objdump -p FILE` (GNU binutils, run here) as the
+// second reading of their export tables.
+
+struct SObjdumpEntry
+{
+    std::uint32_t rva = 0;
+    std::string forwarder; // empty when not forwarded
+};
+
+struct SObjdumpExports
+{
+    std::uint32_t ordinalBase = 0;
+    std::uint32_t functionCount = 0;
+    std::map<std::uint32_t, SObjdumpEntry> entries; // by function index; objdump omits rva 0
+    std::vector<std::pair<std::string, std::uint32_t>> names; // in name-table order
+};
+
+std::string RunObjdump(const std::string& path)
+{
+    for (const char* tool : {"objdump", "x86_64-w64-mingw32-objdump"})
+    {
+        const std::string command = std::string(tool) + " -p '" + path + "' 2>/dev/null";
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+        if (!pipe)
+            continue;
+        std::string output;
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
+            output.append(buffer, n);
+        if (output.find("Export Address Table --") != std::string::npos)
+            return output;
+    }
+    return std::string();
+}
+
+bool ParseObjdump(const std::string& text, SObjdumpExports& exports)
+{
+    std::istringstream in(text);
+    std::string line;
+    bool inNames = false;
+    bool haveBase = false;
+    while (std::getline(in, line))
+    {
+        unsigned index = 0;
+        unsigned ordinal = 0;
+        unsigned rva = 0;
+        int consumed = 0;
+        if (line.rfind("Export Address Table -- Ordinal Base ", 0) == 0)
+        {
+            exports.ordinalBase = static_cast<std::uint32_t>(std::stoul(line.substr(37)));
+            haveBase = true;
+        }
+        else if (line.rfind("\tExport Address Table \t\t", 0) == 0)
+            exports.functionCount =
+                static_cast<std::uint32_t>(std::stoul(line.substr(24), nullptr, 16));
+        else if (line == "[Ordinal/Name Pointer] Table")
+            inNames = true;
+        else if (inNames && line.empty())
+            inNames = false;
+        else if (inNames && std::sscanf(line.c_str(), "\t[%u] %n", &index, &consumed) == 1)
+            exports.names.emplace_back(line.substr(static_cast<std::size_t>(consumed)), index);
+        else if (std::sscanf(line.c_str(), "\t[%u] +base[%u] %x %n", &index, &ordinal, &rva,
+                             &consumed) == 3)
+        {
+            SObjdumpEntry entry;
+            entry.rva = rva;
+            const std::string rest = line.substr(static_cast<std::size_t>(consumed));
+            if (rest.rfind("Forwarder RVA -- ", 0) == 0)
+                entry.forwarder = rest.substr(17);
+            else if (rest != "Export RVA")
+                return false;
+            if (ordinal != index + exports.ordinalBase)
+                return false;
+            exports.entries[index] = entry;
+        }
+    }
+    return haveBase && !exports.entries.empty();
+}
+
+// Lays a PE file out as the loader does: headers at the base, each section
+// at its virtual address, rounded up to the section alignment.
+bool LoadPeFile(const std::string& path, const std::string& name, std::uint32_t base)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                          std::istreambuf_iterator<char>());
+    auto le16 = [&](std::size_t at)
+    { return static_cast<std::uint32_t>(bytes.at(at) | (bytes.at(at + 1) << 8)); };
+    auto le32 = [&](std::size_t at) { return le16(at) | (le16(at + 2) << 16); };
+    if (bytes.size() < 64)
+        return false;
+    const std::size_t pe = le32(60);
+    const std::uint32_t sections = le16(pe + 6);
+    const std::size_t optional = pe + 24;
+    const std::uint32_t alignment = le32(optional + 32);
+    const std::uint32_t headers = le32(optional + 60);
+    std::size_t section = optional + le16(pe + 20);
+    auto roundUp = [&](std::uint32_t size)
+    { return (size + alignment - 1) / alignment * alignment; };
+    CFakeGame::Get().Map(base, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + headers));
+    for (std::uint32_t i = 0; i < sections; ++i, section += 40)
+    {
+        const std::uint32_t virtualSize = le32(section + 8);
+        const std::uint32_t address = le32(section + 12);
+        const std::uint32_t rawSize = le32(section + 16);
+        const std::uint32_t rawAt = le32(section + 20);
+        std::vector<std::uint8_t> memory(roundUp(virtualSize != 0 ? virtualSize : rawSize));
+        const std::size_t copy =
+            std::min<std::size_t>({memory.size(), rawSize, bytes.size() - rawAt});
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(rawAt), copy, memory.begin());
+        CFakeGame::Get().Map(std::uint64_t{base} + address, std::move(memory));
+    }
+    CFakeGame::Get().AddModule(name, base);
+    return true;
+}
+
+const std::string kWineDir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
+
+std::string FindMingwGccDll(const std::string& file)
+{
+    const std::filesystem::path root = "/usr/lib/gcc/i686-w64-mingw32";
+    std::error_code error;
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(root, error))
+        if (std::filesystem::exists(entry.path() / file))
+            found.push_back(entry.path() / file);
+    std::sort(found.begin(), found.end());
+    return found.empty() ? std::string() : found.front().string();
+}
+
+// A loaded real DLL with objdump's reading of it.
+struct SRealModule
+{
+    std::string name;
+    std::uint32_t base = 0;
+    SObjdumpExports exports;
+};
+
+class RemoteExportsOnRealDlls : public RemoteExports
+{
+protected:
+    // Loads `path` as module `name`; false (with a failure recorded) when
+    // objdump can't read it.
+    bool LoadReal(const std::string& path, const std::string& name, std::uint32_t base)
+    {
+        SRealModule module;
+        module.name = name;
+        module.base = base;
+        const std::string output = RunObjdump(path);
+        if (!ParseObjdump(output, module.exports))
+        {
+            ADD_FAILURE() << "objdump -p did not describe the export table of " << path;
+            return false;
+        }
+        if (!LoadPeFile(path, name, base))
+        {
+            ADD_FAILURE() << "cannot lay out " << path;
+            return false;
+        }
+        m_modules.push_back(std::move(module));
+        return true;
+    }
+
+    const SRealModule* FindForwarderModule(const std::string& text) const
+    {
+        auto lower = [](std::string s)
+        {
+            for (char& c : s)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        for (const std::string& candidate : {text, text + ".dll"})
+            for (const SRealModule& module : m_modules)
+                if (lower(module.name) == lower(candidate))
+                    return &module;
+        return nullptr;
+    }
+
+    // What objdump's tables say the lookup must give for function `index` of
+    // `module`: its address, or where its forwarder leads among the loaded
+    // modules (0 when that module is not loaded). `known` is false when
+    // objdump says nothing about the entry.
+    std::uint32_t Expected(const SRealModule& module, std::uint32_t index, bool& known,
+                           int depth = 0) const
+    {
+        known = true;
+        const auto it = module.exports.entries.find(index);
+        if (it == module.exports.entries.end())
+        {
+            known = false;
+            return 0;
+        }
+        if (it->second.forwarder.empty())
+            return module.base + it->second.rva;
+        const std::string& text = it->second.forwarder;
+        const std::size_t dot = text.find('.');
+        const SRealModule* target = FindForwarderModule(text.substr(0, dot));
+        if (target == nullptr || depth == 8)
+            return 0;
+        const std::string part = text.substr(dot + 1);
+        if (part[0] == '#')
+        {
+            const std::uint32_t ordinal = static_cast<std::uint32_t>(std::stoul(part.substr(1)));
+            return Expected(*target, ordinal - target->exports.ordinalBase, known, depth + 1);
+        }
+        for (const auto& [name, next] : target->exports.names)
+            if (name.find(part) != std::string::npos)
+                return Expected(*target, next, known, depth + 1);
+        return 0;
+    }
+
+    // Compares every export of `module` (every `nameStep`-th name) by ordinal
+    // and by name; returns how many were compared.
+    struct SCounts
+    {
+        int ordinals = 0;
+        int names = 0;
+        int forwarded = 0;
+        int forwardedResolved = 0;
+    };
+    SCounts CompareAll(const SRealModule& module, std::size_t nameStep = 1)
+    {
+        SCounts counts;
+        const SObjdumpExports& exports = module.exports;
+        EXPECT_LT(exports.entries.rbegin()->first, exports.functionCount);
+        for (const auto& [index, entry] : exports.entries)
+        {
+            bool known = false;
+            const std::uint32_t expected = Expected(module, index, known);
+            const std::uint32_t got = ByOrdinal(module.base, exports.ordinalBase + index);
+            EXPECT_EQ(got, expected) << module.name << " ordinal " << exports.ordinalBase + index
+                                     << (entry.forwarder.empty() ? "" : " -> " + entry.forwarder);
+            if (entry.forwarder.empty())
+                EXPECT_EQ(got, module.base + entry.rva);
+            else
+            {
+                ++counts.forwarded;
+                EXPECT_NE(got, module.base + entry.rva) << "forwarder taken as an address";
+                if (got != 0)
+                    ++counts.forwardedResolved;
+            }
+            ++counts.ordinals;
+        }
+        if (exports.ordinalBase > 0)
+        {
+            EXPECT_EQ(ByOrdinal(module.base, exports.ordinalBase - 1), 0u);
+        }
+        EXPECT_EQ(ByOrdinal(module.base, exports.ordinalBase + exports.functionCount), 0u);
+
+        for (std::size_t i = 0; i < exports.names.size(); ++i)
+        {
+            if (i % nameStep != 0 && i + 1 != exports.names.size())
+                continue;
+            const std::string& name = exports.names[i].first;
+            // The lookup takes the earliest name containing the requested one.
+            std::size_t earliest = 0;
+            while (exports.names[earliest].first.find(name) == std::string::npos)
+                ++earliest;
+            bool known = false;
+            const std::uint32_t expected = Expected(module, exports.names[earliest].second, known);
+            if (!known)
+                continue;
+            EXPECT_EQ(ByName(module.base, name.c_str()), expected) << module.name << " " << name;
+            if (earliest == i)
+            {
+                EXPECT_EQ(ByName(module.base, name.c_str()),
+                          ByOrdinal(module.base, exports.ordinalBase + exports.names[i].second));
+            }
+            ++counts.names;
+        }
+        std::printf("[          ] %s: %d ordinals, %d names compared, %d forwarded (%d resolved)\n",
+                    module.name.c_str(), counts.ordinals, counts.names, counts.forwarded,
+                    counts.forwardedResolved);
+        return counts;
+    }
+
+    std::vector<SRealModule> m_modules;
+};
+
+bool Present(const std::string& path)
+{
+    return !path.empty() && std::filesystem::exists(path);
+}
+
+TEST_F(RemoteExportsOnRealDlls, WineKernel32ForwardsIntoNtdllAndKernelbase)
+{
+    const std::string kernel32 = kWineDir + "kernel32.dll";
+    const std::string kernelbase = kWineDir + "kernelbase.dll";
+    const std::string ntdll = kWineDir + "ntdll.dll";
+    if (!Present(kernel32) || !Present(kernelbase) || !Present(ntdll))
+        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+    ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
+    ASSERT_TRUE(LoadReal(ntdll, "ntdll.dll", 0x20000000));
+    ASSERT_TRUE(LoadReal(kernelbase, "kernelbase.dll", 0x30000000));
+    const SCounts counts = CompareAll(m_modules[0]);
+    EXPECT_GT(counts.forwarded, 50);
+    EXPECT_EQ(counts.forwardedResolved, counts.forwarded);
+
+    // Where the NTDLL forwarders land, checked against ntdll's own table.
+    int intoNtdll = 0;
+    for (const auto& [index, entry] : m_modules[0].exports.entries)
+    {
+        if (entry.forwarder.rfind("NTDLL.", 0) != 0)
+            continue;
+        const std::string target = entry.forwarder.substr(6);
+        std::uint32_t expected = 0;
+        for (const auto& [name, next] : m_modules[1].exports.names)
+            if (name == target)
+                expected = 0x20000000 + m_modules[1].exports.entries.at(next).rva;
+        ASSERT_NE(expected, 0u) << target;
+        EXPECT_EQ(ByOrdinal(0x10000000, m_modules[0].exports.ordinalBase + index), expected)
+            << entry.forwarder;
+        ++intoNtdll;
+    }
+    EXPECT_GT(intoNtdll, 50);
+}
+
+TEST_F(RemoteExportsOnRealDlls, WineKernel32WithoutItsTargetsGivesZeroForForwarders)
+{
+    const std::string kernel32 = kWineDir + "kernel32.dll";
+    if (!Present(kernel32))
+        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+    ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
+    const SCounts counts = CompareAll(m_modules[0], 7);
+    EXPECT_GT(counts.forwarded, 50);
+    EXPECT_EQ(counts.forwardedResolved, 0);
+}
+
+TEST_F(RemoteExportsOnRealDlls, WineKernelbaseForwardsIntoLowerCaseNtdll)
+{
+    const std::string kernelbase = kWineDir + "kernelbase.dll";
+    const std::string ntdll = kWineDir + "ntdll.dll";
+    if (!Present(kernelbase) || !Present(ntdll))
+        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+    ASSERT_TRUE(LoadReal(kernelbase, "KernelBase.dll", 0x30000000));
+    ASSERT_TRUE(LoadReal(ntdll, "NTDLL.DLL", 0x20000000));
+    // Every ordinal, and every third name: each name lookup reads the names
+    // before it byte by byte, so the whole table costs seconds (kernel32's
+    // own test sweeps all its names).
+    const SCounts counts = CompareAll(m_modules[0], 3);
+    EXPECT_GT(counts.forwarded, 50);
+    EXPECT_EQ(counts.forwardedResolved, counts.forwarded);
+}
+
+TEST_F(RemoteExportsOnRealDlls, WineNtdllDdrawAndAtl)
+{
+    // ntdll is the largest table; ddraw the module the game loads; atl100 has
+    // ordinal base 10 and gaps in its function table.
+    const std::vector<std::string> files = {"ntdll.dll", "ddraw.dll", "atl100.dll"};
+    for (const std::string& file : files)
+        if (!Present(kWineDir + file))
+            GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+    std::uint32_t base = 0x10000000;
+    for (const std::string& file : files)
+    {
+        ASSERT_TRUE(LoadReal(kWineDir + file, file, base));
+        base += 0x10000000;
+    }
+    EXPECT_EQ(m_modules[2].exports.ordinalBase, 10u);
+    CompareAll(m_modules[0], 3); // every ordinal, every third of its 1,359 names
+    CompareAll(m_modules[1]);
+    CompareAll(m_modules[2]);
+    EXPECT_EQ(GetGameModuleBase("ddraw.dll"), 0x20000000u);
+}
+
+TEST_F(RemoteExportsOnRealDlls, MingwPe32RuntimeDlls)
+{
+    const std::string gcc = FindMingwGccDll("libgcc_s_dw2-1.dll");
+    const std::string cxx = FindMingwGccDll("libstdc++-6.dll");
+    const std::string pthread = "/usr/i686-w64-mingw32/lib/libwinpthread-1.dll";
+    if (!Present(gcc) || !Present(cxx) || !Present(pthread))
+        GTEST_SKIP() << "the i686 MinGW-w64 runtime DLLs are not installed (Debian package "
+                        "mingw-w64)";
+    ASSERT_TRUE(LoadReal(gcc, "libgcc_s_dw2-1.dll", 0x10000000));
+    ASSERT_TRUE(LoadReal(pthread, "libwinpthread-1.dll", 0x18000000));
+    ASSERT_TRUE(LoadReal(cxx, "libstdc++-6.dll", 0x20000000));
+    CompareAll(m_modules[0]);
+    CompareAll(m_modules[1]);
+    // Thousands of long names: every name by ordinal, a sample by name (the
+    // lookup reads names byte by byte, so all of them would take minutes).
+    CompareAll(m_modules[2], 151);
+}
+
+} // namespace
