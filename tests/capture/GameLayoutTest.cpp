@@ -1,0 +1,149 @@
+#include "GameLayout.h"
+
+#include "FakeGame.h"
+#include "PeImage.h"
+#include "Process.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace
+{
+constexpr std::uint32_t kDdrawBase = 0x10000000;
+
+class GameLayoutTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        game.Reset();
+        game.ShowWindow("WARCRAFT II", 77);
+        ASSERT_TRUE(process.Attach());
+    }
+
+    void Version(std::uint8_t value) { game.Write8(kVersionByteAddress, value); }
+
+    // Loads a "ddraw.dll" exporting pvBmpBits; returns the variable's address.
+    std::uint32_t LoadWrapper(const std::string& moduleName = "ddraw.dll")
+    {
+        CPeImageBuilder builder("ddraw.dll");
+        const std::uint32_t rva = builder.AddData("pvBmpBits", 0x10);
+        game.Map(kDdrawBase, builder.Build(kDdrawBase));
+        game.AddModule(moduleName, kDdrawBase);
+        return kDdrawBase + rva;
+    }
+
+    std::string ErrorOf(const std::function<void()>& call)
+    {
+        try
+        {
+            call();
+        }
+        catch (const std::runtime_error& e)
+        {
+            return e.what();
+        }
+        return "";
+    }
+
+    CFakeGame& game = CFakeGame::Get();
+    CProcess process;
+    CGameLayout layout;
+};
+} // namespace
+
+TEST_F(GameLayoutTest, PlainV2020UsesItsOwnScreenPointer)
+{
+    Version(0x3D);
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), 0x004D4A94u);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_SIZE), 0x004D4A90u);
+    EXPECT_STREQ(GameKindText(layout.GetKind()), "war2 v2.0.2.0");
+}
+
+TEST_F(GameLayoutTest, WrapperLoadedLaterMovesKindOneToThree)
+{
+    Version(0x3D);
+    layout.Detect(process);
+    ASSERT_EQ(layout.GetKind(), GK_V2020);
+    const std::uint32_t bits = LoadWrapper();
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
+    EXPECT_EQ(layout.GetAddress(GA_PALETTE), 0x004AE844u);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_POINTER), 0x004D4A94u);
+
+    // Found once, not looked for again.
+    const int listings = game.ModuleListings();
+    layout.Detect(process);
+    EXPECT_EQ(game.ModuleListings(), listings);
+}
+
+TEST_F(GameLayoutTest, V2021WithAWrapperPresentAtOnceIsKindFour)
+{
+    Version(0x8B);
+    const std::uint32_t bits = LoadWrapper();
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2021_DDRAW);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
+    EXPECT_EQ(layout.GetAddress(GA_CURSOR), 0x004D5184u);
+    EXPECT_STREQ(GameKindText(layout.GetKind()), "war2 2.0.2.1 ddraw");
+}
+
+TEST_F(GameLayoutTest, WrapperNameIsComparedExactly)
+{
+    Version(0x8B);
+    LoadWrapper("DDRAW.DLL");
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2021);
+}
+
+TEST_F(GameLayoutTest, UnknownVersionByteIsReadAgainAndAddressesRaiseX10)
+{
+    Version(0x00);
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_UNKNOWN);
+    EXPECT_EQ(ErrorOf([&] { layout.GetAddress(GA_SCREEN_SIZE); }), "x10");
+    EXPECT_EQ(ErrorOf([&] { layout.GetAddress(GA_SCREEN_BITS); }), "x10");
+    Version(0x3D);
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+}
+
+TEST_F(GameLayoutTest, KnownKindDoesNotReadTheVersionAgainWhileTheWrapperStaysMissing)
+{
+    Version(0x3D);
+    layout.Detect(process);
+    Version(0x8B); // a changed byte would show if it were read again
+    const int listings = game.ModuleListings();
+    layout.Detect(process);
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+    EXPECT_GT(game.ModuleListings(), listings); // the wrapper lookup repeats
+}
+
+TEST_F(GameLayoutTest, UnreadableVersionByteRaisesX6AndKeepsTheKind)
+{
+    // Nothing is mapped at the version byte: the read fails.
+    EXPECT_EQ(ErrorOf([&] { layout.Detect(process); }), "x6");
+    EXPECT_EQ(layout.GetKind(), GK_UNKNOWN);
+    Version(0x3D);
+    layout.Detect(process);
+    ASSERT_EQ(layout.GetKind(), GK_V2020);
+    game.Unmap(kVersionByteAddress);
+    layout.Detect(process); // not read again, so no error
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+}
+
+TEST_F(GameLayoutTest, ResetForgetsKindAndWrapper)
+{
+    Version(0x3D);
+    LoadWrapper();
+    layout.Detect(process);
+    ASSERT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+    layout.Reset();
+    EXPECT_EQ(layout.GetKind(), GK_UNKNOWN);
+    EXPECT_EQ(layout.GetWrapperBits(), 0u);
+    EXPECT_EQ(ErrorOf([&] { layout.GetAddress(GA_SCREEN_BITS); }), "x10");
+}
