@@ -18,6 +18,7 @@ const char kUsage[] =
     "  extract IN OUT FIRST LAST      copy frames FIRST..LAST (1-based) into a new video\n"
     "  export IN DIR [--first N] [--last M] [--cursor]\n"
     "                                 write frames as 8-bit palette PNGs DIR/000001.png ...\n"
+    "  probe                          look for the running game and say what was found\n"
     "\n"
     "Options:\n"
     "  -h, --help                     show this text\n"
@@ -30,10 +31,8 @@ struct Command
 };
 
 const Command kCommands[] = {
-    {"info", RunInfo},
-    {"verify", RunVerify},
-    {"extract", RunExtract},
-    {"export", RunExport},
+    {"info", RunInfo},     {"verify", RunVerify}, {"extract", RunExtract},
+    {"export", RunExport}, {"probe", RunProbe},
 };
 } // namespace
 

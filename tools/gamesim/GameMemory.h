@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The demo game's memory as TrellonHD sees it: the game's variables at the
+// fixed addresses of the chosen build, its screen buffer, and with a wrapper
+// a "ddraw.dll" image whose exported variable pvBmpBits holds the address of
+// the picture actually shown. Everything lies below 4 GiB, where the game's
+// 32-bit addresses point.
+class CGameMemory
+{
+public:
+    // The demo's own variable, beside the game's: the number of the frame now
+    // in the screen buffers, or kFrameBusy while a frame is being drawn. A
+    // reader that sees the same number before and after reading a picture
+    // knows which scene frame it read.
+    static constexpr std::uint32_t kFrameCounterAddress = 0x004F0000;
+    static constexpr std::uint32_t kFrameBusy = 0xFFFFFFFF;
+
+    static constexpr std::uint32_t kScreenAddress = 0x20000000; // the game's own buffer
+    static constexpr std::uint32_t kWrapperScreenAddress = 0x28000000;
+    static constexpr std::uint32_t kWrapperBase = 0x10000000; // where ddraw.dll is mapped
+
+    CGameMemory() = default;
+    ~CGameMemory();
+    CGameMemory(const CGameMemory&) = delete;
+    CGameMemory& operator=(const CGameMemory&) = delete;
+
+    // Maps everything; false with `error` set when an address is taken.
+    bool Create(bool build2021, bool wrapper, int width, int height, std::string& error);
+
+    std::uint8_t* Screen() const { return m_pScreen; }
+    // The picture shown: the wrapper's buffer when there is one.
+    std::uint8_t* Shown() const { return m_pWrapperScreen ? m_pWrapperScreen : m_pScreen; }
+    void SetPalette(const std::uint8_t* palette); // 1024 bytes
+    void SetCursor(std::uint32_t cursor);
+    void SetFrameNumber(std::uint32_t frame);
+
+private:
+    void* MapAt(std::uint32_t address, std::size_t size, std::string& error);
+    std::uint8_t* At(std::uint32_t address) const;
+
+    bool m_b2021 = false;
+    void* m_pVariables = nullptr; // 0x00400000 .. 0x00500000
+    std::uint8_t* m_pScreen = nullptr;
+    std::uint8_t* m_pWrapperScreen = nullptr;
+    void* m_pWrapperImage = nullptr;
+    std::size_t m_nScreenBytes = 0;
+    std::size_t m_nWrapperImageBytes = 0;
+    std::string m_strWrapperDir;
+};

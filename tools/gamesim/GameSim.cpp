@@ -1,0 +1,134 @@
+// gamesim: the demo game. A process that looks, to TrellonHD, like the game
+// running under Wine: the variables of the chosen build at their fixed
+// addresses, a screen buffer with a scene that changes at a steady rate, an
+// X11 window titled "WARCRAFT II", and optionally a ddraw.dll wrapper whose
+// pvBmpBits points at the picture shown.
+
+#include "GameMemory.h"
+#include "RtsScene.h"
+#include "SimScene.h"
+#include "SimWindow.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+const char kUsage[] =
+    "Usage: gamesim [--build 2020|2021] [--ddraw] [--size WxH] [--seed N] [--fps N]\n"
+    "               [--frames N] [--menu-every S]\n"
+    "The demo game: shows the benchmark scene in a window titled \"WARCRAFT II\"\n"
+    "with the game's variables at the chosen build's addresses.\n"
+    "  --build       2020 for v2.0.2.0 (default), 2021 for v2.0.2.1\n"
+    "  --ddraw       load a ddraw.dll wrapper exporting pvBmpBits\n"
+    "  --size        picture size, 320x200 to 1920x1080 (default 640x480)\n"
+    "  --seed        scene seed (default 1)\n"
+    "  --fps         frames per second, 1 to 200 (default 30)\n"
+    "  --frames      exit after N frames (default: run until the window closes)\n"
+    "  --menu-every  switch between the menu and the game every S seconds\n";
+
+bool Number(const char* text, int& value)
+{
+    const char* end = text + std::strlen(text);
+    const auto r = std::from_chars(text, end, value);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr, "gamesim: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        const bool more = i + 1 < argc;
+        if (arg == "-h" || arg == "--help")
+        {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--ddraw")
+            options.wrapper = true;
+        else if (arg == "--build" && more)
+        {
+            const std::string build = argv[++i];
+            if (build != "2020" && build != "2021")
+                return Usage("--build is 2020 or 2021");
+            options.build2021 = build == "2021";
+        }
+        else if (arg == "--size" && more)
+        {
+            const std::string size = argv[++i];
+            const auto x = size.find('x');
+            if (x == std::string::npos || !Number(size.substr(0, x).c_str(), options.width) ||
+                !Number(size.substr(x + 1).c_str(), options.height) || options.width < 320 ||
+                options.height < 200 || options.width > 1920 || options.height > 1080)
+                return Usage("--size takes WxH from 320x200 to 1920x1080");
+        }
+        else if (arg == "--seed" && more)
+        {
+            if (!Number(argv[++i], options.seed))
+                return Usage("--seed takes a number");
+        }
+        else if (arg == "--fps" && more)
+        {
+            if (!Number(argv[++i], options.fps) || options.fps < 1 || options.fps > 200)
+                return Usage("--fps takes 1 to 200");
+        }
+        else if (arg == "--frames" && more)
+        {
+            if (!Number(argv[++i], options.frames) || options.frames < 0)
+                return Usage("--frames takes a number of frames");
+        }
+        else if (arg == "--menu-every" && more)
+        {
+            if (!Number(argv[++i], options.menuEvery) || options.menuEvery < 0)
+                return Usage("--menu-every takes seconds");
+        }
+        else
+            return Usage("unknown option or missing value: " + arg);
+    }
+
+    CGameMemory memory;
+    std::string error;
+    if (!memory.Create(options.build2021, options.wrapper, options.width, options.height, error))
+    {
+        std::fprintf(stderr, "gamesim: %s\n", error.c_str());
+        return 1;
+    }
+    CSimWindow window;
+    if (!window.Open("WARCRAFT II", options.width, options.height, error))
+    {
+        std::fprintf(stderr, "gamesim: %s\n", error.c_str());
+        return 1;
+    }
+    CSimScene scene(options);
+    std::printf("gamesim: build v2.0.2.%d%s, %dx%d at %d fps\n", options.build2021 ? 1 : 0,
+                options.wrapper ? " with ddraw.dll" : "", options.width, options.height,
+                options.fps);
+    std::fflush(stdout);
+
+    const auto period = std::chrono::microseconds(1000000 / options.fps);
+    auto next = std::chrono::steady_clock::now();
+    for (int frame = 0; options.frames == 0 || frame < options.frames; ++frame)
+    {
+        scene.Draw(frame, memory);
+        window.Show(memory.Shown(), scene.Palette(frame));
+        if (!window.Pump())
+            break;
+        next += period;
+        std::this_thread::sleep_until(next);
+    }
+    return 0;
+}

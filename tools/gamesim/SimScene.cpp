@@ -1,0 +1,79 @@
+#include "SimScene.h"
+
+#include "GameMemory.h"
+
+#include <cstring>
+
+CSimScene::CSimScene(const SimOptions& options)
+    : m_options(options),
+      m_scene(options.width, options.height, static_cast<std::uint32_t>(options.seed))
+{
+    // The menu's palette: the scene's, darkened, so entries 192 and 255 differ.
+    m_menuPalette.assign(m_scene.Palette(), m_scene.Palette() + 1024);
+    for (int i = 0; i < 1024; ++i)
+        if (i % 4 != 3)
+            m_menuPalette[static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(m_menuPalette[static_cast<std::size_t>(i)] / 2);
+}
+
+bool CSimScene::InMenu(int frame) const
+{
+    if (m_options.menuEvery <= 0)
+        return false;
+    return (frame / (m_options.menuEvery * m_options.fps)) % 2 == 1;
+}
+
+const std::uint8_t* CSimScene::Palette(int frame) const
+{
+    return InMenu(frame) ? m_menuPalette.data() : m_scene.Palette();
+}
+
+void CSimScene::DrawMenu(int frame, std::uint8_t* out) const
+{
+    const int w = m_options.width, h = m_options.height;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+        {
+            std::uint8_t v = static_cast<std::uint8_t>(16 + (y * 16 / h));
+            const bool box = x > w / 3 && x < 2 * w / 3 && y > h / 4 && y < 3 * h / 4;
+            if (box)
+                v = static_cast<std::uint8_t>(96 + ((y - h / 4) / 40 == (frame / 15) % 6 ? 12 : 6));
+            out[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                static_cast<std::size_t>(x)] = v;
+        }
+}
+
+void CSimScene::Picture(int frame, std::uint8_t* out) const
+{
+    if (InMenu(frame))
+        DrawMenu(frame, out);
+    else
+        m_scene.Render(frame, out);
+    if (!m_options.wrapper && !InMenu(frame))
+    {
+        const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
+        std::memcpy(out, &signature, 4);
+    }
+}
+
+void CSimScene::Draw(int frame, CGameMemory& memory)
+{
+    memory.SetFrameNumber(CGameMemory::kFrameBusy);
+    Picture(frame, memory.Shown());
+    if (m_options.wrapper)
+    {
+        // The game's own buffer: the same picture, marked as the game marks
+        // its in-game screen.
+        const std::size_t bytes =
+            static_cast<std::size_t>(m_options.width) * static_cast<std::size_t>(m_options.height);
+        std::memcpy(memory.Screen(), memory.Shown(), bytes);
+        if (!InMenu(frame))
+        {
+            const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
+            std::memcpy(memory.Screen(), &signature, 4);
+        }
+    }
+    memory.SetPalette(Palette(frame));
+    memory.SetCursor(m_scene.Cursor(frame));
+    memory.SetFrameNumber(static_cast<std::uint32_t>(frame));
+}
