@@ -591,11 +591,11 @@ void LoadChain(int forwarders)
     {
         CPeBuilder pe;
         if (i < forwarders)
-            pe.AddName("f", pe.AddForwarder("M" + std::to_string(i + 1) + ".f"));
+            pe.AddName("f", pe.AddForwarder(std::string("M").append(std::to_string(i + 1)).append(".f")));
         else
             pe.AddExport("f", 0x2000);
         CFakeGame::Get().Map(kBase + 0x100000u * static_cast<std::uint32_t>(i), pe.Build());
-        CFakeGame::Get().AddModule("m" + std::to_string(i) + ".dll",
+        CFakeGame::Get().AddModule(std::string("m").append(std::to_string(i)).append(".dll"),
                                    kBase + 0x100000u * static_cast<std::uint32_t>(i));
     }
 }
@@ -629,8 +629,8 @@ TEST_F(RemoteExports, ForwarderLoopEnds)
 TEST_F(RemoteExports, OverlongForwarderTextGivesZero)
 {
     CPeBuilder pe;
-    pe.AddName("Long", pe.AddForwarder("ntdll." + std::string(506, 'a'))); // 512 characters
-    pe.AddName("TooLong", pe.AddForwarder("ntdll." + std::string(507, 'a')));
+    pe.AddName("Long", pe.AddForwarder(std::string("ntdll.").append(506, 'a'))); // 512 characters
+    pe.AddName("TooLong", pe.AddForwarder(std::string("ntdll.").append(507, 'a')));
     Load("a.dll", kBase, pe.Build());
     CPeBuilder target;
     target.AddExport(std::string(506, 'a'), 0x2000);
