@@ -185,6 +185,8 @@ std::string PtraceHint()
     int value = -1;
     scope >> value;
     std::string hint = "Reading another program's memory needs permission to trace it";
+    if (value >= 3)
+        return hint + ", and kernel.yama.ptrace_scope is 3, which allows no one until the next boot.";
     if (value >= 1)
         hint += " (kernel.yama.ptrace_scope is " + std::to_string(value) +
                 "): run trellonhd as the same user with CAP_SYS_PTRACE (sudo setcap "
