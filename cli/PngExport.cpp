@@ -2,6 +2,7 @@
 // the 1-based frame number.
 
 #include "Commands.h"
+#include "IndexedPng.h"
 #include "Video.h"
 #include "VideoFile.h"
 
@@ -9,52 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <png.h>
 #include <vector>
-
-namespace
-{
-// Writes one indexed picture. Only plain data lives in this frame: libpng
-// reports errors by longjmp.
-bool WritePng(std::FILE* file, const std::uint8_t* pixels, int width, int height,
-              const std::uint8_t* palette, png_bytep* rows)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr)
-    {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png)))
-    {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_color colours[256];
-    for (int i = 0; i < 256; ++i)
-    {
-        // The video keeps red, green, blue, spare.
-        colours[i].red = palette[4 * i];
-        colours[i].green = palette[4 * i + 1];
-        colours[i].blue = palette[4 * i + 2];
-    }
-    png_set_PLTE(png, info, colours, 256);
-    for (int y = 0; y < height; ++y)
-        rows[y] = const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) *
-                                                     static_cast<std::size_t>(width));
-    png_set_rows(png, info, rows);
-    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-} // namespace
 
 int RunExport(const std::vector<std::string>& args)
 {
@@ -102,7 +58,6 @@ int RunExport(const std::vector<std::string>& args)
     const int width = video.GetWidth(), height = video.GetHeight();
     std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
                                       static_cast<std::size_t>(height));
-    std::vector<png_bytep> rows(static_cast<std::size_t>(height));
     std::uint8_t palette[kPaletteBytes];
     int written = 0, skipped = 0;
     for (int n = first; n <= last; ++n)
@@ -120,7 +75,7 @@ int RunExport(const std::vector<std::string>& args)
         std::FILE* file = std::fopen(path.c_str(), "wb");
         if (file == nullptr)
             return Fail("Error writing to " + path + ": " + std::strerror(errno));
-        const bool ok = WritePng(file, picture.data(), width, height, palette, rows.data());
+        const bool ok = WriteIndexedPng(file, picture.data(), width, height, palette, 4);
         if (std::fclose(file) != 0 || !ok)
             return Fail("Error writing to " + path);
         ++written;

@@ -4,51 +4,15 @@
 
 #include "Bitmap8Group.h"
 #include "Drawing.h"
+#include "IndexedPng.h"
 #include "Sheets.h"
 
-#include <csetjmp>
 #include <cstdio>
-#include <png.h>
 
 namespace
 {
 constexpr std::uint8_t kGround = 119; // dark grass
 constexpr std::uint8_t kPanel = 240;  // panel brown
-
-// Only plain data lives in this frame: libpng reports errors by longjmp.
-bool WritePng(std::FILE* file, const SheetPicture& picture, const SheetPalette& palette,
-              png_bytep* rows)
-{
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr)
-    {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png)))
-    {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width),
-                 static_cast<png_uint_32>(picture.height), 8, PNG_COLOR_TYPE_PALETTE,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_color colours[256];
-    for (std::size_t i = 0; i < 256; ++i)
-        colours[i] = {palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]};
-    png_set_PLTE(png, info, colours, 256);
-    for (std::int32_t y = 0; y < picture.height; ++y)
-        rows[y] = const_cast<png_bytep>(picture.pixels.data() +
-                                        static_cast<std::size_t>(y * picture.width));
-    png_set_rows(png, info, rows);
-    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
 
 // Every glyph of `font` from code 33 on, 47 to a line.
 void DrawAllGlyphs(const FrameView& frame, const CBitmap8Group& font, std::int32_t x,
@@ -119,8 +83,8 @@ bool WritePreview(const std::string& path, const std::string& dir, const SheetPa
         error = "cannot create " + path;
         return false;
     }
-    std::vector<png_bytep> rows(static_cast<std::size_t>(scaled.height));
-    const bool written = WritePng(file, scaled, palette, rows.data());
+    const bool written =
+        WriteIndexedPng(file, scaled.pixels.data(), scaled.width, scaled.height, palette.data(), 3);
     if (std::fclose(file) != 0 || !written)
     {
         error = "cannot write " + path;
