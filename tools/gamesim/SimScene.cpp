@@ -6,7 +6,8 @@
 
 CSimScene::CSimScene(const SimOptions& options)
     : m_options(options),
-      m_scene(options.width, options.height, static_cast<std::uint32_t>(options.seed))
+      m_scene(options.width, options.height, static_cast<std::uint32_t>(options.seed)),
+      m_picture(static_cast<std::size_t>(options.width) * static_cast<std::size_t>(options.height))
 {
     // The menu's palette: the scene's, darkened, so entries 192 and 255 differ.
     m_menuPalette.assign(m_scene.Palette(), m_scene.Palette() + 1024);
@@ -59,19 +60,20 @@ void CSimScene::Picture(int frame, std::uint8_t* out) const
 void CSimScene::Draw(int frame, CGameMemory& memory)
 {
     memory.SetFrameNumber(CGameMemory::kFrameBusy);
-    Picture(frame, memory.Shown());
+    // Drawn aside and copied in whole, so that the game's buffer always starts
+    // with the signature while in the game, as the real game's does.
+    Picture(frame, m_picture.data());
+    std::memcpy(memory.Shown(), m_picture.data(), m_picture.size());
     if (m_options.wrapper)
     {
         // The game's own buffer: the same picture, marked as the game marks
         // its in-game screen.
-        const std::size_t bytes =
-            static_cast<std::size_t>(m_options.width) * static_cast<std::size_t>(m_options.height);
-        std::memcpy(memory.Screen(), memory.Shown(), bytes);
         if (!InMenu(frame))
         {
             const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
-            std::memcpy(memory.Screen(), &signature, 4);
+            std::memcpy(m_picture.data(), &signature, 4);
         }
+        std::memcpy(memory.Screen(), m_picture.data(), m_picture.size());
     }
     memory.SetPalette(Palette(frame));
     memory.SetCursor(m_scene.Cursor(frame));

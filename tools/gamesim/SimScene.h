@@ -46,4 +46,5 @@ private:
     SimOptions m_options;
     CRtsScene m_scene;
     std::vector<std::uint8_t> m_menuPalette;
+    std::vector<std::uint8_t> m_picture; // the frame being drawn
 };
