@@ -54,6 +54,12 @@ private:
     bool m_bWrapperPending = true;
 };
 
+// The first four bytes of the game's own screen buffer on the in-game screen.
+inline bool IsInGameSignature(std::uint32_t signature)
+{
+    return signature == 0x80808081u || signature == 0x64646464u;
+}
+
 // The text the user sees for a kind: "war2 v2.0.2.0" and so on.
 const char* GameKindText(int kind);
 // The text while no game is attached.

@@ -23,6 +23,7 @@ void CFakeGame::Reset()
     m_strTitle.clear();
     m_strRefusal.clear();
     m_strLastProblem.clear();
+    m_strProgramDir.clear();
     m_nPid = 0;
     m_nRun = 0;
     m_bWindow = false;
@@ -227,4 +228,9 @@ bool PlatformModuleBase(PlatformProcess*, std::uint64_t base, std::uint64_t& rep
 std::string PlatformLastProblem()
 {
     return CFakeGame::Get().LastProblem();
+}
+
+std::string PlatformProgramDirectory()
+{
+    return CFakeGame::Get().ProgramDirectory();
 }

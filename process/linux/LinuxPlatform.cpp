@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -186,7 +187,8 @@ std::string PtraceHint()
     scope >> value;
     std::string hint = "Reading another program's memory needs permission to trace it";
     if (value >= 3)
-        return hint + ", and kernel.yama.ptrace_scope is 3, which allows no one until the next boot.";
+        return hint +
+               ", and kernel.yama.ptrace_scope is 3, which allows no one until the next boot.";
     if (value >= 1)
         hint += " (kernel.yama.ptrace_scope is " + std::to_string(value) +
                 "): run trellonhd as the same user with CAP_SYS_PTRACE (sudo setcap "
@@ -318,4 +320,11 @@ bool PlatformModuleBase(PlatformProcess* process, std::uint64_t base, std::uint6
 std::string PlatformLastProblem()
 {
     return g_strLastProblem;
+}
+
+std::string PlatformProgramDirectory()
+{
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
 }

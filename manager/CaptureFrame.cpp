@@ -1,0 +1,88 @@
+// The capture tick: one picture of the running game into the video.
+
+#include "GameLayout.h"
+#include "Process.h"
+#include "Video.h"
+#include "VideoManager.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace
+{
+// True when every sampled byte (offsets 0, s, 2s, ... with s = 2 x width +
+// 297) equals the first: a picture of one colour, which is not recorded.
+bool LooksBlank(const std::uint8_t* picture, std::size_t size, int width)
+{
+    const std::size_t step = 2 * static_cast<std::size_t>(width) + 297;
+    const std::uint8_t first = picture[0];
+    for (std::size_t at = 0; at < size; at += step)
+        if (picture[at] != first)
+            return false;
+    return true;
+}
+} // namespace
+
+int CVideoManager::CaptureFrame()
+{
+    if (!m_pProcess->Attach())
+    {
+        m_pLayout->Reset();
+        return 0;
+    }
+    try
+    {
+        m_pLayout->Detect(*m_pProcess);
+
+        const std::uint32_t size = m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_SIZE));
+        const int width = static_cast<int>(size & 0xFFFFu);
+        const int height = static_cast<int>(static_cast<std::int32_t>(size) >> 16);
+        // A size the codec can't take, or whose picture (with the display's
+        // header behind which it is shown later) does not fit the frame
+        // buffer, is not read: the frame is skipped.
+        if (!IsValidPictureSize(width, height) ||
+            kDisplayHeaderBytes +
+                    static_cast<std::size_t>(width) * static_cast<std::size_t>(height) >
+                m_nFrameBytes)
+            return 1;
+        if (width != m_nWidth || height != m_nHeight)
+        {
+            m_nWidth = width;
+            m_nHeight = height;
+            m_pVideo->SetGeometry(width, width, height, 0, 0);
+        }
+
+        const std::uint32_t ownScreen =
+            m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_POINTER));
+        // Read as the game shows it; it will decide whether the statistics
+        // overlay is drawn (the in-game screen of v2.0.2.0 with Stats on),
+        // which this build does not draw yet.
+        [[maybe_unused]] const bool inGame = IsInGameSignature(m_pProcess->ReadDword(ownScreen));
+
+        // The picture goes straight into the frame buffer: one read, no copy.
+        const std::uint32_t bits = m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_BITS));
+        const std::size_t pictureBytes =
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+        if (!m_pProcess->ReadBlock(bits, m_pFrame.get(), pictureBytes))
+            return 1;
+        if (LooksBlank(m_pFrame.get(), pictureBytes, width))
+            return 1;
+
+        std::uint8_t palette[kPaletteBytes];
+        if (!m_pProcess->ReadBlock(m_pLayout->GetAddress(GA_PALETTE), palette, sizeof(palette)))
+            return 1;
+        std::uint8_t cursorBytes[4];
+        if (!m_pProcess->ReadBlock(m_pLayout->GetAddress(GA_CURSOR), cursorBytes,
+                                   sizeof(cursorBytes)))
+            return 1;
+        std::uint32_t cursor = 0;
+        std::memcpy(&cursor, cursorBytes, 4);
+
+        m_bOutOfMemory = m_pVideo->AddFrame(cursor, palette, m_pFrame.get()) == AF_NO_MEMORY;
+        return 1;
+    }
+    catch (const std::runtime_error&)
+    {
+        throw std::runtime_error("x9");
+    }
+}

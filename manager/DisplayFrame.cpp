@@ -1,0 +1,81 @@
+// A stored frame prepared for painting, in place in the frame buffer: a
+// bitmap header, the colour table in blue, green, red order, the picture.
+
+#include "GameLayout.h"
+#include "Process.h"
+#include "Video.h"
+#include "VideoManager.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace
+{
+void Put16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+} // namespace
+
+DisplayFrame CVideoManager::GetFrame(int index)
+{
+    try
+    {
+        // While the game shows its in-game screen the window keeps what it has.
+        if (m_pProcess->Attach())
+        {
+            const std::uint32_t ownScreen =
+                m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_POINTER));
+            if (IsInGameSignature(m_pProcess->ReadDword(ownScreen)))
+                return {};
+        }
+
+        const std::size_t pictureBytes =
+            static_cast<std::size_t>(m_nWidth) * static_cast<std::size_t>(m_nHeight);
+        if (m_nWidth != m_pVideo->GetWidth() || m_nHeight != m_pVideo->GetHeight() ||
+            kDisplayHeaderBytes + pictureBytes > m_nFrameBytes)
+            return {}; // a size this buffer can't show (only a failed load leaves one)
+        std::uint8_t* const header = m_pFrame.get();
+        std::uint8_t* const picture = header + kDisplayHeaderBytes;
+        if (m_pVideo->GetFrameCount() >= 1)
+        {
+            if (!m_pVideo->GetFrame(index, picture, m_bShowCursor != 0))
+                return {};
+        }
+        else
+            std::memset(picture, 0, pictureBytes);
+
+        std::memset(header, 0, 40);
+        Put32(header + 0, 40);
+        Put32(header + 4, static_cast<std::uint32_t>(m_nWidth));
+        Put32(header + 8, static_cast<std::uint32_t>(-m_nHeight)); // rows run top to bottom
+        Put16(header + 12, 1);
+        Put16(header + 14, 8);
+        Put32(header + 20, static_cast<std::uint32_t>(pictureBytes));
+        Put32(header + 24, 1000);
+        Put32(header + 28, 1000);
+
+        std::uint8_t* const colours = header + 40;
+        if (!m_pVideo->GetPalette(index, colours))
+            for (int n = 0; n < 256; ++n)
+            {
+                const auto grey = static_cast<std::uint8_t>(n);
+                colours[4 * n] = colours[4 * n + 1] = colours[4 * n + 2] = grey;
+                colours[4 * n + 3] = 0;
+            }
+        for (int n = 0; n < 256; ++n)
+            std::swap(colours[4 * n], colours[4 * n + 2]); // red, green, blue -> blue, green, red
+        return {header, picture};
+    }
+    catch (const std::runtime_error&)
+    {
+        throw std::runtime_error("x8");
+    }
+}

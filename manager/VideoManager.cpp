@@ -1,0 +1,104 @@
+#include "VideoManager.h"
+
+#include "Bitmap8Group.h"
+#include "GameLayout.h"
+#include "Platform.h"
+#include "Process.h"
+#include "Video.h"
+#include "VideoFile.h"
+
+#include <filesystem>
+#include <new>
+
+std::string CVideoManager::FindDataFile(const std::string& name)
+{
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec))
+        return name;
+    const std::string dir = PlatformProgramDirectory();
+    if (!dir.empty())
+    {
+        const std::filesystem::path beside = std::filesystem::path(dir) / name;
+        if (std::filesystem::is_regular_file(beside, ec))
+            return beside.string();
+    }
+    return name; // not found: the sheet's own load reports it by having no cells
+}
+
+CVideoManager::CVideoManager()
+    : m_pProcess(std::make_unique<CProcess>()), m_pFrame(new std::uint8_t[kFrameBufferBytes]),
+      m_nFrameBytes(kFrameBufferBytes),
+      m_pFont1(std::make_unique<CBitmap8Group>(FindDataFile("font1.bmp"), false)),
+      m_pFont2(std::make_unique<CBitmap8Group>(FindDataFile("font2.bmp"), false)),
+      m_pUnits(std::make_unique<CBitmap8Group>(FindDataFile("units.bmp"), true)),
+      m_pLayout(std::make_unique<CGameLayout>())
+{
+    NewVideo();
+}
+
+CVideoManager::~CVideoManager()
+{
+    // The process first, so its handle is closed before anything else goes.
+    m_pProcess.reset();
+    m_pVideo.reset();
+    m_pFrame.reset();
+    m_pFont1.reset();
+    m_pFont2.reset();
+    m_pUnits.reset();
+    m_pLayout.reset();
+}
+
+void CVideoManager::NewVideo()
+{
+    m_pVideo.reset();
+    m_pVideo = std::make_unique<CVideo>();
+    m_pVideo->SetGeometry(m_nWidth, m_nWidth, m_nHeight, 0, 0);
+}
+
+int CVideoManager::SaveVideo(const std::string& path)
+{
+    return SaveVideoFile(*m_pVideo, path);
+}
+
+int CVideoManager::ExtractFragment(int first, int last)
+{
+    auto fragment = std::make_unique<CVideo>();
+    if (!m_pVideo->ExtractTo(first, last, *fragment))
+        return 0;
+    m_pVideo = std::move(fragment);
+    return 1;
+}
+
+float CVideoManager::GetFrameTime(int index) const
+{
+    return m_pVideo->GetFrameTime(index);
+}
+
+bool CVideoManager::GrowFrameBuffer(std::size_t bytes)
+{
+    if (bytes <= m_nFrameBytes)
+        return true;
+    std::unique_ptr<std::uint8_t[]> larger(new (std::nothrow) std::uint8_t[bytes]);
+    if (!larger)
+        return false;
+    m_pFrame = std::move(larger);
+    m_nFrameBytes = bytes;
+    return true;
+}
+
+void CVideoManager::InstallLoadedVideo(std::unique_ptr<CVideo> video)
+{
+    m_pVideo = std::move(video);
+    const int width = m_pVideo->GetWidth(), height = m_pVideo->GetHeight();
+    // A file's size is only taken when the codec can work with it and the
+    // frame buffer can show it; the reader refuses other sizes anyway.
+    if (!IsValidPictureSize(width, height))
+        return;
+    const std::size_t needed =
+        kDisplayHeaderBytes + static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (!GrowFrameBuffer(needed))
+        return;
+    m_nWidth = width;
+    m_nHeight = height;
+    m_pVideo->SetGeometry(width, width, height, 0, 0);
+}

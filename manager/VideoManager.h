@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CBitmap8Group;
+class CGameLayout;
+class CProcess;
+class CVideo;
+
+// A frame ready for painting: a 40-byte bitmap header followed by a 256-entry
+// colour table (blue, green, red, 0), and the picture; both null when there
+// is nothing to paint.
+struct DisplayFrame
+{
+    const std::uint8_t* info = nullptr;
+    const std::uint8_t* pixels = nullptr;
+};
+
+// The one object that owns the game process, the address table, the sheets,
+// the frame buffer and the current video. The frame buffer serves two uses
+// one after the other on one thread: the capture reads the game's picture
+// into its start, the display writes a bitmap header, a colour table and the
+// decoded picture into it. The video is never emptied in place: clearing,
+// loading and cutting a fragment each put a new video in place of the old.
+class CVideoManager
+{
+public:
+    static constexpr std::size_t kFrameBufferBytes = 2075600;
+    static constexpr std::size_t kDisplayHeaderBytes = 1064; // header and colour table
+
+    CVideoManager();
+    virtual ~CVideoManager();
+    CVideoManager(const CVideoManager&) = delete;
+    CVideoManager& operator=(const CVideoManager&) = delete;
+
+    void NewVideo();
+    // Saves the current video: 1 when the whole file was written.
+    int SaveVideo(const std::string& path);
+    // Replaces the video by frames first..last (0-based, inclusive) of it.
+    // 0, keeping the current video, when memory ran out.
+    int ExtractFragment(int first, int last);
+    float GetFrameTime(int index) const;
+
+    // The load sequence's last step: take the (possibly partly) loaded
+    // video's picture size, growing the frame buffer once if a large video
+    // needs it. `video` becomes the current video.
+    void InstallLoadedVideo(std::unique_ptr<CVideo> video);
+
+    // One capture tick (CaptureFrame.cpp): 0 when no running game could be
+    // attached, 1 otherwise; raises std::runtime_error("x9") on a failed read.
+    int CaptureFrame();
+    // Frame `index` prepared for painting (DisplayFrame.cpp); raises
+    // std::runtime_error("x8") on a failed read of the game.
+    DisplayFrame GetFrame(int index);
+
+    CVideo& GetVideo() const { return *m_pVideo; }
+    CProcess& GetProcess() const { return *m_pProcess; }
+    CGameLayout& GetLayout() const { return *m_pLayout; }
+    const CBitmap8Group& GetFont1() const { return *m_pFont1; }
+    const CBitmap8Group& GetFont2() const { return *m_pFont2; }
+    const CBitmap8Group& GetUnits() const { return *m_pUnits; }
+    std::uint8_t* GetFrameBuffer() const { return m_pFrame.get(); }
+    std::size_t GetFrameBufferBytes() const { return m_nFrameBytes; }
+    int GetWidth() const { return m_nWidth; }
+    int GetHeight() const { return m_nHeight; }
+    // True after a capture whose frame could not be stored for lack of memory.
+    bool RanOutOfMemory() const { return m_bOutOfMemory; }
+
+    // The dialog's check boxes "S&tats", "+" and "S&how Cursor".
+    std::int32_t m_bShowStats = 0;
+    std::int32_t m_bShowPlus = 0;
+    std::int32_t m_bShowCursor = 1;
+
+    // Where a sheet file is found: the working directory first, then beside
+    // the program.
+    static std::string FindDataFile(const std::string& name);
+
+private:
+    bool GrowFrameBuffer(std::size_t bytes);
+
+    // In the order they are built: size, process, frame buffer, sheets,
+    // layout, then the video.
+    std::int32_t m_nWidth = 640;
+    std::int32_t m_nHeight = 480;
+    std::unique_ptr<CProcess> m_pProcess;
+    std::unique_ptr<std::uint8_t[]> m_pFrame;
+    std::size_t m_nFrameBytes = 0;
+    std::unique_ptr<CBitmap8Group> m_pFont1;
+    std::unique_ptr<CBitmap8Group> m_pFont2;
+    std::unique_ptr<CBitmap8Group> m_pUnits;
+    std::unique_ptr<CGameLayout> m_pLayout;
+    std::unique_ptr<CVideo> m_pVideo;
+    bool m_bOutOfMemory = false;
+};

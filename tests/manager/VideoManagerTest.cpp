@@ -1,0 +1,254 @@
+#include "VideoManager.h"
+
+#include "Bitmap8Group.h"
+#include "FakeGame.h"
+#include "GameLayout.h"
+#include "Video.h"
+#include "VideoFile.h"
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace
+{
+constexpr std::uint32_t kScreen = 0x20000000;
+
+// A v2.0.2.0 game in the fake backend with a picture of the given size.
+class ManagerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        game.Reset();
+        game.ShowWindow("WARCRAFT II", 99);
+        game.Map(0x00400000, std::vector<std::uint8_t>(0x00100000, 0));
+        game.Write8(kVersionByteAddress, kVersionByte2020);
+        game.Write32(0x004D4A94, kScreen); // screen pointer
+        std::vector<std::uint8_t> palette(1024);
+        for (int i = 0; i < 1024; ++i)
+            palette[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 7 + 1);
+        game.Write(0x004AE844, palette.data(), palette.size());
+        game.Write32(0x004D5134, 100u | (50u << 16)); // cursor
+        SetPicture(640, 480, 0);
+    }
+
+    void SetPicture(int width, int height, int seed)
+    {
+        width_ = width;
+        height_ = height;
+        picture.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        for (std::size_t i = 0; i < picture.size(); ++i)
+            picture[i] =
+                static_cast<std::uint8_t>((i * 13 + static_cast<std::size_t>(seed)) % 200 + 1);
+        game.Unmap(kScreen);
+        game.Map(kScreen, picture);
+        game.Write32(0x004D4A90, static_cast<std::uint32_t>(width) |
+                                     (static_cast<std::uint32_t>(height) << 16));
+    }
+
+    std::vector<std::uint8_t> Decoded(CVideoManager& manager, int index)
+    {
+        const CVideo& video = manager.GetVideo();
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(video.GetWidth()) *
+                                      static_cast<std::size_t>(video.GetHeight()));
+        EXPECT_EQ(video.GetFrame(index, out.data(), false), 1);
+        return out;
+    }
+
+    CFakeGame& game = CFakeGame::Get();
+    std::vector<std::uint8_t> picture;
+    int width_ = 0, height_ = 0;
+};
+
+std::string ErrorOf(const std::function<void()>& call)
+{
+    try
+    {
+        call();
+    }
+    catch (const std::runtime_error& e)
+    {
+        return e.what();
+    }
+    return "";
+}
+} // namespace
+
+TEST_F(ManagerTest, CaptureAppendsThePicturePaletteAndCursor)
+{
+    CVideoManager manager;
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    ASSERT_EQ(manager.GetVideo().GetFrameCount(), 1);
+    EXPECT_EQ(Decoded(manager, 0), picture);
+    EXPECT_EQ(manager.GetVideo().GetFrameRecord(0)->cursor, 100u | (50u << 16));
+    std::uint8_t palette[1024];
+    ASSERT_EQ(manager.GetVideo().GetPalette(0, palette), 1);
+    EXPECT_EQ(palette[1], 8);
+    EXPECT_EQ(manager.GetLayout().GetKind(), GK_V2020);
+}
+
+TEST_F(ManagerTest, CaptureFollowsAScreenSizeChange)
+{
+    CVideoManager manager;
+    SetPicture(800, 600, 3);
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_EQ(manager.GetWidth(), 800);
+    EXPECT_EQ(manager.GetHeight(), 600);
+    EXPECT_EQ(manager.GetVideo().GetWidth(), 800);
+    EXPECT_EQ(manager.GetVideo().GetPitch(), 800);
+    EXPECT_EQ(Decoded(manager, 0), picture);
+}
+
+TEST_F(ManagerTest, BlankPicturesAreNotRecordedAndTheirPaletteNotRead)
+{
+    CVideoManager manager;
+    // The game's variables without the palette: reading it would raise.
+    game.Unmap(0x00400000);
+    game.Map(0x00400000, std::vector<std::uint8_t>(0x000AE000, 0));
+    game.Map(0x004B0000, std::vector<std::uint8_t>(0x00050000, 0));
+    game.Write8(kVersionByteAddress, kVersionByte2020);
+    game.Write32(0x004D4A94, kScreen);
+    game.Write32(0x004D4A90, 640u | (480u << 16));
+    // One colour at every 1577th byte (2 x 640 + 297); what lies between the
+    // samples does not count.
+    std::vector<std::uint8_t> solid(640 * 480, 5);
+    for (std::size_t i = 1; i < solid.size(); i += 1577)
+        solid[i] = 9;
+    game.Unmap(kScreen);
+    game.Map(kScreen, solid);
+    EXPECT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 0);
+}
+
+TEST_F(ManagerTest, SizesThatDoNotFitAreSkippedWithoutReading)
+{
+    CVideoManager manager;
+    for (std::uint32_t size : {0u, 640u, 480u << 16, 640u | (0x8000u << 16), 2048u | (2048u << 16)})
+    {
+        game.Write32(0x004D4A90, size);
+        const int reads = game.Reads();
+        EXPECT_EQ(manager.CaptureFrame(), 1) << std::hex << size;
+        EXPECT_LE(game.Reads() - reads, 3) << "the picture was read"; // version, size only
+        EXPECT_EQ(manager.GetVideo().GetFrameCount(), 0);
+        EXPECT_EQ(manager.GetWidth(), 640);
+    }
+    // 1920 x 1080 fits.
+    SetPicture(1920, 1080, 1);
+    EXPECT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 1);
+}
+
+TEST_F(ManagerTest, NoGameGivesZeroAndForgetsTheKind)
+{
+    CVideoManager manager;
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    game.EndProcess();
+    EXPECT_EQ(manager.CaptureFrame(), 0);
+    EXPECT_EQ(manager.GetLayout().GetKind(), GK_UNKNOWN);
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 1);
+}
+
+TEST_F(ManagerTest, ReadErrorsComeOutAsX9)
+{
+    CVideoManager manager;
+    game.Write8(kVersionByteAddress, 0); // unknown build: GetAddress raises
+    EXPECT_EQ(ErrorOf([&] { manager.CaptureFrame(); }), "x9");
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 0);
+}
+
+TEST_F(ManagerTest, DisplayOfAnEmptyVideoIsZerosWithAGreyRamp)
+{
+    game.EndProcess();
+    CVideoManager manager;
+    const DisplayFrame frame = manager.GetFrame(0);
+    ASSERT_NE(frame.info, nullptr);
+    std::int32_t width = 0, height = 0;
+    std::memcpy(&width, frame.info + 4, 4);
+    std::memcpy(&height, frame.info + 8, 4);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, -480);
+    EXPECT_EQ(frame.info[14], 8);
+    EXPECT_EQ(frame.info[40 + 4 * 77], 77);
+    EXPECT_EQ(frame.info[40 + 4 * 77 + 2], 77);
+    EXPECT_EQ(frame.pixels, frame.info + 1064);
+    EXPECT_EQ(std::vector<std::uint8_t>(frame.pixels, frame.pixels + 640 * 480),
+              std::vector<std::uint8_t>(640 * 480, 0));
+}
+
+TEST_F(ManagerTest, DisplaySwapsRedAndBlueAndStaysBlankOnTheInGameScreen)
+{
+    CVideoManager manager;
+    game.Write32(0x004AE844 + 4 * 3, 10u | (20u << 8) | (30u << 16));
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    manager.m_bShowCursor = 0;
+    DisplayFrame frame = manager.GetFrame(0); // the picture's first bytes are no signature
+    ASSERT_NE(frame.info, nullptr);
+    EXPECT_EQ(frame.info[40 + 12], 30);
+    EXPECT_EQ(frame.info[40 + 13], 20);
+    EXPECT_EQ(frame.info[40 + 14], 10);
+    EXPECT_EQ(std::vector<std::uint8_t>(frame.pixels, frame.pixels + picture.size()), picture);
+    EXPECT_EQ(manager.GetFrame(1).info, nullptr); // past the end
+
+    game.Write32(kScreen, 0x64646464);
+    EXPECT_EQ(manager.GetFrame(0).info, nullptr);
+    game.Write8(kVersionByteAddress, 0);
+    manager.GetLayout().Reset();
+    EXPECT_EQ(ErrorOf([&] { manager.GetFrame(0); }), "x8"); // attached, kind unknown
+}
+
+TEST_F(ManagerTest, FragmentAndLoadedSizeReplaceTheVideo)
+{
+    CVideoManager manager;
+    for (int k = 0; k < 20; ++k)
+    {
+        SetPicture(640, 480, k);
+        ASSERT_EQ(manager.CaptureFrame(), 1);
+    }
+    ASSERT_EQ(manager.ExtractFragment(5, 9), 1);
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 5);
+    EXPECT_EQ(manager.GetFrameTime(0), 0.0f);
+    EXPECT_TRUE(manager.GetVideo().IsAppendable());
+
+    // A loaded 2048 x 1536 video needs more than the frame buffer's first size.
+    CVideo big;
+    ASSERT_EQ(big.SetGeometry(2048, 2048, 1536, 0, 0), 1);
+    std::vector<std::uint8_t> pixels(2048 * 1536, 7), palette(1024, 1);
+    pixels[12345] = 200;
+    ASSERT_EQ(big.AddFrame(0, palette.data(), pixels.data()), AF_ADDED);
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "trellon-manager-big.dk2").string();
+    ASSERT_EQ(SaveVideoFile(big, path), 1);
+    auto loaded = std::make_unique<CVideo>();
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(*loaded, path, error), 1) << error;
+    game.EndProcess();
+    manager.InstallLoadedVideo(std::move(loaded));
+    EXPECT_EQ(manager.GetWidth(), 2048);
+    EXPECT_GE(manager.GetFrameBufferBytes(), 1064u + 2048u * 1536u);
+    const DisplayFrame frame = manager.GetFrame(0);
+    ASSERT_NE(frame.pixels, nullptr);
+    EXPECT_EQ(frame.pixels[12345], 200);
+}
+
+TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
+{
+    const auto empty =
+        std::filesystem::temp_directory_path() / ("trellon-cwd-" + std::to_string(getpid()));
+    std::filesystem::create_directories(empty);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(empty);
+    {
+        CVideoManager without;
+        EXPECT_EQ(without.GetFont1().GetCellCount(), 0);
+        game.SetProgramDirectory(TRELLON_SHEETS_DIR);
+        CVideoManager beside;
+        EXPECT_EQ(beside.GetFont1().GetCellCount(), 94);
+        EXPECT_EQ(beside.GetFont2().GetCellCount(), 94);
+        EXPECT_EQ(beside.GetUnits().GetCellCount(), 8);
+    }
+    std::filesystem::current_path(previous);
+}
