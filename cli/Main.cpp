@@ -19,6 +19,9 @@ const char kUsage[] =
     "  export IN DIR [--first N] [--last M] [--cursor]\n"
     "                                 write frames as 8-bit palette PNGs DIR/000001.png ...\n"
     "  probe                          look for the running game and say what was found\n"
+    "  record OUT [--fps N] [--seconds S | --frames N]\n"
+    "                                 record the running game (30 fps by default) until S\n"
+    "                                 seconds or N frames, or Ctrl-C; then save OUT\n"
     "\n"
     "Options:\n"
     "  -h, --help                     show this text\n"
@@ -32,7 +35,7 @@ struct Command
 
 const Command kCommands[] = {
     {"info", RunInfo},     {"verify", RunVerify}, {"extract", RunExtract},
-    {"export", RunExport}, {"probe", RunProbe},
+    {"export", RunExport}, {"probe", RunProbe},   {"record", RunRecord},
 };
 } // namespace
 

@@ -6,6 +6,7 @@
 #include "GameMemory.h"
 #include "Process.h"
 #include "SimScene.h"
+#include "Spawn.h"
 
 #include <chrono>
 #include <csignal>
@@ -19,32 +20,8 @@
 #include <vector>
 #include <xcb/xcb.h>
 
-extern char** environ;
-
 namespace
 {
-pid_t Spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return 0;
-    return pid;
-}
-
-void Stop(pid_t& pid)
-{
-    if (pid > 0)
-    {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
-}
-
 // One virtual X server for the whole run; Xvfb picks a free display itself
 // and writes its number to a pipe.
 class XServer : public ::testing::Environment

@@ -1,0 +1,115 @@
+// trellon record against the demo game: the file must verify, and every
+// recorded frame must be a picture the demo showed. The game runs while it
+// is read, so a picture may mix two consecutive frames: each row must come
+// from frame N or N + 1, for one N.
+
+#include "SimScene.h"
+#include "Spawn.h"
+#include "Video.h"
+#include "VideoFile.h"
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+int RunToEnd(const std::vector<std::string>& args)
+{
+    pid_t pid = Spawn(args);
+    if (pid <= 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool RowsFromTwoFrames(const std::uint8_t* picture, const std::vector<std::uint8_t>& a,
+                       const std::vector<std::uint8_t>& b, int width, int height)
+{
+    for (int y = 0; y < height; ++y)
+    {
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        if (std::memcmp(picture + at, &a[at], static_cast<std::size_t>(width)) != 0 &&
+            std::memcmp(picture + at, &b[at], static_cast<std::size_t>(width)) != 0)
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+TEST(RecordE2e, RecordedFramesArePicturesTheGameShowed)
+{
+    SimOptions options;
+    options.seed = 5;
+    options.fps = 30;
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("trellon-record-e2e-" + std::to_string(getpid()) + ".dk2"))
+                                 .string();
+    const int recorded = RunToEnd({TRELLON_CLI, "record", path, "--seconds", "3", "--fps", "30"});
+    Stop(game);
+    ASSERT_EQ(recorded, 0);
+    ASSERT_EQ(RunToEnd({TRELLON_CLI, "verify", path}), 0);
+
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+    ASSERT_GE(video.GetFrameCount(), 30); // about 90 at 30 a second, fewer while the game starts
+    ASSERT_EQ(video.GetWidth(), 640);
+
+    // The scene frames the demo can have shown in its first 20 seconds.
+    const CSimScene scene(options);
+    std::vector<std::vector<std::uint8_t>> shown(600, std::vector<std::uint8_t>(640 * 480));
+    for (std::size_t n = 0; n < shown.size(); ++n)
+        scene.Picture(static_cast<int>(n), shown[n].data());
+
+    std::vector<std::uint8_t> picture(640 * 480);
+    std::size_t from = 0;
+    for (int k = 0; k < video.GetFrameCount(); ++k)
+    {
+        ASSERT_EQ(video.GetFrame(k, picture.data(), false), 1);
+        bool found = false;
+        // Frames come in order: the search goes on from the last match.
+        for (std::size_t n = from; n + 1 < shown.size() && !found; ++n)
+            if (RowsFromTwoFrames(picture.data(), shown[n], shown[n + 1], 640, 480))
+            {
+                found = true;
+                from = n;
+            }
+        ASSERT_TRUE(found) << "recorded frame " << k << " is no picture the demo showed";
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(RecordE2e, InterruptedRecordingIsSaved)
+{
+    pid_t game = Spawn({TRELLON_GAMESIM, "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    for (int signal : {SIGINT, SIGTERM})
+    {
+        const std::string path = (std::filesystem::temp_directory_path() /
+                                  ("trellon-interrupt-" + std::to_string(getpid()) + ".dk2"))
+                                     .string();
+        pid_t record = Spawn({TRELLON_CLI, "record", path});
+        ASSERT_GT(record, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(record, signal);
+        int status = 0;
+        waitpid(record, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "signal " << signal;
+        CVideo video;
+        std::string error;
+        ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+        EXPECT_GT(video.GetFrameCount(), 10) << "signal " << signal;
+        std::filesystem::remove(path);
+    }
+    Stop(game);
+}
