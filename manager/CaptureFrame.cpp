@@ -54,10 +54,7 @@ int CVideoManager::CaptureFrame()
 
         const std::uint32_t ownScreen =
             m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_POINTER));
-        // Read as the game shows it; it will decide whether the statistics
-        // overlay is drawn (the in-game screen of v2.0.2.0 with Stats on),
-        // which this build does not draw yet.
-        [[maybe_unused]] const bool inGame = IsInGameSignature(m_pProcess->ReadDword(ownScreen));
+        const bool inGame = IsInGameSignature(m_pProcess->ReadDword(ownScreen));
 
         // The picture goes straight into the frame buffer: one read, no copy.
         const std::uint32_t bits = m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_BITS));
@@ -77,6 +74,12 @@ int CVideoManager::CaptureFrame()
             return 1;
         std::uint32_t cursor = 0;
         std::memcpy(&cursor, cursorBytes, 4);
+
+        // The statistics panel, and with it the unit markers, on the in-game
+        // screen of v2.0.2.0 only: the other build's tables are not known.
+        const int kind = m_pLayout->GetKind();
+        if (inGame && m_bShowStats && (kind == GK_V2020 || kind == GK_V2020_DDRAW))
+            DrawOverlay(cursor);
 
         m_bOutOfMemory = m_pVideo->AddFrame(cursor, palette, m_pFrame.get()) == AF_NO_MEMORY;
         return 1;

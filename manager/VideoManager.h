@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Overlay.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -78,6 +80,15 @@ public:
     // the program.
     static std::string FindDataFile(const std::string& name);
 
+    // The statistics panel (Overlay.cpp) and the unit markers
+    // (UnitMarker.cpp), drawn into the frame buffer by the capture on the
+    // in-game screen of v2.0.2.0. Reads raise as the capture's do.
+    void DrawOverlay(std::uint32_t& cursor);
+    void DrawUnitMarker(const std::uint8_t* record, std::uint32_t unit, int type, bool counted,
+                        int viewX, int viewY);
+    const PanelState& GetPanel() const { return m_panel; }
+    const TeamMemory& GetTeamMemory() const { return m_teamMemory; }
+
 private:
     bool GrowFrameBuffer(std::size_t bytes);
 
@@ -94,4 +105,6 @@ private:
     std::unique_ptr<CGameLayout> m_pLayout;
     std::unique_ptr<CVideo> m_pVideo;
     bool m_bOutOfMemory = false;
+    PanelState m_panel;      // the last overlay call's reading of the game
+    TeamMemory m_teamMemory; // kept for the program's whole run
 };

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+
+// What the statistics panel shows, as read from the game in one overlay
+// call (v2.0.2.0 only): the players' tables, the unit counts, and the rows'
+// order after the team grouping.
+struct PanelState
+{
+    static constexpr int kPlayers = 8;
+    static constexpr int kPairs = 70; // unit types 0..139, two to a pair
+
+    std::int32_t amount1[kPlayers] = {};
+    std::int32_t amount2[kPlayers] = {};
+    std::int16_t usedCount[kPlayers] = {};
+    std::int16_t limitCount[kPlayers] = {};
+    char playerName[kPlayers][56] = {};
+    std::int8_t colourNumber[kPlayers] = {};
+    std::uint8_t allyMask[kPlayers] = {};
+    std::uint8_t levelPart1[kPlayers] = {};
+    std::uint8_t levelPart2[kPlayers] = {};
+    std::uint32_t flagWord[kPlayers] = {};
+
+    std::int32_t sumAmount1 = 0;
+    std::int32_t sumLimit = 0;
+    std::int32_t levelFlag[kPlayers] = {};
+    std::int8_t level[kPlayers] = {};
+    std::int32_t status[kPlayers] = {}; // -1 out, 0 present, 1.. team
+    std::int32_t outCount = 0;
+    std::uint16_t unitCount[kPlayers][kPairs] = {};
+    std::uint16_t trainCount[kPlayers][kPairs] = {};
+    std::int32_t raceBalance[kPlayers] = {};
+    std::int32_t order[kPlayers] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    std::int32_t teamCounter = 0;
+    std::int32_t teamGap = 0;
+};
+
+// The grouping remembered from one overlay call to the next for the whole
+// run of the program: once the players' first amounts add up to more than
+// 5000 the rows keep their teams and order until the sum drops below 5000.
+struct TeamMemory
+{
+    bool teamsFrozen = false;
+    std::int32_t savedStatus[PanelState::kPlayers] = {};
+    std::int32_t savedOrder[PanelState::kPlayers] = {};
+    std::int32_t savedTeamCounter = 0;
+};
+
+// The game addresses the overlay reads (build v2.0.2.0).
+namespace overlay
+{
+constexpr std::uint32_t kAmount1 = 0x004AB9C4;
+constexpr std::uint32_t kAmount2 = 0x004AD3A8;
+constexpr std::uint32_t kUsedCount = 0x004ADA7C;
+constexpr std::uint32_t kLimitCount = 0x004ADC1C;
+constexpr std::uint32_t kPlayerName = 0x004AD758;
+constexpr std::uint32_t kColourNumber = 0x004AB994;
+constexpr std::uint32_t kAllyMask = 0x004AB984;
+constexpr std::uint32_t kLevelPart1 = 0x004ACE54;
+constexpr std::uint32_t kLevelPart2 = 0x004ABEE8;
+constexpr std::uint32_t kFlagWord = 0x004ABEFC;
+constexpr std::uint32_t kViewX = 0x004ABEFA;
+constexpr std::uint32_t kViewY = 0x004ABEF8;
+constexpr std::uint32_t kUnitList = 0x004BF188;
+constexpr std::uint32_t kMaxHitPoints = 0x004CFD34; // + 2 x type
+constexpr std::uint32_t kTypeWidth = 0x004CEE1C;    // + 4 x type
+constexpr std::uint32_t kMapWidth = 0x004ACBDC;
+constexpr std::uint32_t kMapUnitTable = 0x004AD5F0;
+// The unit list is a null-terminated array of pointers; a list that runs
+// longer than this without its null is taken to end here.
+constexpr int kMaxUnits = 16384;
+} // namespace overlay
+
+// The steps of the panel that need no game beyond its tables, in the order
+// the overlay runs them around its unit walk: first the sums, levels and
+// status of the players (the remembered status while the grouping is
+// frozen), then the team grouping, the team memory and the gap between teams.
+void PreparePlayers(PanelState& state, const TeamMemory& memory);
+void GroupPlayers(PanelState& state, TeamMemory& memory);
