@@ -3,6 +3,7 @@
 // previous one still runs is dropped, as the dialog's guard drops it. Ctrl-C
 // or SIGTERM ends the recording, and what was recorded is saved.
 
+#include "Bitmap8Group.h"
 #include "Commands.h"
 #include "GameLayout.h"
 #include "Video.h"
@@ -29,11 +30,14 @@ int RunRecord(const std::vector<std::string>& args)
 {
     std::string out;
     int fps = 30, seconds = 0, frames = 0;
+    bool stats = false, plus = false;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         const std::string& arg = args[i];
         const bool more = i + 1 < args.size();
-        if ((arg == "--fps" || arg == "--seconds" || arg == "--frames") && more)
+        if (arg == "--stats" || arg == "--plus")
+            (arg == "--stats" ? stats : plus) = true;
+        else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames") && more)
         {
             int& value = arg == "--fps" ? fps : arg == "--seconds" ? seconds : frames;
             if (!ParseInt(args[++i], value) || value < 1)
@@ -57,6 +61,22 @@ int RunRecord(const std::vector<std::string>& args)
     std::signal(SIGTERM, OnStopSignal);
 
     CVideoManager manager;
+    // The markers are drawn by the panel's unit walk, so "+" implies Stats.
+    manager.m_bShowStats = stats || plus ? 1 : 0;
+    manager.m_bShowPlus = plus ? 1 : 0;
+    if (stats || plus)
+    {
+        const struct
+        {
+            const char* name;
+            const CBitmap8Group& sheet;
+        } sheets[] = {{"font1.bmp", manager.GetFont1()},
+                      {"font2.bmp", manager.GetFont2()},
+                      {"units.bmp", manager.GetUnits()}};
+        for (const auto& sheet : sheets)
+            if (sheet.sheet.GetCellCount() == 0)
+                std::fprintf(stderr, "trellon: File %s have not been loaded\n", sheet.name);
+    }
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::milliseconds(1000 / fps);
     const auto start = Clock::now();
