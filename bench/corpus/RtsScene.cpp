@@ -349,3 +349,21 @@ void RenderNoise(int width, int height, std::uint32_t seed, int frame, std::uint
         picture[i] = static_cast<std::uint8_t>(s);
     }
 }
+
+CRtsScene::UnitView CRtsScene::UnitAt(int frame, int index) const
+{
+    const Unit& unit = m_units[static_cast<std::size_t>(index)];
+    UnitView view{};
+    UnitPosition(unit, frame, view.x, view.y);
+    view.kind = unit.kind;
+    view.colour = unit.colour;
+    view.moving = unit.dx != 0 || unit.dy != 0;
+    return view;
+}
+
+void CRtsScene::CameraTile(int frame, int& tileX, int& tileY) const
+{
+    Camera(frame, tileX, tileY);
+    tileX /= kTile;
+    tileY /= kTile;
+}

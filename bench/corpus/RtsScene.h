@@ -22,6 +22,19 @@ public:
     void Render(int frame, std::uint8_t* picture) const;
     // The mouse pointer of that frame: x in the low 16 bits, y in the high.
     std::uint32_t Cursor(int frame) const;
+    // What the demo game tells about its units and view: a unit's world
+    // position in pixels, sprite kind 0..3 and player colour number, and
+    // the map tile at the view's top-left corner.
+    struct UnitView
+    {
+        int x, y, kind, colour;
+        bool moving;
+    };
+    int UnitCount() const { return static_cast<int>(m_units.size()); }
+    UnitView UnitAt(int frame, int index) const;
+    void CameraTile(int frame, int& tileX, int& tileY) const;
+    int WorldTiles() const { return m_nWorldTiles; }
+
     // Red, green, blue, 0 for each of the 256 entries.
     const std::uint8_t* Palette() const { return m_palette.data(); }
 

@@ -8,10 +8,12 @@
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -30,17 +32,88 @@ int RunToEnd(const std::vector<std::string>& args)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Every row of columns from..width-1 equals the same part of a or of b.
 bool RowsFromTwoFrames(const std::uint8_t* picture, const std::vector<std::uint8_t>& a,
-                       const std::vector<std::uint8_t>& b, int width, int height)
+                       const std::vector<std::uint8_t>& b, int width, int height, int from = 0)
 {
+    const std::size_t length = static_cast<std::size_t>(width - from);
     for (int y = 0; y < height; ++y)
     {
-        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        if (std::memcmp(picture + at, &a[at], static_cast<std::size_t>(width)) != 0 &&
-            std::memcmp(picture + at, &b[at], static_cast<std::size_t>(width)) != 0)
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                               static_cast<std::size_t>(from);
+        if (std::memcmp(picture + at, &a[at], length) != 0 &&
+            std::memcmp(picture + at, &b[at], length) != 0)
             return false;
     }
     return true;
+}
+
+// Records the demo game of `build` with `flags` for two seconds and returns
+// the video.
+std::unique_ptr<CVideo> Record(const std::string& build, const std::vector<std::string>& flags)
+{
+    pid_t game =
+        Spawn({TRELLON_GAMESIM, "--build", build, "--seed", "5", "--fps", "30", "--frames", "900"});
+    EXPECT_GT(game, 0);
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("trellon-overlay-e2e-" + std::to_string(getpid()) + ".dk2"))
+                                 .string();
+    std::vector<std::string> args{TRELLON_CLI, "record", path, "--seconds", "2"};
+    args.insert(args.end(), flags.begin(), flags.end());
+    EXPECT_EQ(RunToEnd(args), 0);
+    Stop(game);
+    auto video = std::make_unique<CVideo>();
+    std::string error;
+    EXPECT_EQ(LoadVideoFile(*video, path, error), 1) << error;
+    std::filesystem::remove(path);
+    return video;
+}
+
+std::vector<std::vector<std::uint8_t>> ShownPictures(bool build2021)
+{
+    SimOptions options;
+    options.seed = 5;
+    options.build2021 = build2021;
+    const CSimScene scene(options);
+    std::vector<std::vector<std::uint8_t>> shown(400, std::vector<std::uint8_t>(640 * 480));
+    for (std::size_t n = 0; n < shown.size(); ++n)
+        scene.Picture(static_cast<int>(n), shown[n].data());
+    return shown;
+}
+
+// For each recorded frame, the first n from which columns `from`.. come from
+// shown[n] or shown[n + 1]; -1 when there is none.
+std::vector<int> Match(const CVideo& video, const std::vector<std::vector<std::uint8_t>>& shown,
+                       int from)
+{
+    std::vector<int> found;
+    std::vector<std::uint8_t> picture(640 * 480);
+    for (int k = 0; k < video.GetFrameCount(); ++k)
+    {
+        video.GetFrame(k, picture.data(), false);
+        int match = -1;
+        for (std::size_t n = 0; n + 1 < shown.size() && match < 0; ++n)
+            if (RowsFromTwoFrames(picture.data(), shown[n], shown[n + 1], 640, 480, from))
+                match = static_cast<int>(n);
+        found.push_back(match);
+    }
+    return found;
+}
+
+bool PanelDiffers(const CVideo& video, int k, const std::vector<std::vector<std::uint8_t>>& shown,
+                  int n)
+{
+    std::vector<std::uint8_t> picture(640 * 480);
+    video.GetFrame(k, picture.data(), false);
+    for (int y = 204; y < 480; ++y)
+        for (int x = 0; x < 174; ++x)
+        {
+            const std::size_t at = static_cast<std::size_t>(y * 640 + x);
+            if (picture[at] != shown[static_cast<std::size_t>(n)][at] &&
+                picture[at] != shown[static_cast<std::size_t>(n) + 1][at])
+                return true;
+        }
+    return false;
 }
 } // namespace
 
@@ -112,4 +185,37 @@ TEST(RecordE2e, InterruptedRecordingIsSaved)
         std::filesystem::remove(path);
     }
     Stop(game);
+}
+
+TEST(RecordE2e, StatsPanelChangesOnlyThePanelOfV2020)
+{
+    const auto video = Record("2020", {"--stats"});
+    ASSERT_GE(video->GetFrameCount(), 20);
+    const auto shown = ShownPictures(false);
+    const std::vector<int> matches = Match(*video, shown, 174);
+    for (std::size_t k = 0; k < matches.size(); ++k)
+    {
+        ASSERT_GE(matches[k], 0) << "frame " << k << ": the map view is not the game's";
+        EXPECT_TRUE(PanelDiffers(*video, static_cast<int>(k), shown, matches[k]))
+            << "frame " << k << ": no panel";
+    }
+}
+
+TEST(RecordE2e, UnitMarkersDrawOverTheMapOfV2020)
+{
+    const auto video = Record("2020", {"--stats", "--plus"});
+    ASSERT_GE(video->GetFrameCount(), 20);
+    const auto shown = ShownPictures(false);
+    const std::vector<int> matches = Match(*video, shown, 174);
+    // Damaged units in view get bars: the map view is no longer the game's.
+    EXPECT_EQ(std::count(matches.begin(), matches.end(), -1), static_cast<long>(matches.size()));
+}
+
+TEST(RecordE2e, V2021GetsNoPanel)
+{
+    const auto video = Record("2021", {"--stats", "--plus"});
+    ASSERT_GE(video->GetFrameCount(), 20);
+    const std::vector<int> matches = Match(*video, ShownPictures(true), 0);
+    for (std::size_t k = 0; k < matches.size(); ++k)
+        EXPECT_GE(matches[k], 0) << "frame " << k << " is not the game's picture";
 }

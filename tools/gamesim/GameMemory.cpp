@@ -35,6 +35,10 @@ CGameMemory::~CGameMemory()
         munmap(m_pWrapperScreen, m_nScreenBytes);
     if (m_pWrapperImage)
         munmap(m_pWrapperImage, m_nWrapperImageBytes);
+    if (m_pUnits)
+        munmap(m_pUnits, kMaxUnits * kUnitRecordBytes);
+    if (m_pMapTable)
+        munmap(m_pMapTable, 4 * kMapTiles);
     if (!m_strWrapperDir.empty())
     {
         std::error_code ec;
@@ -60,7 +64,13 @@ void* CGameMemory::MapAt(std::uint32_t address, std::size_t size, std::string& e
 
 std::uint8_t* CGameMemory::At(std::uint32_t address) const
 {
-    return static_cast<std::uint8_t*>(m_pVariables) + (address - kVariablesBase);
+    if (address >= kVariablesBase && address < kVariablesBase + kVariablesSize)
+        return static_cast<std::uint8_t*>(m_pVariables) + (address - kVariablesBase);
+    if (address >= kUnitRecords && address < kUnitRecords + kMaxUnits * kUnitRecordBytes)
+        return m_pUnits + (address - kUnitRecords);
+    if (address >= kMapUnitTable && address < kMapUnitTable + 4 * kMapTiles)
+        return m_pMapTable + (address - kMapUnitTable);
+    return nullptr;
 }
 
 bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, std::string& error)
@@ -73,6 +83,11 @@ bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, st
     m_nScreenBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     m_pScreen = static_cast<std::uint8_t*>(MapAt(kScreenAddress, m_nScreenBytes, error));
     if (!m_pScreen)
+        return false;
+
+    m_pUnits = static_cast<std::uint8_t*>(MapAt(kUnitRecords, kMaxUnits * kUnitRecordBytes, error));
+    m_pMapTable = static_cast<std::uint8_t*>(MapAt(kMapUnitTable, 4 * kMapTiles, error));
+    if (!m_pUnits || !m_pMapTable)
         return false;
 
     *At(kVersionByte) = a.version;

@@ -21,6 +21,11 @@ public:
     static constexpr std::uint32_t kScreenAddress = 0x20000000; // the game's own buffer
     static constexpr std::uint32_t kWrapperScreenAddress = 0x28000000;
     static constexpr std::uint32_t kWrapperBase = 0x10000000; // where ddraw.dll is mapped
+    static constexpr std::uint32_t kUnitRecords = 0x24000000; // the units' records
+    static constexpr std::uint32_t kUnitRecordBytes = 256;
+    static constexpr std::uint32_t kMaxUnits = 256;
+    static constexpr std::uint32_t kMapUnitTable = 0x26000000; // one unit pointer per map tile
+    static constexpr std::uint32_t kMapTiles = 256 * 256;
 
     CGameMemory() = default;
     ~CGameMemory();
@@ -36,16 +41,20 @@ public:
     void SetPalette(const std::uint8_t* palette); // 1024 bytes
     void SetCursor(std::uint32_t cursor);
     void SetFrameNumber(std::uint32_t frame);
+    // The bytes at a game address: the variables (0x00400000 .. 0x00500000),
+    // the unit records and the map's unit table. Null for any other address.
+    std::uint8_t* At(std::uint32_t address) const;
 
 private:
     void* MapAt(std::uint32_t address, std::size_t size, std::string& error);
-    std::uint8_t* At(std::uint32_t address) const;
 
     bool m_b2021 = false;
     void* m_pVariables = nullptr; // 0x00400000 .. 0x00500000
     std::uint8_t* m_pScreen = nullptr;
     std::uint8_t* m_pWrapperScreen = nullptr;
     void* m_pWrapperImage = nullptr;
+    std::uint8_t* m_pUnits = nullptr;
+    std::uint8_t* m_pMapTable = nullptr;
     std::size_t m_nScreenBytes = 0;
     std::size_t m_nWrapperImageBytes = 0;
     std::string m_strWrapperDir;

@@ -1,6 +1,7 @@
 #include "SimScene.h"
 
 #include "GameMemory.h"
+#include "SimPlayers.h"
 
 #include <cstring>
 
@@ -77,5 +78,6 @@ void CSimScene::Draw(int frame, CGameMemory& memory)
     }
     memory.SetPalette(Palette(frame));
     memory.SetCursor(m_scene.Cursor(frame));
+    WritePlayers(m_scene, frame, memory);
     memory.SetFrameNumber(static_cast<std::uint32_t>(frame));
 }
