@@ -7,6 +7,8 @@
 #include "Video.h"
 #include "VideoManager.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
@@ -110,14 +112,25 @@ constexpr std::uint32_t kScreen = 0x20000000;
 constexpr std::uint32_t kUnits = 0x30000000;
 constexpr std::uint32_t kMapTable = 0x31000000;
 
+// Points the fake platform at assets/ before the manager loads its sheets,
+// wherever the tests run from.
+struct SheetsFromAssets
+{
+    SheetsFromAssets()
+    {
+        CFakeGame::Get().Reset();
+        CFakeGame::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
+    }
+};
+
 // A v2.0.2.0 game on its in-game screen, with players and units the tests set.
-class OverlayTest : public ::testing::Test
+class OverlayTest : public ::testing::Test, private SheetsFromAssets
 {
 protected:
     void SetUp() override
     {
+        ASSERT_EQ(manager.GetFont1().GetCellCount(), 94) << "the sheets in assets/ did not load";
         game.Reset();
-        game.SetProgramDirectory(TRELLON_SHEETS_DIR);
         game.ShowWindow("WARCRAFT II", 7);
         game.Map(0x00400000, std::vector<std::uint8_t>(0x00100000, 0));
         game.Write8(kVersionByteAddress, kVersionByte2020);
@@ -319,4 +332,71 @@ TEST_F(OverlayTest, OtherBuildOrStatsOffDrawsNothing)
     manager.m_bShowStats = 1;
     picture = Captured();
     EXPECT_EQ(At(picture, 172, 235), kPlayerColourBase[0] + 1);
+}
+
+TEST_F(OverlayTest, EnergyOfLaterTypesIsShownInPercent)
+{
+    Player(0, 0x01, 0);
+    manager.m_bShowPlus = 1;
+    TypeTable(60, 100, 1);
+    TypeTable(40, 100, 1);
+    Unit(0, 60, 0, 100, 64, 64, 0, 0, 128);  // left 245, top 84: "50%"
+    Unit(1, 40, 0, 100, 256, 64, 0, 0, 128); // left 437: "128"
+    const auto picture = Captured();
+    std::vector<std::uint8_t> expected(640 * 480, 0);
+    const FrameView frame{expected.data(), 640, 480};
+    DrawString(frame, manager.GetFont1(), "50%", 245 + 3, 84 + 12, 253);
+    DrawString(frame, manager.GetFont1(), "128", 437 + 3, 84 + 12, 253);
+    int compared = 0;
+    for (int y = 84 + 12; y < 84 + 20; ++y)
+        for (int x = 240; x < 480; ++x)
+        {
+            EXPECT_EQ(At(picture, x, y) == 253, At(expected, x, y) == 253) << x << "," << y;
+            compared += At(expected, x, y) == 253;
+        }
+    EXPECT_GT(compared, 20);
+}
+
+TEST_F(OverlayTest, WholePanelMatchesItsGoldenImage)
+{
+    // A fixed game: three players in two teams with units, training and
+    // damage, drawn with the sheets in assets/.
+    Player(0, 0x05, 0, 1234);
+    Player(1, 0x02, 5, 2345);
+    Player(2, 0x05, 2, 345);
+    game.Write8(kLevelPart1 + 1, 3);
+    game.Write32(kFlagWord + 4, 1u << 11);
+    int n = 0;
+    for (int k = 0; k < 4; ++k)
+        Unit(n++, 2, 0, 50);
+    Unit(n++, 1, 0, 50, 0, 0, 37, 0);
+    Unit(n++, 7, 1, 50);
+    Unit(n++, 11, 1, 50);
+    Unit(n++, 81, 1, 50, 0, 0, 37, 11);
+    Unit(n++, 6, 2, 50);
+    const auto picture = Captured();
+    std::vector<std::uint8_t> panel;
+    for (int y = 204; y < 480; ++y)
+        for (int x = 0; x < 174; ++x)
+            panel.push_back(At(picture, x, y));
+
+    const std::string path = std::string(TRELLON_TEST_DATA_DIR) + "/golden/overlay-panel.raw";
+    if (std::getenv("TRELLON_WRITE_GOLDEN") != nullptr)
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(panel.data(), 1, panel.size(), out);
+        std::fclose(out);
+    }
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(in, nullptr) << path;
+    std::vector<std::uint8_t> golden(panel.size() + 1);
+    const std::size_t got = std::fread(golden.data(), 1, golden.size(), in);
+    std::fclose(in);
+    ASSERT_EQ(got, panel.size()) << "the golden panel is 174 x 276 bytes";
+    golden.resize(got);
+    int differing = 0;
+    for (std::size_t i = 0; i < panel.size(); ++i)
+        differing += panel[i] != golden[i];
+    EXPECT_EQ(differing, 0) << "pixels of the panel differ from " << path;
 }
