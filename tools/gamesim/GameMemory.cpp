@@ -62,10 +62,15 @@ void* CGameMemory::MapAt(std::uint32_t address, std::size_t size, std::string& e
     return p;
 }
 
+std::uint8_t* CGameMemory::Variable(std::uint32_t address) const
+{
+    return static_cast<std::uint8_t*>(m_pVariables) + (address - kVariablesBase);
+}
+
 std::uint8_t* CGameMemory::At(std::uint32_t address) const
 {
     if (address >= kVariablesBase && address < kVariablesBase + kVariablesSize)
-        return static_cast<std::uint8_t*>(m_pVariables) + (address - kVariablesBase);
+        return Variable(address);
     if (address >= kUnitRecords && address < kUnitRecords + kMaxUnits * kUnitRecordBytes)
         return m_pUnits + (address - kUnitRecords);
     if (address >= kMapUnitTable && address < kMapUnitTable + 4 * kMapTiles)
@@ -90,13 +95,13 @@ bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, st
     if (!m_pUnits || !m_pMapTable)
         return false;
 
-    *At(kVersionByte) = a.version;
+    *Variable(kVersionByte) = a.version;
     SetFrameNumber(kFrameBusy);
     const std::uint32_t size =
         static_cast<std::uint32_t>(width) | (static_cast<std::uint32_t>(height) << 16);
-    std::memcpy(At(a.screenSize), &size, 4);
+    std::memcpy(Variable(a.screenSize), &size, 4);
     const std::uint32_t screen = kScreenAddress;
-    std::memcpy(At(a.screenPointer), &screen, 4);
+    std::memcpy(Variable(a.screenPointer), &screen, 4);
 
     if (!wrapper)
         return true;
@@ -145,15 +150,15 @@ bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, st
 
 void CGameMemory::SetPalette(const std::uint8_t* palette)
 {
-    std::memcpy(At((m_b2021 ? kBuild2021 : kBuild2020).palette), palette, 1024);
+    std::memcpy(Variable((m_b2021 ? kBuild2021 : kBuild2020).palette), palette, 1024);
 }
 
 void CGameMemory::SetCursor(std::uint32_t cursor)
 {
-    std::memcpy(At((m_b2021 ? kBuild2021 : kBuild2020).cursor), &cursor, 4);
+    std::memcpy(Variable((m_b2021 ? kBuild2021 : kBuild2020).cursor), &cursor, 4);
 }
 
 void CGameMemory::SetFrameNumber(std::uint32_t frame)
 {
-    std::memcpy(At(kFrameCounterAddress), &frame, 4);
+    std::memcpy(Variable(kFrameCounterAddress), &frame, 4);
 }

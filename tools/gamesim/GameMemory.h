@@ -47,6 +47,8 @@ public:
 
 private:
     void* MapAt(std::uint32_t address, std::size_t size, std::string& error);
+    // A variable at a fixed address inside 0x00400000 .. 0x00500000.
+    std::uint8_t* Variable(std::uint32_t address) const;
 
     bool m_b2021 = false;
     void* m_pVariables = nullptr; // 0x00400000 .. 0x00500000
