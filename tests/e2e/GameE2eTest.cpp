@@ -48,7 +48,7 @@ public:
         close(fds[0]);
         number[got] = '\0';
         ASSERT_GT(got, 0u) << "Xvfb reported no display";
-        setenv("DISPLAY", (":" + std::string(number)).c_str(), 1);
+        setenv("DISPLAY", std::string(":").append(number).c_str(), 1);
     }
     void TearDown() override { Stop(m_pid); }
 
