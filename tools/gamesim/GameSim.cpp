@@ -107,13 +107,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "gamesim: %s\n", error.c_str());
         return 1;
     }
+    // The first frame is in place before the window appears, so that whoever
+    // finds the game never sees its buffers before they hold a picture.
+    CSimScene scene(options);
+    scene.Draw(0, memory);
     CSimWindow window;
     if (!window.Open("WARCRAFT II", options.width, options.height, error))
     {
         std::fprintf(stderr, "gamesim: %s\n", error.c_str());
         return 1;
     }
-    CSimScene scene(options);
     std::printf("gamesim: build v2.0.2.%d%s, %dx%d at %d fps\n", options.build2021 ? 1 : 0,
                 options.wrapper ? " with ddraw.dll" : "", options.width, options.height,
                 options.fps);
@@ -123,7 +126,8 @@ int main(int argc, char** argv)
     auto next = std::chrono::steady_clock::now();
     for (int frame = 0; options.frames == 0 || frame < options.frames; ++frame)
     {
-        scene.Draw(frame, memory);
+        if (frame > 0)
+            scene.Draw(frame, memory);
         window.Show(memory.Shown(), scene.Palette(frame));
         if (!window.Pump())
             break;
