@@ -70,19 +70,6 @@ void CVideo::UpdateTreeSize()
     m_nTreeSize = static_cast<std::int32_t>(tree);
 }
 
-std::size_t CVideo::MaxNodesPerFrame() const
-{
-    // Every square of the tree that starts inside the picture can be new.
-    std::size_t total = 0;
-    for (std::int64_t side = 4; side <= m_nTreeSize; side *= 2)
-    {
-        const std::int64_t columns = (m_nWidth + side - 1) / side;
-        const std::int64_t rows = (m_nHeight + side - 1) / side;
-        total += static_cast<std::size_t>(columns * rows);
-    }
-    return total;
-}
-
 int CVideo::ChoosePalette(const std::uint8_t* palette, bool& append) const
 {
     append = false;
@@ -109,11 +96,14 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     // Everything this frame can need is allocated first, so that running out
     // of memory leaves the video exactly as it was. Capacity reserved and not
     // used is invisible to every reader.
-    const std::size_t maxNodes = MaxNodesPerFrame();
+    // Every square of the tree that starts inside the picture can be new:
+    // one node at most per entry of the encoder's per-square table.
+    if (!PrepareEncoder())
+        return AF_NO_MEMORY;
+    const std::size_t maxNodes = m_prevIndex.size();
     if (m_nodes.Size() + maxNodes > static_cast<std::size_t>(INT32_MAX) ||
         m_frames.Size() >= static_cast<std::size_t>(INT32_MAX) || !m_frames.Reserve(1) ||
-        !m_palettes.Reserve(1) || !m_nodes.Reserve(maxNodes) || !m_dictionary.Reserve(maxNodes) ||
-        !PrepareEncoder())
+        !m_palettes.Reserve(1) || !m_nodes.Reserve(maxNodes) || !m_dictionary.Reserve(maxNodes))
         return AF_NO_MEMORY;
 
     m_bSaved = 0;

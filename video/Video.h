@@ -157,7 +157,6 @@ private:
     void DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const;
     std::uint32_t NodeLimit() const; // indices below this can be read
     bool PrepareEncoder();
-    std::size_t MaxNodesPerFrame() const;
     int ChoosePalette(const std::uint8_t* palette, bool& append) const;
 
     std::int32_t m_bAppendable = 1;

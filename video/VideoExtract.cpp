@@ -82,19 +82,12 @@ void CVideo::GetStats(VideoStats& out) const
     {
         return;
     }
-    std::size_t position = 0;
-    if (frames >= 5)
-    {
-        for (int i = 1; i < frames - 1; ++i)
-            intervals.push_back(static_cast<double>(GetFrameTime(i) - GetFrameTime(i - 1)));
-        position = static_cast<std::size_t>(frames / 2);
-    }
-    else
-    {
-        for (int i = 1; i < frames; ++i)
-            intervals.push_back(static_cast<double>(GetFrameTime(i) - GetFrameTime(i - 1)));
-        position = intervals.size() / 2;
-    }
+    const bool shortVideo = frames < 5;
+    const int end = shortVideo ? frames : frames - 1;
+    for (int i = 1; i < end; ++i)
+        intervals.push_back(static_cast<double>(GetFrameTime(i) - GetFrameTime(i - 1)));
+    const std::size_t position =
+        shortVideo ? intervals.size() / 2 : static_cast<std::size_t>(frames / 2);
     if (position >= intervals.size())
         return;
     std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(position),
