@@ -23,11 +23,6 @@ constexpr int kIconCell[4] = {0, 2, 4, 6}; // plus 1 for the other side
 // Row band colour for a colour number the table doesn't know: colour 0's.
 constexpr std::uint8_t kFallbackRowColour = 209;
 
-std::int16_t Get16(const std::uint8_t* p)
-{
-    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
-
 int FoldType(int type)
 {
     return type == 12 || type == 13 ? type - 6 : type;
@@ -164,14 +159,15 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
         const std::uint32_t unit = game.ReadDword(kUnitList + 4 * static_cast<std::uint32_t>(slot));
         if (unit == 0)
             break;
-        std::uint8_t record[48];
-        if (!game.ReadBlock(unit, record, sizeof(record)))
+        std::uint8_t bytes[UnitRecord::kBytes];
+        if (!game.ReadBlock(unit, bytes, sizeof(bytes)))
             break;
-        if ((record[30] & 2) != 0 || Get16(record + 34) == 0)
+        const UnitRecord record = UnitRecord::Parse(bytes);
+        if ((record.stateFlags & 2) != 0 || record.hitPoints == 0)
             continue;
-        const int owner = record[44];
-        const int ownType = record[39];
-        if (record[46] == 37) // training another unit
+        const int owner = record.owner;
+        const int ownType = record.type;
+        if (record.action == 37) // training another unit
         {
             const int trained = FoldType(game.ReadByte(unit + 109));
             const int pair = trained / 2;

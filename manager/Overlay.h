@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // What the statistics panel shows, as read from the game in one overlay
@@ -33,6 +34,42 @@ struct PanelState
     std::int32_t order[kPlayers] = {-1, -1, -1, -1, -1, -1, -1, -1};
     std::int32_t teamCounter = 0;
     std::int32_t teamGap = 0;
+};
+
+// The first 48 bytes of a unit record in the game, as the panel and the
+// unit markers use them.
+struct UnitRecord
+{
+    static constexpr std::size_t kBytes = 48;
+
+    std::int16_t x = 0; // map position in pixels
+    std::int16_t y = 0;
+    std::uint8_t tileX = 0; // map tile
+    std::uint8_t tileY = 0;
+    std::uint8_t stateFlags = 0; // bit 1: the unit is ignored
+    std::int16_t hitPoints = 0;
+    std::uint8_t energy = 0;
+    std::uint8_t type = 0;
+    std::uint8_t owner = 0;
+    std::uint8_t action = 0; // 37: training another unit
+
+    static UnitRecord Parse(const std::uint8_t* bytes)
+    {
+        const auto get16 = [bytes](int at)
+        { return static_cast<std::int16_t>(bytes[at] | (bytes[at + 1] << 8)); };
+        UnitRecord r;
+        r.x = get16(0);
+        r.y = get16(2);
+        r.tileX = bytes[24];
+        r.tileY = bytes[26];
+        r.stateFlags = bytes[30];
+        r.hitPoints = get16(34);
+        r.energy = bytes[38];
+        r.type = bytes[39];
+        r.owner = bytes[44];
+        r.action = bytes[46];
+        return r;
+    }
 };
 
 // The grouping remembered from one overlay call to the next for the whole

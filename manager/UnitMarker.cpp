@@ -21,13 +21,9 @@ constexpr int kBarRightLimit = 624;
 constexpr std::uint8_t kBarColour[4] = {168, 168, 200, 207};
 constexpr std::uint8_t kMissingColour = 146;
 
-std::int16_t Get16(const std::uint8_t* p)
-{
-    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
 } // namespace
 
-void CVideoManager::DrawUnitMarker(const std::uint8_t* record, std::uint32_t unit, int type,
+void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type,
                                    bool counted, int viewX, int viewY)
 {
     using namespace overlay;
@@ -35,20 +31,20 @@ void CVideoManager::DrawUnitMarker(const std::uint8_t* record, std::uint32_t uni
     const int maxHp = game.ReadWord(kMaxHitPoints + 2 * static_cast<std::uint32_t>(type));
     const int size = game.ReadWord(kTypeWidth + 4 * static_cast<std::uint32_t>(type));
 
-    const int x = Get16(record + 0), y = Get16(record + 2);
+    const int x = record.x, y = record.y;
     if (x < viewX * kTile || x > (viewX + kViewTiles) * kTile || y < viewY * kTile ||
         y > (viewY + kViewTiles) * kTile)
         return;
     const std::uint32_t mapWidth = game.ReadByte(kMapWidth);
     const std::uint32_t table = game.ReadDword(kMapUnitTable);
-    const std::uint32_t tile = record[26] * mapWidth + record[24];
+    const std::uint32_t tile = record.tileY * mapWidth + record.tileX;
     if (game.ReadDword(table + tile * 4) != unit)
         return; // not the unit registered at its tile
     if (maxHp == 0)
         return; // a type without hit points has no bar to scale
 
-    const int hitPoints = Get16(record + 34);
-    const int energy = record[38];
+    const int hitPoints = record.hitPoints;
+    const int energy = record.energy;
     const int top = y - viewY * kTile + kMapTop;
     const int left = x - viewX * kTile + kMapLeft;
     const int w = size * kTile - 10;

@@ -84,7 +84,7 @@ public:
     // (UnitMarker.cpp), drawn into the frame buffer by the capture on the
     // in-game screen of v2.0.2.0. Reads raise as the capture's do.
     void DrawOverlay(std::uint32_t& cursor);
-    void DrawUnitMarker(const std::uint8_t* record, std::uint32_t unit, int type, bool counted,
+    void DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type, bool counted,
                         int viewX, int viewY);
     const PanelState& GetPanel() const { return m_panel; }
     const TeamMemory& GetTeamMemory() const { return m_teamMemory; }
