@@ -4,8 +4,13 @@
 //
 //   build/release/bin/capture_bench
 
-#include <benchmark/benchmark.h>
+#include "GameLayout.h"
+#include "Process.h"
+#include "SimLaunch.h"
+#include "Video.h"
+#include "VideoManager.h"
 
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,64 +21,19 @@
 #include <unistd.h>
 #include <vector>
 
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
-#include "VideoManager.h"
-
-extern char** environ;
-
 namespace
 {
-pid_t Spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
-}
-
-void Stop(pid_t& pid)
-{
-    if (pid > 0)
-    {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
-}
-
-bool StartDisplay(pid_t& server)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    server = Spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "2048x1200x24", "-nolisten",
-                    "tcp"});
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (server <= 0 || number.empty())
-        return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-}
-
 void BM_CaptureTick(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    pid_t server = 0, game = 0;
-    if (!StartDisplay(server))
+    pid_t server = StartVirtualDisplay("2048x1200x24"), game = 0;
+    if (server <= 0)
     {
         state.SkipWithError("Xvfb could not start");
         return;
     }
-    game = Spawn({TRELLON_GAMESIM, "--size", std::to_string(width) + "x" + std::to_string(height), "--fps", "100"});
+    game = Spawn({TRELLON_GAMESIM, "--size", std::to_string(width) + "x" + std::to_string(height),
+                  "--fps", "100"});
     CVideoManager manager;
     for (int i = 0; i < 500 && !manager.GetProcess().Attach(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -103,6 +63,10 @@ void BM_CaptureTick(benchmark::State& state)
 }
 } // namespace
 
-BENCHMARK(BM_CaptureTick)->ArgNames({"w", "h"})->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureTick)
+    ->ArgNames({"w", "h"})
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

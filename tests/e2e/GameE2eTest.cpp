@@ -5,8 +5,8 @@
 #include "GameLayout.h"
 #include "GameMemory.h"
 #include "Process.h"
+#include "SimLaunch.h"
 #include "SimScene.h"
-#include "Spawn.h"
 
 #include <chrono>
 #include <csignal>
@@ -29,26 +29,8 @@ class XServer : public ::testing::Environment
 public:
     void SetUp() override
     {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const std::string fd = std::to_string(fds[1]);
-        m_pid = Spawn({"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "1280x1024x24",
-                       "-nolisten", "tcp"});
+        m_pid = StartVirtualDisplay();
         ASSERT_GT(m_pid, 0) << "Xvfb could not start (install xvfb: scripts/setup)";
-        close(fds[1]);
-        char number[16] = {};
-        std::size_t got = 0;
-        while (got < sizeof(number) - 1)
-        {
-            const ssize_t n = read(fds[0], number + got, 1);
-            if (n <= 0 || number[got] == '\n')
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        close(fds[0]);
-        number[got] = '\0';
-        ASSERT_GT(got, 0u) << "Xvfb reported no display";
-        setenv("DISPLAY", std::string(":").append(number).c_str(), 1);
     }
     void TearDown() override { Stop(m_pid); }
 

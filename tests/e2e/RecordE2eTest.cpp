@@ -3,8 +3,8 @@
 // is read, so a picture may mix two consecutive frames: each row must come
 // from frame N or N + 1, for one N.
 
+#include "SimLaunch.h"
 #include "SimScene.h"
-#include "Spawn.h"
 #include "Video.h"
 #include "VideoFile.h"
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+// Starting and stopping the programs that tests and benchmarks drive: the
+// demo game, the recorder, and a virtual X server for them.
+inline pid_t Spawn(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return 0;
+    return pid;
+}
+
+inline void Stop(pid_t& pid)
+{
+    if (pid > 0)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = 0;
+}
+
+// Starts Xvfb on a display it picks itself and points DISPLAY at it. Returns
+// the server's process id, or 0 when it could not start.
+inline pid_t StartVirtualDisplay(const char* screen = "1280x1024x24")
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return 0;
+    pid_t server = Spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                          screen, "-nolisten", "tcp"});
+    close(fds[1]);
+    std::string number;
+    char c = 0;
+    while (server > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+    {
+        Stop(server);
+        return 0;
+    }
+    setenv("DISPLAY", (std::string(":") + number).c_str(), 1);
+    return server;
+}
