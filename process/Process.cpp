@@ -41,51 +41,39 @@ bool CProcess::Attach()
 
 namespace
 {
+// One typed read: `failed` is raised when the platform reports failure,
+// `shortRead` (when given) when fewer than all bytes came; the value is
+// taken in little-endian order whatever the host.
 template <typename T>
-bool ReadValue(PlatformProcess* process, std::uint32_t address, T& value, std::size_t& copied)
+T ReadValue(PlatformProcess* process, std::uint32_t address, const char* failed,
+            const char* shortRead)
 {
     unsigned char bytes[sizeof(T)] = {};
-    const bool ok = PlatformRead(process, address, bytes, sizeof(T), copied);
-    value = 0;
+    std::size_t copied = 0;
+    if (!PlatformRead(process, address, bytes, sizeof(T), copied))
+        throw std::runtime_error(failed);
+    if (shortRead != nullptr && copied != sizeof(T))
+        throw std::runtime_error(shortRead);
+    T value = 0;
     for (std::size_t i = sizeof(T); i-- > 0;)
-        value = static_cast<T>((value << 8) | bytes[i]); // little-endian, whatever the host
-    return ok;
+        value = static_cast<T>((value << 8) | bytes[i]);
+    return value;
 }
 } // namespace
 
 std::uint8_t CProcess::ReadByte(std::uint32_t address)
 {
-    if (!m_bAttached)
-        return 0;
-    std::uint8_t value = 0;
-    std::size_t copied = 0;
-    if (!ReadValue(m_hProcess, address, value, copied))
-        throw std::runtime_error("x1");
-    return value;
+    return m_bAttached ? ReadValue<std::uint8_t>(m_hProcess, address, "x1", nullptr) : 0;
 }
 
 std::uint16_t CProcess::ReadWord(std::uint32_t address)
 {
-    if (!m_bAttached)
-        return 0;
-    std::uint16_t value = 0;
-    std::size_t copied = 0;
-    if (!ReadValue(m_hProcess, address, value, copied))
-        throw std::runtime_error("x4");
-    return value;
+    return m_bAttached ? ReadValue<std::uint16_t>(m_hProcess, address, "x4", nullptr) : 0;
 }
 
 std::uint32_t CProcess::ReadDword(std::uint32_t address)
 {
-    if (!m_bAttached)
-        return 0;
-    std::uint32_t value = 0;
-    std::size_t copied = 0;
-    if (!ReadValue(m_hProcess, address, value, copied))
-        throw std::runtime_error("x2");
-    if (copied != 4)
-        throw std::runtime_error("x3");
-    return value;
+    return m_bAttached ? ReadValue<std::uint32_t>(m_hProcess, address, "x2", "x3") : 0;
 }
 
 bool CProcess::ReadBlock(std::uint32_t address, void* buffer, std::size_t size)

@@ -323,7 +323,7 @@ TEST_F(OverlayTest, TypeWithoutHitPointsGetsNoMarker)
     EXPECT_EQ(manager.GetVideo().GetFrameCount(), 1);
 }
 
-TEST_F(OverlayTest, OtherBuildOrStatsOffDrawsNothing)
+TEST_F(OverlayTest, PanelIsDrawnOnlyWithStatsOn)
 {
     Player(0, 0x01, 0);
     manager.m_bShowStats = 0;
