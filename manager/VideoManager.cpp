@@ -21,6 +21,11 @@ std::string CVideoManager::FindDataFile(const std::string& name)
         const std::filesystem::path beside = std::filesystem::path(dir) / name;
         if (std::filesystem::is_regular_file(beside, ec))
             return beside.string();
+        // An installed program keeps its data in share/trellonhd beside bin.
+        const std::filesystem::path shared =
+            std::filesystem::path(dir).parent_path() / "share" / "trellonhd" / name;
+        if (std::filesystem::is_regular_file(shared, ec))
+            return shared.string();
     }
     return name; // not found: the sheet's own load reports it by having no cells
 }
@@ -60,10 +65,11 @@ int CVideoManager::SaveVideo(const std::string& path)
     return SaveVideoFile(*m_pVideo, path);
 }
 
-int CVideoManager::ExtractFragment(int first, int last)
+int CVideoManager::ExtractFragment(int first, int last,
+                                   const std::function<bool(int, int)>& progress)
 {
     auto fragment = std::make_unique<CVideo>();
-    if (!m_pVideo->ExtractTo(first, last, *fragment))
+    if (!m_pVideo->ExtractTo(first, last, *fragment, progress))
         return 0;
     m_pVideo = std::move(fragment);
     return 1;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,8 +43,9 @@ public:
     // Saves the current video: 1 when the whole file was written.
     int SaveVideo(const std::string& path);
     // Replaces the video by frames first..last (0-based, inclusive) of it.
-    // 0, keeping the current video, when memory ran out.
-    int ExtractFragment(int first, int last);
+    // 0, keeping the current video, when memory ran out or `progress`
+    // (frames done, frames in all) returned false.
+    int ExtractFragment(int first, int last, const std::function<bool(int, int)>& progress = {});
     float GetFrameTime(int index) const;
 
     // The load sequence's last step: take the (possibly partly) loaded
@@ -77,7 +79,7 @@ public:
     std::int32_t m_bShowCursor = 1;
 
     // Where a sheet file is found: the working directory first, then beside
-    // the program.
+    // the program, then in share/trellonhd next to the program's folder.
     static std::string FindDataFile(const std::string& name);
 
     // The statistics panel (Overlay.cpp) and the unit markers

@@ -1,0 +1,11 @@
+#include "TrellonApp.h"
+
+namespace
+{
+CTrellonApp theApp;
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return theApp.Run(argc, argv);
+}

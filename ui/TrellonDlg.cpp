@@ -1,0 +1,443 @@
+#include "TrellonDlg.h"
+
+#include "AboutDlg.h"
+#include "Bitmap8Group.h"
+#include "ExtractDlg.h"
+#include "GameLayout.h"
+#include "Process.h"
+#include "ResizableView.h"
+#include "TrellonApp.h"
+#include "Video.h"
+#include "VideoArea.h"
+#include "VideoManager.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimerEvent>
+#include <QUrl>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+int s_nLastKind = 0;
+int s_bInTimer = 0;
+int s_nLastSliderPos = -1;
+int g_nDisplayWidth = 640;
+int g_nDisplayHeight = 480;
+int s_bViewOpen = 0;
+
+const double CTrellonDlg::kSpeedFactors[kSpeedCount] = {0.125, 0.25, 0.5, 1.0, 1.5,  2.0, 2.5,
+                                                        3.0,   4.0,  5.0, 7.5, 10.0, 15.0};
+const int CTrellonDlg::kTargetFps[kTargetFpsCount] = {1,  2,  3,  4,  5,  6,  8,  10,
+                                                      12, 15, 18, 20, 25, 30, 40, 100};
+
+unsigned CTrellonDlg::TimerPeriodMs(int fpsIndex)
+{
+    if (fpsIndex < 0 || fpsIndex >= kTargetFpsCount)
+        fpsIndex = 13; // no selection: the default, 30
+    return 1000u / static_cast<unsigned>(kTargetFps[fpsIndex]);
+}
+
+CTrellonDlg::CTrellonDlg(const QString& commandLine, UiServices services, QWidget* parent)
+    : QDialog(parent), m_hIcon(CTrellonApp::LoadIcon()),
+      m_pManager(std::make_unique<CVideoManager>()), m_services(std::move(services)),
+      m_strCommandLine(commandLine)
+{
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setAcceptDrops(true);
+    CreateControls();
+    DoDataExchange(false);
+}
+
+CTrellonDlg::~CTrellonDlg()
+{
+    // The detached window first: it clears m_pView on its way out.
+    delete m_pView;
+    m_pManager.reset();
+}
+
+int CTrellonDlg::DoModal()
+{
+    show();
+    OnInitDialog();
+    return exec();
+}
+
+bool CTrellonDlg::OnInitDialog()
+{
+    // The window system's menu can't be extended here; the About item lives
+    // in the dialog's context menu (and on F1) instead.
+    setWindowIcon(m_hIcon);
+    UpdateControls();
+    m_cbSpeed->setCurrentIndex(3);
+    OnSpeedChange(3);
+    m_cbTargetFps->setCurrentIndex(13);
+    m_frequency = m_services.counterFrequency > 0 ? m_services.counterFrequency : 1;
+    if (!m_strCommandLine.isEmpty())
+    {
+        QString path = m_strCommandLine;
+        path.remove(QLatin1Char('"'));
+        if (!path.isEmpty())
+            LoadVideo(path);
+    }
+    return true;
+}
+
+void CTrellonDlg::DoDataExchange(bool fromControls)
+{
+    if (fromControls)
+    {
+        m_pManager->m_bShowCursor = m_pShowCursor->isChecked() ? 1 : 0;
+        m_pManager->m_bShowStats = m_pStats->isChecked() ? 1 : 0;
+        m_pManager->m_bShowPlus = m_pPlus->isChecked() ? 1 : 0;
+        return;
+    }
+    m_pBytes->setText(QString::number(m_nBytes));
+    m_pTickTime->setText(m_strTickTime);
+    m_pVersion->setText(m_strVersion);
+    m_pShowCursor->setChecked(m_pManager->m_bShowCursor != 0);
+    m_pStats->setChecked(m_pManager->m_bShowStats != 0);
+    m_pPlus->setChecked(m_pManager->m_bShowPlus != 0);
+}
+
+QMessageBox::StandardButton CTrellonDlg::Message(const QString& caption, const QString& text,
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::Icon icon, bool owned)
+{
+    return m_services.messageBox(owned ? this : nullptr, caption, text, buttons, icon);
+}
+
+void CTrellonDlg::UpdateControls()
+{
+    m_pRecord->setText(m_bRecording ? QStringLiteral("Stop Recording")
+                                    : QStringLiteral("Start Recording"));
+    for (int id : {IDC_GET_FRAME, IDC_SAVE, IDC_LOAD, IDC_CLEAR})
+        GetDlgItem(id)->setEnabled(!m_bRecording);
+    m_pRecord->setEnabled(m_pManager->GetVideo().IsAppendable());
+}
+
+int CTrellonDlg::GetSliderPos() const
+{
+    return m_slider->value();
+}
+int CTrellonDlg::GetSliderMax() const
+{
+    return m_slider->maximum();
+}
+
+// The slider reports only what the person does to it; the program's own
+// moves are silent, as a trackbar's are.
+void CTrellonDlg::SetSliderPos(int position)
+{
+    const QSignalBlocker quiet(m_slider);
+    m_slider->setValue(position);
+}
+
+void CTrellonDlg::SetSliderRange(int maximum)
+{
+    const QSignalBlocker quiet(m_slider);
+    m_slider->setRange(0, maximum < 0 ? 0 : maximum);
+}
+
+void CTrellonDlg::InvalidateVideo()
+{
+    update(m_pArea->geometry()), m_pArea->update();
+}
+
+// ---------------------------------------------------------------------------
+// The recording loop
+
+void CTrellonDlg::OnRecord()
+{
+    const int wasRecording = m_bRecording;
+    m_bRecording = !m_bRecording;
+    if (wasRecording)
+    {
+        killTimer(m_nTimerId);
+        m_nTimerId = 0;
+        if (m_pManager->GetVideo().GetFrameCount() >= 1)
+            m_pManager->GetVideo().SetAppendable(false);
+    }
+    else
+    {
+        m_nTimerPeriodMs = TimerPeriodMs(m_cbTargetFps->currentIndex());
+        if (m_nTimerId != 0)
+            killTimer(m_nTimerId);
+        m_nTimerId = startTimer(std::chrono::milliseconds(m_nTimerPeriodMs), Qt::PreciseTimer);
+        if (m_nTimerId == 0)
+            m_bRecording = 0;
+    }
+    UpdateControls();
+}
+
+void CTrellonDlg::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == m_nTimerId)
+        OnTimer();
+    else
+        QDialog::timerEvent(event);
+}
+
+void CTrellonDlg::OnTimer()
+{
+    if (s_bInTimer)
+        return; // a message box of the running tick is open
+    s_bInTimer = 1;
+    if (m_bRecording)
+        GrabFrame();
+    s_bInTimer = 0;
+}
+
+int CTrellonDlg::GrabFrame()
+{
+    DoDataExchange(true);
+    const std::int64_t start = m_services.counter();
+    // The capture writes the game's picture over the frame buffer that the
+    // shown picture looks at; the window keeps showing its own copy of it.
+    if (m_bDisplayValid)
+        m_displayImage = m_displayImage.copy();
+    try
+    {
+        if (!m_pManager->CaptureFrame())
+        {
+            m_strVersion = QStringLiteral("war2 not detected");
+            DoDataExchange(false);
+            ReportUnreadableGame();
+            return 0;
+        }
+        m_strShownProblem.clear();
+        const int kind = m_pManager->GetLayout().GetKind();
+        if (kind != s_nLastKind)
+        {
+            s_nLastKind = kind;
+            const QString text = QString::fromLatin1(GameKindText(kind));
+            if (m_strVersion != text)
+            {
+                m_strVersion = text;
+                DoDataExchange(false);
+            }
+            if (m_pManager->m_bShowStats || m_pManager->m_bShowPlus)
+            {
+                const CBitmap8Group* sheets[] = {&m_pManager->GetFont1(), &m_pManager->GetFont2(),
+                                                 &m_pManager->GetUnits()};
+                const char* const names[] = {"font1.bmp", "font2.bmp", "units.bmp"};
+                for (int n = 0; n < 3; ++n)
+                    if (sheets[n]->GetCellCount() == 0)
+                        Message(QStringLiteral("error loading file"),
+                                QStringLiteral("File %1 have not been loaded")
+                                    .arg(QLatin1String(names[n])),
+                                QMessageBox::Ok, QMessageBox::NoIcon, false);
+            }
+        }
+    }
+    catch (const std::runtime_error&)
+    {
+        // A read that failed half way: the next tick tries again.
+    }
+    if (m_pManager->RanOutOfMemory())
+        ReportOutOfMemory();
+
+    SetSliderRange(m_pManager->GetVideo().GetFrameCount() - 1);
+    UpdateByteCount();
+    ShowFrame();
+    const std::int64_t end = m_services.counter();
+    m_strTickTime = QString::asprintf("%f sec", static_cast<double>(end - start) /
+                                                    static_cast<double>(m_frequency));
+    DoDataExchange(false);
+    return 1;
+}
+
+// The game's window is there but its memory can't be read: say why once,
+// instead of only "war2 not detected" at every tick.
+void CTrellonDlg::ReportUnreadableGame()
+{
+    const QString problem = QString::fromStdString(m_pManager->GetProcess().GetProblem());
+    if (problem.isEmpty() || problem == m_strShownProblem)
+        return;
+    m_strShownProblem = problem;
+    Message(QStringLiteral("Error"),
+            QStringLiteral("The game's window was found, but TrellonHD can't read the game's "
+                           "memory.\n") +
+                problem,
+            QMessageBox::Ok, QMessageBox::Warning);
+}
+
+// A frame that found no memory is lost; stop before more are, so that what
+// was recorded can be saved.
+void CTrellonDlg::ReportOutOfMemory()
+{
+    if (m_bRecording)
+        OnRecord();
+    if (m_bToldOutOfMemory)
+        return;
+    m_bToldOutOfMemory = true;
+    Message(QStringLiteral("Error"),
+            QStringLiteral("Not enough memory for more frames: the recording was stopped.\n"
+                           "The frames recorded so far are kept; save them now."),
+            QMessageBox::Ok, QMessageBox::Warning);
+}
+
+void CTrellonDlg::UpdateByteCount()
+{
+    DoDataExchange(true);
+    m_nBytes = m_pManager->GetVideo().GetBodySize();
+    DoDataExchange(false);
+}
+
+// ---------------------------------------------------------------------------
+// The playback loop
+
+void CTrellonDlg::OnPaint()
+{
+    if (m_bPlaying)
+        PlaybackStep();
+    ShowFrame();
+}
+
+void CTrellonDlg::PlaybackStep()
+{
+    const std::int64_t now = m_services.counter();
+    const std::int64_t step = now - m_lastCounter;
+    m_lastCounter = now;
+    m_dPlayTime += (static_cast<double>(step) / static_cast<double>(m_frequency)) * m_dSpeed;
+    const int count = m_pManager->GetVideo().GetFrameCount();
+    int i = GetSliderPos();
+    while (i < count && static_cast<double>(m_pManager->GetFrameTime(i)) < m_dPlayTime)
+        ++i;
+    if (i >= count)
+    {
+        i = 0;
+        m_bPlaying = 0;
+    }
+    SetSliderPos(i);
+    if (m_bPlaying)
+        InvalidateVideo();
+}
+
+void CTrellonDlg::OnPlay()
+{
+    if (m_bRecording || m_pManager->GetVideo().GetFrameCount() < 1)
+        return;
+    m_dPlayTime = static_cast<double>(m_pManager->GetFrameTime(GetSliderPos()));
+    m_lastCounter = m_services.counter();
+    InvalidateVideo();
+    m_bPlaying = 1;
+}
+
+void CTrellonDlg::OnPause()
+{
+    m_bPlaying = 0;
+}
+
+void CTrellonDlg::OnSpeedChange(int index)
+{
+    if (index < 0 || index >= kSpeedCount)
+        return;
+    m_dSpeed = kSpeedFactors[index];
+    InvalidateVideo();
+}
+
+void CTrellonDlg::OnHScroll()
+{
+    if (GetSliderPos() != s_nLastSliderPos)
+    {
+        InvalidateVideo();
+        s_nLastSliderPos = GetSliderPos();
+    }
+    if (m_bPlaying)
+        OnPlay();
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+void CTrellonDlg::OnSysCommand(int id)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX)
+    {
+        CAboutDlg about(this);
+        m_services.runModal(about);
+    }
+}
+
+void CTrellonDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* about = menu.addAction(tr("&About TrellonHD..."));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    if (menu.exec(event->globalPos()) == about)
+        OnSysCommand(IDM_ABOUTBOX);
+}
+
+bool CTrellonDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (PreTranslateMessage(watched, event))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CTrellonDlg::PreTranslateMessage(QObject*, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
+        return true;
+    if (key == Qt::Key_F1)
+    {
+        OnSysCommand(IDM_ABOUTBOX);
+        return true;
+    }
+    return false;
+}
+
+void CTrellonDlg::closeEvent(QCloseEvent* event)
+{
+    if (OnClose())
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}
+
+bool CTrellonDlg::OnClose()
+{
+    if (m_pManager->GetVideo().IsSaved())
+        return true;
+    m_bPlaying = 0;
+    return Message(QStringLiteral("Closing application"),
+                   QStringLiteral("You have some unsaved frames, exit anyway?"),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) == QMessageBox::Yes;
+}
+
+void CTrellonDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CTrellonDlg::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    event->acceptProposedAction();
+    if (!paths.isEmpty())
+        OnDropFiles(paths);
+}

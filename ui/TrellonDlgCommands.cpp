@@ -1,0 +1,285 @@
+// The main dialog's commands: the frame display, saving, loading, clearing,
+// statistics, fragments and the detached window.
+
+#include "ExtractDlg.h"
+#include "ResizableView.h"
+#include "TrellonDlg.h"
+#include "Video.h"
+#include "VideoArea.h"
+#include "VideoManager.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QSlider>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace
+{
+std::int32_t Get32(const std::uint8_t* p)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return static_cast<std::int32_t>(v);
+}
+
+// A 1-based frame number as the person typed it, as a 0-based index.
+int ToIndex(int number)
+{
+    return number == INT_MIN ? INT_MIN : number - 1;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The frame display
+
+void CTrellonDlg::ShowFrame()
+{
+    DoDataExchange(true);
+    const int i = GetSliderPos();
+    try
+    {
+        const DisplayFrame frame = m_pManager->GetFrame(i);
+        if (frame.info == nullptr || frame.pixels == nullptr)
+            return;
+        // The image looks at the frame buffer itself: 8-bit rows, top first,
+        // and the colour table in front of them turned into colours.
+        const int width = Get32(frame.info + 4);
+        const int height = -Get32(frame.info + 8);
+        QImage image(frame.pixels, width, height, width, QImage::Format_Indexed8);
+        QList<QRgb> colours(256);
+        for (int n = 0; n < 256; ++n)
+        {
+            const std::uint8_t* entry = frame.info + 40 + 4 * n; // blue, green, red, 0
+            colours[n] = qRgb(entry[2], entry[1], entry[0]);
+        }
+        image.setColorTable(colours);
+        m_displayImage = image;
+        m_bDisplayValid = true;
+        if (m_pView != nullptr)
+            m_pView->update();
+        else if (!m_pArea->paintingActive())
+            m_pArea->update();
+
+        m_pFrameText->setText(
+            QString::asprintf("Frame %d/%d", i + 1, m_pManager->GetVideo().GetFrameCount()));
+        m_pTimeText->setText(
+            QString::asprintf("Time %.2f", static_cast<double>(m_pManager->GetFrameTime(i))));
+    }
+    catch (const std::runtime_error&)
+    {
+        // The game went away while it was read: the picture stays as it was.
+    }
+    // Lets the paint-driven playback loop breathe.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+void CTrellonDlg::OnSave()
+{
+    if (m_bRecording)
+        return;
+    const QString path = m_services.chooseFile(this, true);
+    if (path.isEmpty())
+        return;
+    if (m_pManager->SaveVideo(path.toStdString()))
+        UpdateControls();
+    else
+        Message(QStringLiteral("Error"), QStringLiteral("Error writing to ") + path + "\n",
+                QMessageBox::Ok);
+}
+
+void CTrellonDlg::OnLoad()
+{
+    if (m_bRecording)
+        return;
+    const QString path = m_services.chooseFile(this, false);
+    if (path.isEmpty())
+        return;
+    if (!LoadVideo(path))
+        ClearVideo();
+    ShowFrame();
+}
+
+int CTrellonDlg::LoadVideo(const QString& path)
+{
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (file == nullptr)
+    {
+        Message(QStringLiteral("Error"),
+                QStringLiteral("Error opening ") + path + QStringLiteral(" for reading"),
+                QMessageBox::Ok);
+        return 0;
+    }
+    if (!ClearVideo())
+    {
+        std::fclose(file);
+        Message(QGuiApplication::applicationDisplayName(), QStringLiteral("Load canceled"),
+                QMessageBox::Ok);
+        return 0;
+    }
+
+    // Loading may move the frame buffer; the shown picture keeps a copy.
+    if (m_bDisplayValid)
+        m_displayImage = m_displayImage.copy();
+    auto video = std::make_unique<CVideo>();
+    std::string error;
+    const int read = video->ReadBody(&error, file);
+    m_pManager->InstallLoadedVideo(std::move(video));
+    if (!read)
+    {
+        std::fclose(file);
+        Message(QStringLiteral("Error"),
+                QStringLiteral("Error reading ") + path + "\n" + QString::fromStdString(error),
+                QMessageBox::Ok);
+        return 0;
+    }
+
+    const CVideo& loaded = m_pManager->GetVideo();
+    g_nDisplayWidth = loaded.GetWidth();
+    g_nDisplayHeight = loaded.GetHeight();
+    if (g_nDisplayWidth > 640 || g_nDisplayHeight > 480)
+    {
+        OnDetachVideo();
+        SizeViewToVideo();
+    }
+    std::fclose(file);
+    UpdateControls();
+    SetSliderPos(0);
+    SetSliderRange(loaded.GetFrameCount() - 1);
+    ShowFrame();
+    UpdateByteCount();
+    return 1;
+}
+
+int CTrellonDlg::ClearVideo()
+{
+    if (m_bRecording)
+        return 0;
+    if (!m_pManager->GetVideo().IsSaved() &&
+        Message(QStringLiteral("?"), QStringLiteral("Clear current video?"),
+                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return 0;
+    m_pManager->NewVideo();
+    m_bToldOutOfMemory = false;
+    UpdateControls();
+    return 1;
+}
+
+void CTrellonDlg::OnClear()
+{
+    ClearVideo();
+    ShowFrame();
+}
+
+void CTrellonDlg::OnDropFiles(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (m_bRecording)
+    {
+        Message(QStringLiteral("Error"), QStringLiteral("Can't load file while recording"),
+                QMessageBox::Ok);
+        return;
+    }
+    if (!LoadVideo(paths.constFirst()))
+        ClearVideo();
+}
+
+// ---------------------------------------------------------------------------
+// Statistics and fragments
+
+void CTrellonDlg::OnVideoInfo()
+{
+    VideoStats stats;
+    m_pManager->GetVideo().GetStats(stats);
+    m_bPlaying = 0;
+    Message(QStringLiteral("Stats"),
+            QString::asprintf("MedianFPS: %.3f\nAvg Bytes/Frame: %.2f", stats.medianFps,
+                              stats.avgBytesPerFrame),
+            QMessageBox::Ok);
+}
+
+void CTrellonDlg::OnExtract()
+{
+    CExtractDlg dialog(this, m_services);
+    if (m_services.runModal(dialog) != QDialog::Accepted)
+        return;
+    if (Message(QStringLiteral("Extract"),
+                QStringLiteral("Current video will be overwritten\nContinue??"),
+                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+
+    // Cutting a long video takes a while: show how far it got, and let the
+    // person cancel, which keeps the video as it was.
+    const int first = ToIndex(dialog.m_nStartFrame), last = ToIndex(dialog.m_nEndFrame);
+    QProgressDialog progress(QStringLiteral("Extracting frames..."), QStringLiteral("Cancel"), 0,
+                             100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    const auto report = [&progress](int done, int total)
+    {
+        if (total > 0)
+            progress.setValue(static_cast<int>(static_cast<long long>(done) * 100 / total));
+        return !progress.wasCanceled();
+    };
+    // Ticks that come meanwhile are dropped, as during any long tick.
+    const int wasInTimer = s_bInTimer;
+    s_bInTimer = 1;
+    const int extracted = m_pManager->ExtractFragment(first, last, report);
+    s_bInTimer = wasInTimer;
+    if (!extracted && !progress.wasCanceled())
+        Message(QStringLiteral("Error"),
+                QStringLiteral("Not enough memory for the fragment: the video was kept."),
+                QMessageBox::Ok, QMessageBox::Warning);
+    progress.close();
+
+    SetSliderPos(0);
+    SetSliderRange(m_pManager->GetVideo().GetFrameCount() - 1);
+    ShowFrame();
+    UpdateByteCount();
+}
+
+// ---------------------------------------------------------------------------
+// The detached window, the cursor switch and the single capture
+
+void CTrellonDlg::OnDetachVideo()
+{
+    if (m_pView == nullptr)
+        m_pView = new CResizableView(this, &m_pView);
+    m_pView->activateWindow();
+    m_pView->raise();
+    m_pView->setFocus();
+}
+
+void CTrellonDlg::SizeViewToVideo()
+{
+    if (m_pView == nullptr)
+        return;
+    // The frame stays where it was; the client area takes the picture's size.
+    const QPoint frameTopLeft = m_pView->frameGeometry().topLeft();
+    m_pView->resize(g_nDisplayWidth, g_nDisplayHeight);
+    m_pView->move(frameTopLeft);
+    m_pView->show();
+}
+
+void CTrellonDlg::OnShowCursor()
+{
+    ShowFrame();
+}
+
+void CTrellonDlg::OnGetFrame()
+{
+    GrabFrame();
+}

@@ -1,0 +1,173 @@
+// The main dialog's controls, laid out as its template gives them in dialog
+// units, in tab order.
+
+#include "DialogUnits.h"
+#include "TrellonDlg.h"
+#include "VideoArea.h"
+#include "VideoManager.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+namespace
+{
+template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
+{
+    widget->setGeometry(DialogRect(x, y, width, height));
+    return widget;
+}
+} // namespace
+
+void CTrellonDlg::CreateControls()
+{
+    setWindowTitle(tr("TrellonHD"));
+    setFixedSize(DialogSize(481, 343));
+    setFont(DialogFont());
+
+    // Below the controls, so that it never covers one of them.
+    m_pArea = new CVideoArea(this);
+
+    auto name = [this](QWidget* widget, int id, const char* objectName)
+    {
+        widget->setObjectName(QString::fromLatin1(objectName));
+        m_controls.insert(id, widget);
+    };
+    auto button = [this](const QString& caption)
+    {
+        auto* b = new QPushButton(caption, this);
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    m_slider = Place(new QSlider(Qt::Horizontal, this), 0, 297, 481, 17);
+    m_slider->setTickPosition(QSlider::NoTicks);
+    m_slider->setFocusPolicy(Qt::StrongFocus);
+    m_slider->setSingleStep(1);
+    m_slider->setPageStep(10);
+    m_slider->setRange(0, 0);
+    name(m_slider, IDC_FRAME_SLIDER, "IDC_FRAME_SLIDER");
+
+    m_pFrameText = Place(new QLabel(tr("Frame"), this), 7, 319, 98, 8);
+    name(m_pFrameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");
+    m_pTimeText = Place(new QLabel(tr("Time"), this), 7, 331, 60, 8);
+    name(m_pTimeText, IDC_TIME_TEXT, "IDC_TIME_TEXT");
+
+    m_pBytes = Place(new QLineEdit(this), 118, 329, 47, 13);
+    m_pBytes->setReadOnly(true);
+    m_pBytes->setAlignment(Qt::AlignRight);
+    name(m_pBytes, IDC_BYTES, "IDC_BYTES");
+    Place(new QLabel(tr("Bytes"), this), 166, 331, 19, 8);
+
+    m_pVersion = Place(new QLineEdit(this), 237, 329, 107, 13);
+    m_pVersion->setReadOnly(true);
+    name(m_pVersion, IDC_VERSION, "IDC_VERSION");
+
+    m_pTickTime = Place(new QLineEdit(this), 356, 218, 63, 13);
+    m_pTickTime->setReadOnly(true);
+    m_pTickTime->hide();
+    name(m_pTickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
+
+    QPushButton* getFrame = Place(button(tr("Get Frame")), 367, 245, 52, 17);
+    getFrame->hide();
+    name(getFrame, IDC_GET_FRAME, "IDC_GET_FRAME");
+    connect(getFrame, &QPushButton::clicked, this, &CTrellonDlg::OnGetFrame);
+
+    m_pRecord = Place(button(QString()), 416, 317, 64, 25);
+    m_pRecord->setDefault(true);
+    name(m_pRecord, IDC_RECORD, "IDC_RECORD");
+    connect(m_pRecord, &QPushButton::clicked, this, &CTrellonDlg::OnRecord);
+
+    QPushButton* save = Place(button(tr("&Save")), 347, 317, 64, 25);
+    name(save, IDC_SAVE, "IDC_SAVE");
+    connect(save, &QPushButton::clicked, this, &CTrellonDlg::OnSave);
+
+    QPushButton* extract = Place(button(tr("&Extract")), 187, 328, 47, 14);
+    name(extract, IDC_EXTRACT, "IDC_EXTRACT");
+    connect(extract, &QPushButton::clicked, this, &CTrellonDlg::OnExtract);
+
+    QPushButton* clear = Place(button(tr("&Clear")), 70, 328, 47, 14);
+    name(clear, IDC_CLEAR, "IDC_CLEAR");
+    connect(clear, &QPushButton::clicked, this, &CTrellonDlg::OnClear);
+
+    QPushButton* load = Place(button(tr("&Load")), 430, 3, 50, 24);
+    name(load, IDC_LOAD, "IDC_LOAD");
+    connect(load, &QPushButton::clicked, this, &CTrellonDlg::OnLoad);
+
+    QPushButton* info = Place(button(tr("Video Info")), 430, 31, 50, 20);
+    name(info, IDC_VIDEO_INFO, "IDC_VIDEO_INFO");
+    connect(info, &QPushButton::clicked, this, &CTrellonDlg::OnVideoInfo);
+
+    QPushButton* detach = Place(button(tr("Detach\n &Video")), 433, 55, 42, 27);
+    name(detach, IDC_DETACH, "IDC_DETACH");
+    connect(detach, &QPushButton::clicked, this, &CTrellonDlg::OnDetachVideo);
+
+    QPushButton* play = Place(button(tr(">   &Play   >")), 430, 90, 50, 42);
+    name(play, IDC_PLAY, "IDC_PLAY");
+    connect(play, &QPushButton::clicked, this, &CTrellonDlg::OnPlay);
+
+    QPushButton* pause = Place(button(tr("|   Pa&use   |")), 430, 137, 50, 42);
+    name(pause, IDC_PAUSE, "IDC_PAUSE");
+    connect(pause, &QPushButton::clicked, this, &CTrellonDlg::OnPause);
+
+    m_pShowCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
+    name(m_pShowCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
+    connect(m_pShowCursor, &QCheckBox::clicked, this, &CTrellonDlg::OnShowCursor);
+
+    QGroupBox* playback = Place(new QGroupBox(tr("playback"), this), 428, 200, 54, 34);
+    playback->setEnabled(false);
+    QLabel* speed = Place(new QLabel(tr("speed"), this), 435, 208, 39, 8);
+    speed->setEnabled(false);
+
+    m_cbSpeed = Place(new QComboBox(this), 430, 218, 50, 123);
+    const char* const speeds[kSpeedCount] = {QT_TR_NOOP("1/8      "),
+                                             QT_TR_NOOP("1/4      "),
+                                             QT_TR_NOOP("1/2      "),
+                                             QT_TR_NOOP("normal      "),
+                                             "1.5x",
+                                             "2x",
+                                             "2.5x",
+                                             "3x",
+                                             "4x",
+                                             "5x",
+                                             "7.5x",
+                                             "10x",
+                                             "15x"};
+    for (const char* text : speeds)
+        m_cbSpeed->addItem(tr(text));
+    // A drop-down list is as tall as its edit part; the template's height is
+    // that of the open list.
+    m_cbSpeed->setFixedHeight(m_cbSpeed->sizeHint().height());
+    m_cbSpeed->setMaxVisibleItems(kSpeedCount);
+    name(m_cbSpeed, IDC_SPEED, "IDC_SPEED");
+    connect(m_cbSpeed, &QComboBox::currentIndexChanged, this, &CTrellonDlg::OnSpeedChange);
+
+    QGroupBox* recording = Place(new QGroupBox(tr("recording"), this), 428, 233, 54, 63);
+    recording->setEnabled(false);
+    QLabel* settings = Place(new QLabel(tr("settings"), this), 435, 241, 39, 8);
+    settings->setEnabled(false);
+    Place(new QGroupBox(tr("Target &FPS:"), this), 431, 251, 47, 26);
+
+    m_cbTargetFps = Place(new QComboBox(this), 437, 260, 35, 48);
+    for (int fps : kTargetFps)
+        m_cbTargetFps->addItem(QString::number(fps));
+    m_cbTargetFps->setFixedHeight(DialogY(13));
+    m_cbTargetFps->setMaxVisibleItems(4);
+    name(m_cbTargetFps, IDC_TARGET_FPS, "IDC_TARGET_FPS");
+
+    m_pStats = Place(new QCheckBox(tr("S&tats"), this), 429, 281, 32, 10);
+    m_pStats->setLayoutDirection(Qt::RightToLeft); // text on the left
+    name(m_pStats, IDC_STATS, "IDC_STATS");
+    m_pPlus = Place(new QCheckBox(tr("+"), this), 461, 281, 19, 10);
+    m_pPlus->setFocusPolicy(Qt::ClickFocus); // no tab stop
+    name(m_pPlus, IDC_PLUS, "IDC_PLUS");
+
+    // Key presses reach the keyboard filter whichever control has the focus.
+    installEventFilter(this);
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        w->installEventFilter(this);
+}
