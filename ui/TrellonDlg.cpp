@@ -93,8 +93,10 @@ bool CTrellonDlg::OnInitDialog()
     {
         QString path = m_strCommandLine;
         path.remove(QLatin1Char('"'));
-        if (!path.isEmpty())
-            LoadVideo(path);
+        // A file that could not be read leaves an empty video, as any
+        // failed load does, not the part of it that was read.
+        if (!path.isEmpty() && !LoadVideo(path))
+            ClearVideo();
     }
     return true;
 }

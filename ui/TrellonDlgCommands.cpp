@@ -108,6 +108,7 @@ void CTrellonDlg::OnLoad()
     if (!LoadVideo(path))
         ClearVideo();
     ShowFrame();
+    UpdateByteCount();
 }
 
 int CTrellonDlg::LoadVideo(const QString& path)
@@ -171,6 +172,8 @@ int CTrellonDlg::ClearVideo()
         return 0;
     m_pManager->NewVideo();
     m_bToldOutOfMemory = false;
+    SetSliderRange(0);
+    SetSliderPos(0);
     UpdateControls();
     return 1;
 }
@@ -179,6 +182,7 @@ void CTrellonDlg::OnClear()
 {
     ClearVideo();
     ShowFrame();
+    UpdateByteCount();
 }
 
 void CTrellonDlg::OnDropFiles(const QStringList& paths)
@@ -193,6 +197,8 @@ void CTrellonDlg::OnDropFiles(const QStringList& paths)
     }
     if (!LoadVideo(paths.constFirst()))
         ClearVideo();
+    ShowFrame();
+    UpdateByteCount();
 }
 
 // ---------------------------------------------------------------------------

@@ -51,6 +51,7 @@ void CTrellonDlg::CreateControls()
     m_slider->setPageStep(10);
     m_slider->setRange(0, 0);
     name(m_slider, IDC_FRAME_SLIDER, "IDC_FRAME_SLIDER");
+    connect(m_slider, &QSlider::valueChanged, this, &CTrellonDlg::OnHScroll);
 
     m_pFrameText = Place(new QLabel(tr("Frame"), this), 7, 319, 98, 8);
     name(m_pFrameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");

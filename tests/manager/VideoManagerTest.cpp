@@ -249,6 +249,19 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
         EXPECT_EQ(beside.GetFont1().GetCellCount(), 94);
         EXPECT_EQ(beside.GetFont2().GetCellCount(), 94);
         EXPECT_EQ(beside.GetUnits().GetCellCount(), 8);
+
+        // Installed: the program in PREFIX/bin, its data in PREFIX/share/trellonhd.
+        const auto prefix = empty / "prefix";
+        std::filesystem::create_directories(prefix / "bin");
+        std::filesystem::create_directories(prefix / "share" / "trellonhd");
+        for (const char* name : {"font1.bmp", "font2.bmp", "units.bmp"})
+            std::filesystem::copy_file(std::filesystem::path(TRELLON_SHEETS_DIR) / name,
+                                       prefix / "share" / "trellonhd" / name);
+        game.SetProgramDirectory((prefix / "bin").string());
+        CVideoManager installed;
+        EXPECT_EQ(installed.GetFont2().GetCellCount(), 94);
+        EXPECT_EQ(installed.GetUnits().GetCellCount(), 8);
     }
     std::filesystem::current_path(previous);
+    std::filesystem::remove_all(empty);
 }

@@ -1,0 +1,210 @@
+// TrellonHD in a real window of its own virtual X server, driven as a person
+// would: the recorder is clicked with xdotool while the demo game runs, and
+// the program itself is started with a video on its command line and
+// photographed.
+
+#include "SimLaunch.h"
+#include "SimScene.h"
+#include "TrellonDlg.h"
+#include "Video.h"
+#include "VideoFile.h"
+#include "VideoManager.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace
+{
+// Runs a program to its end and gives back what it printed.
+QString Output(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(30000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// Processes events until `done` holds or `seconds` have passed.
+template <typename Condition> bool WaitFor(Condition done, int seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done())
+    {
+        if (clock.elapsed() > seconds * 1000)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+void Click(QWidget* widget)
+{
+    const QPoint at = widget->mapToGlobal(widget->rect().center());
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("mousemove"), QString::number(at.x()),
+                       QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+QString Text(const CTrellonDlg& dlg, int id)
+{
+    return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id))->text();
+}
+
+UiServices NoQuestions()
+{
+    UiServices services = UiServices::Standard();
+    services.messageBox = [](QWidget*, const QString& caption, const QString& text,
+                             QMessageBox::StandardButtons, QMessageBox::Icon)
+    {
+        ADD_FAILURE() << "unexpected message box " << caption.toStdString() << ": "
+                      << text.toStdString();
+        return QMessageBox::Ok;
+    };
+    return services;
+}
+} // namespace
+
+TEST(AppE2e, RecordsTheDemoGameBetweenTwoClicks)
+{
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "3", "--fps", "30", "--frames", "3000"});
+    ASSERT_GT(game, 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("timeout"),
+                                {QStringLiteral("20"), QStringLiteral("xdotool"),
+                                 QStringLiteral("search"), QStringLiteral("--sync"),
+                                 QStringLiteral("--name"), QStringLiteral("^WARCRAFT II$")}),
+              0);
+
+    CTrellonDlg dlg(QString(), NoQuestions());
+    dlg.show();
+    dlg.OnInitDialog();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    auto* record = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_RECORD));
+
+    Click(record);
+    ASSERT_TRUE(WaitFor([&] { return dlg.IsRecording(); }, 10));
+    EXPECT_EQ(record->text(), QStringLiteral("Stop Recording"));
+    const CVideo& recording = dlg.GetManager().GetVideo();
+    ASSERT_TRUE(WaitFor([&] { return recording.GetFrameCount() >= 20; }, 30));
+    EXPECT_EQ(Text(dlg, IDC_VERSION), QStringLiteral("war2 v2.0.2.0"));
+
+    Click(record);
+    ASSERT_TRUE(WaitFor([&] { return !dlg.IsRecording(); }, 10));
+    const CVideo& video = dlg.GetManager().GetVideo();
+    const int frames = video.GetFrameCount();
+    EXPECT_GE(frames, 20);
+    EXPECT_EQ(record->text(), QStringLiteral("Start Recording"));
+    EXPECT_FALSE(record->isEnabled()); // a finished recording can't be continued
+    const std::int64_t bytes = 24 + 16 * static_cast<std::int64_t>(frames) +
+                               16 * static_cast<std::int64_t>(video.GetNodeCount()) +
+                               1024 * static_cast<std::int64_t>(video.GetPaletteCount());
+    EXPECT_EQ(Text(dlg, IDC_BYTES), QString::number(bytes));
+    EXPECT_EQ(dlg.GetSliderMax(), frames - 1);
+
+    // While the game shows its map the recorder leaves its picture alone;
+    // once the game is gone the recorded frames show.
+    Stop(game);
+    dlg.ShowFrame();
+    EXPECT_EQ(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_FRAME_TEXT))->text(),
+              QStringLiteral("Frame 1/%1").arg(frames));
+    EXPECT_EQ(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_TIME_TEXT))->text(),
+              QStringLiteral("Time 0.00"));
+    dlg.GetManager().GetVideo().SetAppendable(true);
+    dlg.GetManager().NewVideo(); // nothing to ask about on the way out
+}
+
+TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
+{
+    // A short video of the demo scene, and the picture its first frame makes.
+    SimOptions options;
+    options.seed = 9;
+    const CSimScene scene(options);
+    CVideo video;
+    ASSERT_EQ(video.SetGeometry(640, 640, 480, 0, 0), 1);
+    std::vector<std::uint8_t> picture(640 * 480);
+    for (int n = 0; n < 5; ++n)
+    {
+        scene.Picture(n, picture.data());
+        ASSERT_EQ(video.AddFrame(0, scene.Palette(n), picture.data()), AF_ADDED);
+    }
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("trellon app e2e " + std::to_string(getpid()) + ".dk2"))
+                                 .string();
+    ASSERT_EQ(SaveVideoFile(video, path), 1);
+    scene.Picture(0, picture.data());
+    const std::uint8_t* palette = scene.Palette(0);
+
+    // Quoted as a desktop would hand it over; the program removes the quotes.
+    pid_t app = Spawn({TRELLON_APP, "\"" + path + "\""});
+    ASSERT_GT(app, 0);
+    QString window;
+    ASSERT_TRUE(WaitFor(
+        [&]
+        {
+            window = Output(QStringLiteral("xdotool"),
+                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                             QStringLiteral("--name"), QStringLiteral("^TrellonHD$")})
+                         .section(QLatin1Char('\n'), 0, 0);
+            return !window.isEmpty();
+        },
+        20));
+
+    // The window's top-left 640 x 480 pixels are the video's first frame.
+    const QString shot = QStringLiteral(TRELLON_SCREENSHOT);
+    auto matches = [&]
+    {
+        if (QProcess::execute(QStringLiteral("timeout"),
+                              {QStringLiteral("10"), QStringLiteral("import"),
+                               QStringLiteral("-window"), window, shot}) != 0)
+            return false;
+        const QImage image(shot);
+        if (image.width() < 640 || image.height() < 480)
+            return false;
+        for (int y = 0; y < 480; y += 7)
+            for (int x = 0; x < 640; x += 5)
+            {
+                if (x < 8 && y < 8)
+                    continue; // the cursor marker, at the recorded pointer (0, 0)
+                const std::uint8_t* entry =
+                    palette + 4 * picture[static_cast<std::size_t>(y * 640 + x)];
+                if (image.pixel(x, y) != qRgb(entry[0], entry[1], entry[2]))
+                    return false;
+            }
+        return true;
+    };
+    EXPECT_TRUE(WaitFor(matches, 20)) << "see " << shot.toStdString();
+    Stop(app);
+    std::filesystem::remove(path);
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    pid_t server = StartVirtualDisplay("1600x1000x24");
+    if (server <= 0)
+    {
+        std::fprintf(stderr, "AppE2e: Xvfb could not start\n");
+        return 1;
+    }
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    Stop(server);
+    return result;
+}
