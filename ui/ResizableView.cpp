@@ -29,6 +29,10 @@ CResizableView::~CResizableView()
 
 void CResizableView::paintEvent(QPaintEvent*)
 {
+    // A minimised main dialog gets no paints, so this window carries the
+    // playback loop on meanwhile.
+    if (m_pOwner->IsPlaying() && m_pOwner->isMinimized())
+        m_pOwner->OnPaint();
     const QImage* image = m_pOwner->GetDisplayImage();
     QPainter painter(this);
     if (image == nullptr)
