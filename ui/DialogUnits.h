@@ -42,6 +42,6 @@ inline QFont DialogFont()
         QStringList{QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"),
                     QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     return font;
 }
