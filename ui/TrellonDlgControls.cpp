@@ -37,10 +37,16 @@ void CTrellonDlg::CreateControls()
         widget->setObjectName(QString::fromLatin1(objectName));
         m_controls.insert(id, widget);
     };
-    auto button = [this](const QString& caption)
+    // A push button of the template, with its id, caption, place and handler.
+    using Handler = void (CTrellonDlg::*)();
+    auto button = [this, &name](int id, const char* objectName, const QString& caption,
+                                const QRect& place, Handler handler)
     {
         auto* b = new QPushButton(caption, this);
         b->setAutoDefault(false);
+        b->setGeometry(place);
+        name(b, id, objectName);
+        connect(b, &QPushButton::clicked, this, handler);
         return b;
     };
 
@@ -73,47 +79,35 @@ void CTrellonDlg::CreateControls()
     m_pTickTime->hide();
     name(m_pTickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
 
-    QPushButton* getFrame = Place(button(tr("Get Frame")), 367, 245, 52, 17);
-    getFrame->hide();
-    name(getFrame, IDC_GET_FRAME, "IDC_GET_FRAME");
-    connect(getFrame, &QPushButton::clicked, this, &CTrellonDlg::OnGetFrame);
+    button(IDC_GET_FRAME, "IDC_GET_FRAME", tr("Get Frame"), DialogRect(367, 245, 52, 17),
+           &CTrellonDlg::OnGetFrame)
+        ->hide();
 
-    m_pRecord = Place(button(QString()), 416, 317, 64, 25);
+    m_pRecord = button(IDC_RECORD, "IDC_RECORD", QString(), DialogRect(416, 317, 64, 25),
+                       &CTrellonDlg::OnRecord);
     m_pRecord->setDefault(true);
-    name(m_pRecord, IDC_RECORD, "IDC_RECORD");
-    connect(m_pRecord, &QPushButton::clicked, this, &CTrellonDlg::OnRecord);
 
-    QPushButton* save = Place(button(tr("&Save")), 347, 317, 64, 25);
-    name(save, IDC_SAVE, "IDC_SAVE");
-    connect(save, &QPushButton::clicked, this, &CTrellonDlg::OnSave);
+    button(IDC_SAVE, "IDC_SAVE", tr("&Save"), DialogRect(347, 317, 64, 25), &CTrellonDlg::OnSave);
 
-    QPushButton* extract = Place(button(tr("&Extract")), 187, 328, 47, 14);
-    name(extract, IDC_EXTRACT, "IDC_EXTRACT");
-    connect(extract, &QPushButton::clicked, this, &CTrellonDlg::OnExtract);
+    button(IDC_EXTRACT, "IDC_EXTRACT", tr("&Extract"), DialogRect(187, 328, 47, 14),
+           &CTrellonDlg::OnExtract);
 
-    QPushButton* clear = Place(button(tr("&Clear")), 70, 328, 47, 14);
-    name(clear, IDC_CLEAR, "IDC_CLEAR");
-    connect(clear, &QPushButton::clicked, this, &CTrellonDlg::OnClear);
+    button(IDC_CLEAR, "IDC_CLEAR", tr("&Clear"), DialogRect(70, 328, 47, 14),
+           &CTrellonDlg::OnClear);
 
-    QPushButton* load = Place(button(tr("&Load")), 430, 3, 50, 24);
-    name(load, IDC_LOAD, "IDC_LOAD");
-    connect(load, &QPushButton::clicked, this, &CTrellonDlg::OnLoad);
+    button(IDC_LOAD, "IDC_LOAD", tr("&Load"), DialogRect(430, 3, 50, 24), &CTrellonDlg::OnLoad);
 
-    QPushButton* info = Place(button(tr("Video Info")), 430, 31, 50, 20);
-    name(info, IDC_VIDEO_INFO, "IDC_VIDEO_INFO");
-    connect(info, &QPushButton::clicked, this, &CTrellonDlg::OnVideoInfo);
+    button(IDC_VIDEO_INFO, "IDC_VIDEO_INFO", tr("Video Info"), DialogRect(430, 31, 50, 20),
+           &CTrellonDlg::OnVideoInfo);
 
-    QPushButton* detach = Place(button(tr("Detach\n &Video")), 433, 55, 42, 27);
-    name(detach, IDC_DETACH, "IDC_DETACH");
-    connect(detach, &QPushButton::clicked, this, &CTrellonDlg::OnDetachVideo);
+    button(IDC_DETACH, "IDC_DETACH", tr("Detach\n &Video"), DialogRect(433, 55, 42, 27),
+           &CTrellonDlg::OnDetachVideo);
 
-    QPushButton* play = Place(button(tr(">   &Play   >")), 430, 90, 50, 42);
-    name(play, IDC_PLAY, "IDC_PLAY");
-    connect(play, &QPushButton::clicked, this, &CTrellonDlg::OnPlay);
+    button(IDC_PLAY, "IDC_PLAY", tr(">   &Play   >"), DialogRect(430, 90, 50, 42),
+           &CTrellonDlg::OnPlay);
 
-    QPushButton* pause = Place(button(tr("|   Pa&use   |")), 430, 137, 50, 42);
-    name(pause, IDC_PAUSE, "IDC_PAUSE");
-    connect(pause, &QPushButton::clicked, this, &CTrellonDlg::OnPause);
+    button(IDC_PAUSE, "IDC_PAUSE", tr("|   Pa&use   |"), DialogRect(430, 137, 50, 42),
+           &CTrellonDlg::OnPause);
 
     m_pShowCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
     name(m_pShowCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
