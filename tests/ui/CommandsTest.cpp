@@ -1,23 +1,26 @@
-// The dialog's file commands (load, save, clear, dropped files) and the
-// fragment cut, with the texts the person reads.
+// The dialog's commands and window: loading, saving, clearing, dropped
+// files, the command line, the fragment cut, the keys it ignores, the
+// question before closing and the detached window.
 
 #include "FakeGame.h"
+#include "ResizableView.h"
 #include "UiTestSupport.h"
 #include "Video.h"
 #include "VideoManager.h"
 
+#include <QComboBox>
 #include <QFile>
-#include <QGuiApplication>
-#include <QLineEdit>
+#include <QFileInfo>
 #include <QMimeData>
-#include <QPushButton>
+#include <QPointer>
 #include <QSlider>
 #include <QTest>
+#include <QTranslator>
 #include <QUrl>
+#include <algorithm>
 
 namespace
 {
-const QMessageBox::StandardButtons kYesNo = QMessageBox::Yes | QMessageBox::No;
 const QMessageBox::StandardButtons kOkCancel = QMessageBox::Ok | QMessageBox::Cancel;
 const char kOverwrite[] = "Current video will be overwritten\nContinue??";
 } // namespace
@@ -27,284 +30,213 @@ class CommandsTest : public UiTest
     Q_OBJECT
 
 private slots:
-    void loadOfAMissingFileSaysSo();
-    void loadOfAFileThatIsNoVideoEndsWithAnEmptyVideo();
-    void loadOverUnsavedFramesCanBeDeclined();
-    void saveReportsAFailureAndMarksASuccess();
-    void loadShowsTheFirstFrameAndClearShowsBlack();
-    void onlyTheFirstDroppedFileIsLoaded();
-    void dropDuringARecordingIsRefused();
-    void fileDroppedOnTheWindowIsLoaded();
-    void extractKeepsTheFramesNumberedFromOne();
-    void extractCanBeCancelledAtTheQuestion();
-    void fragmentDialogRefusesLetters();
-    void fragmentDialogTakesAnyIntegers();
-
-private:
-    std::unique_ptr<CTrellonDlg> Loaded(int frames, const QString& name = "video.dk2");
-    std::unique_ptr<CTrellonDlg> WithUnsavedFrames(int frames);
+    void loadAndSaveFailuresAreTold();
+    void loadShowsTheVideoAndClearEmptiesIt();
+    void onlyTheFirstDroppedFileLoads();
+    void commandLinePathLoadsWithoutQuotes();
+    void extractKeepsFramesNumberedFromOne();
+    void keysAreIgnoredAndClosingAsks();
+    void largeVideoOpensOneDetachedWindow();
+    void russianCaptionsLeaveRunTimeTextsEnglish();
 };
 
-std::unique_ptr<CTrellonDlg> CommandsTest::Loaded(int frames, const QString& name)
+void CommandsTest::loadAndSaveFailuresAreTold()
 {
-    const QString path = h.dir->filePath(name);
-    if (!WriteVideo(path, frames))
-        return nullptr;
-    auto dlg = h.NewDialog();
-    if (dlg->LoadVideo(path) != 1)
-        return nullptr;
-    return dlg;
-}
+    auto dlg = NewDialog();
+    const QString missing = Path("missing.dk2"), junk = Path("junk.dk2");
+    Expect("Error", "Error opening " + missing + " for reading");
+    QCOMPARE(dlg->LoadVideo(missing), 0);
+    QFile file(junk);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("no video, only some text") > 0);
+    file.close();
+    chosenFile = junk;
+    Expect("Error", "Error reading " + junk + "\nNot a Trellon file");
+    dlg->OnLoad(); // the half-read video goes without a question
+    QCOMPARE(Frames(*dlg), 0);
+    QVERIFY(Enabled(*dlg, IDC_RECORD));
 
-std::unique_ptr<CTrellonDlg> CommandsTest::WithUnsavedFrames(int frames)
-{
+    // Over unsaved frames No cancels the load, and the failed load's
+    // clearing asks again.
     StartFakeGame();
-    auto dlg = h.NewDialog();
-    RecordTicks(*dlg, frames);
-    CFakeGame::Get().EndProcess();
-    return dlg;
-}
-
-void CommandsTest::loadOfAMissingFileSaysSo()
-{
-    auto dlg = h.NewDialog();
-    const QString path = h.dir->filePath("missing.dk2");
-    h.Expect("Error", "Error opening " + path + " for reading", QMessageBox::Ok, QMessageBox::Ok);
-    QCOMPARE(dlg->LoadVideo(path), 0);
-    QCOMPARE(FrameCount(*dlg), 0);
-    QVERIFY(dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-}
-
-void CommandsTest::loadOfAFileThatIsNoVideoEndsWithAnEmptyVideo()
-{
-    const QString path = h.dir->filePath("junk.dk2");
-    {
-        QFile junk(path);
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write("this is no video, only some text");
-    }
-    auto dlg = h.NewDialog();
-    h.Expect("Error", "Error reading " + path + "\nNot a Trellon file", QMessageBox::Ok,
-             QMessageBox::Ok);
-    QCOMPARE(dlg->LoadVideo(path), 0);
-
-    // Through the Load button: the half-read video is dropped without asking.
-    h.chosenFile = path;
-    h.Expect("Error", "Error reading " + path + "\nNot a Trellon file", QMessageBox::Ok,
-             QMessageBox::Ok);
+    RecordTicks(*dlg, 3);
+    chosenFile = Path("five.dk2");
+    QVERIFY(WriteVideo(chosenFile, 5));
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
+    Expect("TrellonHD", "Load canceled");
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
     dlg->OnLoad();
-    QCOMPARE(h.shown.size(), 2);
-    QCOMPARE(FrameCount(*dlg), 0);
-    QVERIFY(dlg->GetManager().GetVideo().IsAppendable());
-    QVERIFY(dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/0"));
-}
+    QCOMPARE(Frames(*dlg), 3);
 
-void CommandsTest::loadOverUnsavedFramesCanBeDeclined()
-{
-    auto dlg = WithUnsavedFrames(3);
-    QCOMPARE(FrameCount(*dlg), 3);
-    h.chosenFile = h.dir->filePath("other.dk2");
-    QVERIFY(WriteVideo(h.chosenFile, 5));
-
-    h.Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
-    h.Expect(QGuiApplication::applicationDisplayName(), "Load canceled", QMessageBox::Ok,
-             QMessageBox::Ok);
-    h.Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
-    dlg->OnLoad();
-    QCOMPARE(FrameCount(*dlg), 3);
-    QVERIFY(!dlg->GetManager().GetVideo().IsSaved());
-
-    h.Expect("?", "Clear current video?", kYesNo, QMessageBox::Yes);
-    dlg->OnLoad();
-    QCOMPARE(FrameCount(*dlg), 5);
-}
-
-void CommandsTest::saveReportsAFailureAndMarksASuccess()
-{
-    auto dlg = WithUnsavedFrames(2);
-    h.chosenFile = h.dir->filePath("no-such-folder/video.dk2");
-    h.Expect("Error", "Error writing to " + h.chosenFile + "\n", QMessageBox::Ok, QMessageBox::Ok);
+    chosenFile = Path("no-such-folder/video.dk2");
+    Expect("Error", "Error writing to " + chosenFile + "\n");
     dlg->OnSave();
-    QVERIFY(!dlg->GetManager().GetVideo().IsSaved());
-
-    h.chosenFile = h.dir->filePath("video.dk2");
+    chosenFile = Path("saved.dk2");
     dlg->OnSave();
-    QVERIFY(QFile::exists(h.chosenFile));
-    QVERIFY(dlg->close()); // nothing unsaved: no question
-
-    // Nothing is written when the chooser is cancelled.
-    auto other = WithUnsavedFrames(1);
-    h.chosenFile.clear();
-    other->OnSave();
-    QVERIFY(!other->GetManager().GetVideo().IsSaved());
+    QVERIFY(QFile::exists(chosenFile));
+    dlg->show();
+    QVERIFY(dlg->close()); // saved: no question
 }
 
-void CommandsTest::loadShowsTheFirstFrameAndClearShowsBlack()
+void CommandsTest::loadShowsTheVideoAndClearEmptiesIt()
 {
     auto dlg = Loaded(5);
     QVERIFY(dlg);
-    QCOMPARE(dlg->GetSliderPos(), 0);
-    QCOMPARE(dlg->GetSliderMax(), 4);
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/5"));
-    QCOMPARE(TimeText(*dlg), QStringLiteral("Time 0.00"));
-    QVERIFY(!dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-    const std::int64_t body = dlg->GetManager().GetVideo().GetBodySize();
-    QVERIFY(body > 24 + 5 * 16);
-    QCOMPARE(Item<QLineEdit>(*dlg, IDC_BYTES)->text(), QString::number(body));
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/5");
+    QCOMPARE(Text(*dlg, IDC_TIME_TEXT), "Time 0.00");
+    QVERIFY(!Enabled(*dlg, IDC_RECORD));
+    QCOMPARE(Text(*dlg, IDC_BYTES), QString::number(dlg->GetManager().GetVideo().GetBodySize()));
+    QCOMPARE(dlg->GetView(), nullptr); // 640 x 480 fits the dialog
+    Item<QSlider>(*dlg, IDC_FRAME_SLIDER)->setValue(4);
+    dlg->OnPaint();
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 5/5");
+    QCOMPARE(Pixel(*dlg, 5, 7), TestPicture(640, 480, 4)[7 * 640 + 5]);
 
-    dlg->SetSliderPos(4);
-    dlg->ShowFrame();
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 5/5"));
-    QCOMPARE(TimeText(*dlg), QStringLiteral("Time 0.40"));
-    QVERIFY(dlg->GetDisplayImage() != nullptr);
-    QCOMPARE(dlg->GetDisplayImage()->pixelIndex(5, 7),
-             static_cast<int>(TestPicture(640, 480, 4)[7 * 640 + 5]));
-
-    dlg->OnClear();
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/0"));
-    const QImage* image = dlg->GetDisplayImage();
-    QVERIFY(image != nullptr);
-    QCOMPARE(image->size(), QSize(640, 480));
-    int lit = 0;
-    for (int y = 0; y < image->height(); ++y)
-        for (int x = 0; x < image->width(); ++x)
-            lit += image->pixel(x, y) != qRgb(0, 0, 0);
-    QCOMPARE(lit, 0);
+    dlg->OnClear(); // a loaded video goes without a question
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/0");
+    QCOMPARE(Text(*dlg, IDC_BYTES), "24");
+    QVERIFY(dlg->GetDisplayImage());
+    QImage black(640, 480, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    QCOMPARE(dlg->GetDisplayImage()->convertToFormat(QImage::Format_RGB32), black);
+    Expect("Stats", "MedianFPS: 0.000\nAvg Bytes/Frame: 0.00");
+    dlg->OnVideoInfo();
 }
 
-void CommandsTest::onlyTheFirstDroppedFileIsLoaded()
+void CommandsTest::onlyTheFirstDroppedFileLoads()
 {
-    const QString first = h.dir->filePath("first.dk2"), second = h.dir->filePath("second.dk2");
-    QVERIFY(WriteVideo(first, 4));
-    QVERIFY(WriteVideo(second, 7));
-    auto dlg = h.NewDialog();
-    dlg->OnDropFiles({first, second, second});
-    QCOMPARE(FrameCount(*dlg), 4);
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/4"));
-
-    // A file that can't be read leaves an empty video.
-    h.Expect("Error", "Error opening " + h.dir->filePath("gone.dk2") + " for reading",
-             QMessageBox::Ok, QMessageBox::Ok);
-    dlg->OnDropFiles({h.dir->filePath("gone.dk2"), second});
-    QCOMPARE(FrameCount(*dlg), 0);
-}
-
-void CommandsTest::dropDuringARecordingIsRefused()
-{
-    const QString path = h.dir->filePath("dropped.dk2");
-    QVERIFY(WriteVideo(path, 4));
-    auto dlg = h.NewDialog();
+    const QString first = Path("first.dk2"), second = Path("second.dk2"), gone = Path("gone.dk2");
+    QVERIFY(WriteVideo(first, 4) && WriteVideo(second, 7));
+    auto dlg = NewDialog();
     dlg->OnRecord();
-    h.Expect("Error", "Can't load file while recording", QMessageBox::Ok, QMessageBox::Ok);
-    dlg->OnDropFiles({path});
-    QCOMPARE(FrameCount(*dlg), 0);
+    Expect("Error", "Can't load file while recording");
+    dlg->OnDropFiles({first});
     QVERIFY(dlg->IsRecording());
-    QVERIFY(dlg->GetManager().GetVideo().IsAppendable());
+    QCOMPARE(Frames(*dlg), 0);
     dlg->OnRecord();
-}
 
-void CommandsTest::fileDroppedOnTheWindowIsLoaded()
-{
-    const QString path = h.dir->filePath("dragged.dk2");
-    QVERIFY(WriteVideo(path, 6));
-    auto dlg = h.NewDialog();
-    dlg->show();
+    dlg->OnDropFiles({first, second});
+    QCOMPARE(Frames(*dlg), 4);
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/4");
+    Expect("Error", "Error opening " + gone + " for reading");
+    dlg->OnDropFiles({gone, second});
+    QCOMPARE(Frames(*dlg), 0);
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/0");
+    QCOMPARE(Text(*dlg, IDC_BYTES), "24");
+
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(path)});
+    mime.setUrls({QUrl::fromLocalFile(second)});
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(dlg.get(), &enter);
-    QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(dlg.get(), &drop);
-    QCOMPARE(FrameCount(*dlg), 6);
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/6"));
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/7");
 }
 
-void CommandsTest::extractKeepsTheFramesNumberedFromOne()
+void CommandsTest::commandLinePathLoadsWithoutQuotes()
+{
+    const QString path = Path("start.dk2"), cut = Path("cut.dk2");
+    QVERIFY(WriteVideo(path, 3) && WriteVideo(cut, 5));
+    QCOMPARE(Frames(*NewDialog("\"" + path + "\"")), 3);
+    QCOMPARE(Frames(*NewDialog(Path("\"start\".dk2"))), 3);
+
+    // A file read in part leaves an empty video, open for recording.
+    QVERIFY(QFile::resize(cut, QFileInfo(cut).size() / 2));
+    Expect("Error", "Error reading " + cut + "\n");
+    auto dlg = NewDialog(cut);
+    QCOMPARE(Frames(*dlg), 0);
+    QVERIFY(Enabled(*dlg, IDC_RECORD));
+}
+
+void CommandsTest::extractKeepsFramesNumberedFromOne()
 {
     auto dlg = Loaded(10);
     QVERIFY(dlg);
-    // From the first to the last frame: all of them.
-    h.fragmentStart = "1";
-    h.fragmentEnd = "10";
-    h.Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Ok);
+    fragmentStart = "abc";
+    fragmentEnd = "5";
+    Expect("Extraction", "Please enter an integer.", QMessageBox::Ok, QMessageBox::Ok,
+           QMessageBox::Warning);
+    dlg->OnExtract(); // refused: the dialog stays, no question follows
+    QCOMPARE(fragmentFound, QStringList({"0", "0"}));
+    fragmentStart = "3";
+    Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Cancel);
     dlg->OnExtract();
-    QCOMPARE(FrameCount(*dlg), 10);
-    QVERIFY(DecodedFrame(dlg->GetManager().GetVideo(), 0) == TestPicture(640, 480, 0));
-    QVERIFY(DecodedFrame(dlg->GetManager().GetVideo(), 9) == TestPicture(640, 480, 9));
+    QCOMPARE(Frames(*dlg), 10);
 
-    h.fragmentStart = "3";
-    h.fragmentEnd = "5";
-    h.Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Ok);
+    Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Ok);
     dlg->OnExtract();
-    QCOMPARE(h.fragmentFound, QStringList({"0", "0"}));
-    QCOMPARE(FrameCount(*dlg), 3);
-    QCOMPARE(dlg->GetSliderPos(), 0);
-    QCOMPARE(dlg->GetSliderMax(), 2);
-    QCOMPARE(FrameText(*dlg), QStringLiteral("Frame 1/3"));
-    const CVideo& fragment = dlg->GetManager().GetVideo();
-    QVERIFY(DecodedFrame(fragment, 0) == TestPicture(640, 480, 2));
-    QVERIFY(DecodedFrame(fragment, 2) == TestPicture(640, 480, 4));
-    QCOMPARE(Item<QLineEdit>(*dlg, IDC_BYTES)->text(), QString::number(fragment.GetBodySize()));
+    QCOMPARE(Frames(*dlg), 3);
+    std::vector<std::uint8_t> picture(CVideo::PaddedPictureBytes(640, 480));
+    for (int k = 0; k < 3; ++k)
+    {
+        QVERIFY(dlg->GetManager().GetVideo().GetFrame(k, picture.data(), false));
+        const std::vector<std::uint8_t> kept = TestPicture(640, 480, k + 2);
+        QVERIFY(std::equal(kept.begin(), kept.end(), picture.begin()));
+    }
 }
 
-void CommandsTest::extractCanBeCancelledAtTheQuestion()
+void CommandsTest::keysAreIgnoredAndClosingAsks()
 {
-    auto dlg = Loaded(10);
-    QVERIFY(dlg);
-    const CVideo* before = &dlg->GetManager().GetVideo();
-    h.fragmentStart = "3";
-    h.fragmentEnd = "5";
-    h.Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Cancel);
-    dlg->OnExtract();
-    QCOMPARE(&dlg->GetManager().GetVideo(), before);
-    QCOMPARE(FrameCount(*dlg), 10);
-    QVERIFY(dlg->GetManager().GetVideo().IsSaved());
+    auto dlg = NewDialog();
+    dlg->show();
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+        for (QWidget* target : {static_cast<QWidget*>(dlg.get()), dlg->GetDlgItem(IDC_RECORD)})
+        {
+            QTest::keyClick(target, key);
+            QVERIFY(dlg->isVisible());
+            QVERIFY(!dlg->IsRecording());
+        }
+    QVERIFY(dlg->close()); // empty: no question
+
+    StartFakeGame();
+    RecordTicks(*dlg, 2);
+    dlg->show();
+    dlg->OnPlay();
+    Expect("Closing application", "You have some unsaved frames, exit anyway?", kYesNo,
+           QMessageBox::No, QMessageBox::Question);
+    QVERIFY(!dlg->close());
+    QVERIFY(dlg->isVisible());
+    QVERIFY(!dlg->IsPlaying());
+    Expect("Closing application", "You have some unsaved frames, exit anyway?", kYesNo,
+           QMessageBox::Yes, QMessageBox::Question);
+    QVERIFY(dlg->close());
+    QVERIFY(!dlg->isVisible());
 }
 
-void CommandsTest::fragmentDialogRefusesLetters()
+void CommandsTest::largeVideoOpensOneDetachedWindow()
 {
-    auto dlg = Loaded(10);
+    auto dlg = Loaded(2, 800, 600);
     QVERIFY(dlg);
-    h.fragmentStart = "abc";
-    h.fragmentEnd = "5";
-    h.Expect("Extraction", "Please enter an integer.", QMessageBox::Ok, QMessageBox::Ok,
-             QMessageBox::Warning);
-    dlg->OnExtract(); // refused: no question about overwriting follows
-    QVERIFY(h.fragmentStayedOpen);
-    QCOMPARE(FrameCount(*dlg), 10);
-
-    h.fragmentStart = "2";
-    h.fragmentEnd = "5x";
-    h.Expect("Extraction", "Please enter an integer.", QMessageBox::Ok, QMessageBox::Ok,
-             QMessageBox::Warning);
-    dlg->OnExtract();
-    QVERIFY(h.fragmentStayedOpen);
-    QCOMPARE(FrameCount(*dlg), 10);
+    CResizableView* view = dlg->GetView();
+    QVERIFY(view != nullptr);
+    QVERIFY(view->isVisible());
+    QCOMPARE(view->size(), QSize(800, 600));
+    dlg->OnDetachVideo();
+    QCOMPARE(dlg->findChildren<CResizableView*>().size(), 1);
+    const QPointer<CResizableView> watch(view);
+    QTest::keyClick(view, Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(watch.isNull());
+    QCOMPARE(dlg->GetView(), nullptr);
 }
 
-void CommandsTest::fragmentDialogTakesAnyIntegers()
+void CommandsTest::russianCaptionsLeaveRunTimeTextsEnglish()
 {
-    auto dlg = Loaded(10);
-    QVERIFY(dlg);
-    // The end before the start is taken; cancelled here at the question.
-    h.fragmentStart = "7";
-    h.fragmentEnd = "2";
-    h.Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Cancel);
-    dlg->OnExtract();
-    QVERIFY(!h.fragmentStayedOpen);
-    QCOMPARE(FrameCount(*dlg), 10);
-
-    // A start before the first frame counts from the first.
-    h.fragmentStart = " -2 ";
-    h.fragmentEnd = "4";
-    h.Expect("Extract", kOverwrite, kOkCancel, QMessageBox::Ok);
-    dlg->OnExtract();
-    QVERIFY(!h.fragmentStayedOpen);
-    QCOMPARE(FrameCount(*dlg), 4);
-    QVERIFY(DecodedFrame(dlg->GetManager().GetVideo(), 0) == TestPicture(640, 480, 0));
+    QTranslator russian;
+    QVERIFY(russian.load(QStringLiteral(":/i18n/trellonhd_ru.qm")));
+    QCoreApplication::installTranslator(&russian);
+    auto dlg = NewDialog();
+    QCoreApplication::removeTranslator(&russian);
+    QCOMPARE(Text(*dlg, IDC_SAVE), QStringLiteral("Сохранить (&S)"));
+    QCOMPARE(Text(*dlg, IDC_DETACH), QStringLiteral("Отцепить\n видео (&V)"));
+    QCOMPARE(Item<QComboBox>(*dlg, IDC_SPEED)->itemText(3).trimmed(), QStringLiteral("норма"));
+    QCOMPARE(Text(*dlg, IDC_RECORD), QStringLiteral("Start Recording"));
+    Expect(QStringLiteral("Stats"), QStringLiteral("MedianFPS: 0.000\nAvg Bytes/Frame: 0.00"));
+    dlg->OnVideoInfo();
 }
 
-TRELLON_UI_TEST(CommandsTest);
+std::unique_ptr<QObject> MakeCommandsTest()
+{
+    return std::make_unique<CommandsTest>();
+}
+
 #include "CommandsTest.moc"

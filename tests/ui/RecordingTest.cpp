@@ -1,48 +1,26 @@
-// The recording loop: the controls' states over a recording, the timer
-// period, the guard against ticks inside ticks, the game's version field
-// and the pointer switch.
+// The recording and playback loops: the controls over a recording, the
+// timer period, ticks during a tick's box, the game's version field, the
+// playback clock against the test's counter and the pointer switch.
 
 #include "FakeGame.h"
 #include "UiTestSupport.h"
-#include "Video.h"
-#include "VideoManager.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QSlider>
 #include <QTest>
 
 namespace
 {
-const int kFileButtons[] = {IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_GET_FRAME};
-
-// The record button's caption and state, and whether the four buttons that
-// touch the video are enabled.
-struct ControlState
+// The record button's caption and state, then whether Save, Load, Clear and
+// Get Frame are enabled: "Start Recording on 1111".
+QString Controls(const CTrellonDlg& dlg)
 {
-    QString caption;
-    bool recordEnabled;
-    bool othersEnabled;
-    bool othersDisabled;
-};
-
-ControlState StateOf(const CTrellonDlg& dlg)
-{
-    ControlState state{Item<QPushButton>(dlg, IDC_RECORD)->text(),
-                       dlg.GetDlgItem(IDC_RECORD)->isEnabled(), true, true};
-    for (int id : kFileButtons)
-    {
-        state.othersEnabled = state.othersEnabled && dlg.GetDlgItem(id)->isEnabled();
-        state.othersDisabled = state.othersDisabled && !dlg.GetDlgItem(id)->isEnabled();
-    }
+    QString state = Text(dlg, IDC_RECORD) + (Enabled(dlg, IDC_RECORD) ? " on " : " off ");
+    for (int id : {IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_GET_FRAME})
+        state += Enabled(dlg, id) ? '1' : '0';
     return state;
-}
-
-QString VersionText(const CTrellonDlg& dlg)
-{
-    return Item<QLineEdit>(dlg, IDC_VERSION)->text();
 }
 } // namespace
 
@@ -51,219 +29,187 @@ class RecordingTest : public UiTest
     Q_OBJECT
 
 private slots:
-    void recordingCycleSwitchesTheControls();
-    void stoppingWithoutAFrameKeepsTheVideoOpenForRecording();
-    void clearingReopensTheVideoForRecording();
+    void recordStopCycleSwitchesTheControls();
     void timerPeriodFollowsTheTargetFps();
-    void tickDuringATickIsDropped();
-    void missingSheetBoxDoesNotLetTicksIn();
+    void tickDuringATickBoxIsDropped();
     void versionFieldFollowsTheGame();
-    void showCursorSwitchRedrawsThePointer();
+    void playbackClockFollowsTheCounter();
+    void showCursorTogglesThePointer();
 };
 
-void RecordingTest::recordingCycleSwitchesTheControls()
+void RecordingTest::recordStopCycleSwitchesTheControls()
 {
-    StartFakeGame();
-    auto dlg = h.NewDialog();
-    ControlState state = StateOf(*dlg);
-    QCOMPARE(state.caption, QStringLiteral("Start Recording"));
-    QVERIFY(state.recordEnabled);
-    QVERIFY(state.othersEnabled);
-    QVERIFY(!dlg->HasTimer());
-
+    auto dlg = NewDialog(); // no game yet: ticks find nothing
+    QCOMPARE(Controls(*dlg), "Start Recording on 1111");
+    dlg->OnPlay(); // nothing to play
+    QVERIFY(!dlg->IsPlaying());
     dlg->OnRecord();
-    state = StateOf(*dlg);
-    QVERIFY(dlg->IsRecording());
-    QCOMPARE(state.caption, QStringLiteral("Stop Recording"));
-    QVERIFY(state.recordEnabled);
-    QVERIFY(state.othersDisabled);
     QVERIFY(dlg->HasTimer());
-
+    QCOMPARE(Controls(*dlg), "Stop Recording on 0000");
     dlg->OnTimer();
-    dlg->OnTimer();
-    QCOMPARE(FrameCount(*dlg), 2);
-    QCOMPARE(dlg->GetSliderMax(), 1);
-
     dlg->OnRecord();
-    state = StateOf(*dlg);
-    QVERIFY(!dlg->IsRecording());
     QVERIFY(!dlg->HasTimer());
-    QCOMPARE(state.caption, QStringLiteral("Start Recording"));
-    QVERIFY(!state.recordEnabled); // a finished recording is not continued
-    QVERIFY(state.othersEnabled);
+    QCOMPARE(Frames(*dlg), 0);
+    QCOMPARE(Controls(*dlg), "Start Recording on 1111"); // nothing recorded: may go on
 
-    // A tick after the stop records nothing.
-    dlg->OnTimer();
-    QCOMPARE(FrameCount(*dlg), 2);
-}
-
-void RecordingTest::stoppingWithoutAFrameKeepsTheVideoOpenForRecording()
-{
-    auto dlg = h.NewDialog(); // no game window: every tick finds nothing
-    RecordTicks(*dlg, 3);
-    QCOMPARE(FrameCount(*dlg), 0);
-    const ControlState state = StateOf(*dlg);
-    QCOMPARE(state.caption, QStringLiteral("Start Recording"));
-    QVERIFY(state.recordEnabled);
-    QVERIFY(state.othersEnabled);
-}
-
-void RecordingTest::clearingReopensTheVideoForRecording()
-{
     StartFakeGame();
-    auto dlg = h.NewDialog();
-    RecordTicks(*dlg, 2);
-    QVERIFY(!dlg->GetDlgItem(IDC_RECORD)->isEnabled());
+    dlg->OnRecord();
+    dlg->OnTimer();
+    dlg->OnTimer();
+    QCOMPARE(Frames(*dlg), 2);
+    QCOMPARE(dlg->GetSliderMax(), 1);
+    dlg->OnPlay(); // not while recording
+    QVERIFY(!dlg->IsPlaying());
+    dlg->OnRecord();
+    QCOMPARE(Controls(*dlg), "Start Recording off 1111");
+    dlg->OnTimer();
+    QCOMPARE(Frames(*dlg), 2);
 
-    // Unsaved frames: clearing asks first, and No keeps them.
-    h.Expect("?", "Clear current video?", QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
     dlg->OnClear();
-    QCOMPARE(FrameCount(*dlg), 2);
-    QVERIFY(!dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-
-    h.Expect("?", "Clear current video?", QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QCOMPARE(Frames(*dlg), 2);
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::Yes);
     dlg->OnClear();
-    QCOMPARE(FrameCount(*dlg), 0);
-    QVERIFY(dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-
-    // A loaded (saved) video is cleared without a question.
-    const QString path = h.dir->filePath("saved.dk2");
-    QVERIFY(WriteVideo(path, 2));
-    QCOMPARE(dlg->LoadVideo(path), 1);
-    QVERIFY(!dlg->GetDlgItem(IDC_RECORD)->isEnabled());
-    dlg->OnClear();
-    QCOMPARE(FrameCount(*dlg), 0);
-    QVERIFY(dlg->GetDlgItem(IDC_RECORD)->isEnabled());
+    QCOMPARE(Frames(*dlg), 0);
+    QCOMPARE(Controls(*dlg), "Start Recording on 1111");
 }
 
 void RecordingTest::timerPeriodFollowsTheTargetFps()
 {
-    for (int n = 0; n < CTrellonDlg::kTargetFpsCount; ++n)
-        QCOMPARE(CTrellonDlg::TimerPeriodMs(n),
-                 1000u / static_cast<unsigned>(CTrellonDlg::kTargetFps[n]));
-    QCOMPARE(CTrellonDlg::TimerPeriodMs(-1), 33u); // no selection: 30 per second
-
-    auto dlg = h.NewDialog();
+    auto dlg = NewDialog();
     auto* fps = Item<QComboBox>(*dlg, IDC_TARGET_FPS);
-    const struct
+    QCOMPARE(fps->currentText(), "30");
+    const std::pair<const char*, unsigned> cases[] = {{"100", 10}, {"3", 333}, {"18", 55}};
+    for (const auto& [shown, period] : cases)
     {
-        const char* shown;
-        unsigned period;
-    } cases[] = {{"100", 10}, {"3", 333}, {"18", 55}, {"30", 33}};
-    for (const auto& c : cases)
-    {
-        const int index = fps->findText(QString::fromLatin1(c.shown));
-        QVERIFY2(index >= 0, c.shown);
-        fps->setCurrentIndex(index);
+        fps->setCurrentIndex(fps->findText(shown));
         dlg->OnRecord();
-        QVERIFY(dlg->HasTimer());
-        QCOMPARE(dlg->GetTimerPeriodMs(), c.period);
+        QCOMPARE(dlg->GetTimerPeriodMs(), period);
         dlg->OnRecord();
-        QVERIFY(!dlg->HasTimer());
     }
 }
 
-void RecordingTest::tickDuringATickIsDropped()
+void RecordingTest::tickDuringATickBoxIsDropped()
 {
-    StartFakeGame();
-    auto dlg = h.NewDialog();
-    dlg->OnRecord();
-    s_bInTimer = 1;
-    dlg->OnTimer();
-    QCOMPARE(FrameCount(*dlg), 0);
-    QCOMPARE(s_bInTimer, 1); // the running tick still owns the flag
-    s_bInTimer = 0;
-    dlg->OnTimer();
-    QCOMPARE(FrameCount(*dlg), 1);
-    QCOMPARE(s_bInTimer, 0);
-    dlg->OnRecord();
-}
-
-void RecordingTest::missingSheetBoxDoesNotLetTicksIn()
-{
-    // Built in an empty folder, with no program folder known, the manager
-    // finds none of its sheets.
+    // Built in an empty folder, the manager finds none of its sheets.
     const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(h.dir->path()));
-    auto dlg = h.NewDialog();
+    QVERIFY(QDir::setCurrent(Path(".")));
+    auto dlg = NewDialog();
     QVERIFY(QDir::setCurrent(previous));
-
     StartFakeGame();
     Item<QCheckBox>(*dlg, IDC_STATS)->setChecked(true);
-    int framesInsideBox = -1;
-    const auto tickInside = [&]
-    {
-        dlg->OnTimer();
-        framesInsideBox = FrameCount(*dlg);
-    };
-    h.Expect("error loading file", "File font1.bmp have not been loaded", QMessageBox::Ok,
-             QMessageBox::Ok, QMessageBox::NoIcon, tickInside);
-    h.Expect("error loading file", "File font2.bmp have not been loaded", QMessageBox::Ok,
-             QMessageBox::Ok);
-    h.Expect("error loading file", "File units.bmp have not been loaded", QMessageBox::Ok,
-             QMessageBox::Ok);
+    int framesInBox = -1;
+    Expect("error loading file", "File font1.bmp have not been loaded", QMessageBox::Ok,
+           QMessageBox::Ok, QMessageBox::NoIcon,
+           [&]
+           {
+               dlg->OnTimer();
+               framesInBox = Frames(*dlg);
+           });
+    Expect("error loading file", "File font2.bmp have not been loaded");
+    Expect("error loading file", "File units.bmp have not been loaded");
     dlg->OnRecord();
     dlg->OnTimer();
-    QCOMPARE(framesInsideBox, 1);
-    QCOMPARE(FrameCount(*dlg), 1);
-    QCOMPARE(s_bInTimer, 0);
-    QCOMPARE(h.shown.size(), 3);
-    QCOMPARE(h.shown.first().owner, nullptr); // not tied to the dialog
-
-    // Told once per game: the next tick records without a box.
-    dlg->OnTimer();
-    QCOMPARE(FrameCount(*dlg), 2);
+    QCOMPARE(framesInBox, 1);
+    QCOMPARE(Frames(*dlg), 1);
+    dlg->OnTimer(); // told once per game
+    QCOMPARE(Frames(*dlg), 2);
     dlg->OnRecord();
 }
 
 void RecordingTest::versionFieldFollowsTheGame()
 {
     CFakeGame& game = CFakeGame::Get();
-    auto dlg = h.NewDialog();
-    QCOMPARE(dlg->GrabFrame(), 0);
-    QCOMPARE(VersionText(*dlg), QStringLiteral("war2 not detected"));
-
+    auto dlg = NewDialog();
     StartFakeGame();
-    QCOMPARE(dlg->GrabFrame(), 1);
-    QCOMPARE(VersionText(*dlg), QStringLiteral("war2 v2.0.2.0"));
-    QCOMPARE(FrameCount(*dlg), 1);
+    game.RefuseOpen("some reason");
+    Expect("Error",
+           "The game's window was found, but TrellonHD can't read the game's memory.\nsome reason",
+           QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Warning);
+    QCOMPARE(dlg->GrabFrame(), 0);
+    QCOMPARE(Text(*dlg, IDC_VERSION), "war2 not detected");
+    QCOMPARE(dlg->GrabFrame(), 0); // told once
 
+    game.RefuseOpen("");
+    QCOMPARE(dlg->GrabFrame(), 1);
+    QCOMPARE(Text(*dlg, IDC_VERSION), "war2 v2.0.2.0");
     game.EndProcess();
     QCOMPARE(dlg->GrabFrame(), 0);
-    QCOMPARE(VersionText(*dlg), QStringLiteral("war2 not detected"));
-    QCOMPARE(FrameCount(*dlg), 1);
-
-    // The same build again: the kind last shown has not changed, so the
-    // field is not written again.
+    QCOMPARE(Text(*dlg, IDC_VERSION), "war2 not detected");
+    // Back with the same build: the kind last shown is unchanged, so is the text.
     game.ShowWindow("WARCRAFT II", 99);
     QCOMPARE(dlg->GrabFrame(), 1);
-    QCOMPARE(FrameCount(*dlg), 2);
-    QCOMPARE(VersionText(*dlg), QStringLiteral("war2 not detected"));
+    QCOMPARE(Frames(*dlg), 2);
+    QCOMPARE(Text(*dlg, IDC_VERSION), "war2 not detected");
 }
 
-void RecordingTest::showCursorSwitchRedrawsThePointer()
+void RecordingTest::playbackClockFollowsTheCounter()
 {
-    const QString path = h.dir->filePath("pointer.dk2");
-    QVERIFY(WriteVideo(path, 1, 640, 480, 100u | (50u << 16)));
-    auto dlg = h.NewDialog();
-    QCOMPARE(dlg->LoadVideo(path), 1);
+    auto dlg = Loaded(10);
+    QVERIFY(dlg);
+    dlg->OnPlay();
+    dlg->OnPaint();
+    QCOMPARE(dlg->GetSliderPos(), 0);
+    Advance(0.25);
+    dlg->OnPaint();
+    QCOMPARE(dlg->GetSliderPos(), 3); // the first frame not before 0.25 s
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 4/10");
+    QCOMPARE(Text(*dlg, IDC_TIME_TEXT), "Time 0.30");
+
+    Item<QComboBox>(*dlg, IDC_SPEED)->setCurrentIndex(5); // 2x, from where the clock is
+    QCOMPARE(dlg->GetPlayTime(), 0.25);
+    Advance(0.1);
+    dlg->OnPaint();
+    QCOMPARE(dlg->GetSliderPos(), 5);
+
+    Advance(0.5); // the person drags the slider meanwhile
+    Item<QSlider>(*dlg, IDC_FRAME_SLIDER)->setValue(7);
+    QVERIFY(dlg->IsPlaying());
+    QCOMPARE(dlg->GetPlayTime(), static_cast<double>(0.7f));
+    Advance(0.05);
+    dlg->OnPaint();
+    QCOMPARE(dlg->GetSliderPos(), 8);
+
+    Advance(0.1); // past the last frame: back to the first, stopped
+    dlg->OnPaint();
+    QVERIFY(!dlg->IsPlaying());
+    QCOMPARE(dlg->GetSliderPos(), 0);
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/10");
+
+    dlg->SetSliderPos(9);
+    dlg->OnPaint();
+    dlg->OnPlay();
+    QVERIFY(dlg->IsPlaying());
+    Advance(0.01);
+    dlg->OnPaint();
+    QVERIFY(!dlg->IsPlaying());
+    QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/10");
+    QCOMPARE(Text(*dlg, IDC_TIME_TEXT), "Time 0.00");
+
+    dlg->OnPlay();
+    bool playingInBox = true;
+    Expect("Stats", {}, QMessageBox::Ok, QMessageBox::Ok, QMessageBox::NoIcon,
+           [&] { playingInBox = dlg->IsPlaying(); });
+    dlg->OnVideoInfo();
+    QVERIFY(!playingInBox);
+}
+
+void RecordingTest::showCursorTogglesThePointer()
+{
+    auto dlg = Loaded(1);
+    QVERIFY(dlg);
     auto* showCursor = Item<QCheckBox>(*dlg, IDC_SHOW_CURSOR);
     QVERIFY(showCursor->isChecked());
-    const int underPointer = TestPicture(640, 480, 0)[50 * 640 + 100];
-
-    QVERIFY(dlg->GetDisplayImage() != nullptr);
-    QCOMPARE(dlg->GetDisplayImage()->pixelIndex(100, 50), 255);
-    QCOMPARE(dlg->GetDisplayImage()->pixelIndex(102, 51), 255); // the arrow's edge
-
-    showCursor->click(); // unchecks and tells the dialog
-    QVERIFY(!showCursor->isChecked());
-    QVERIFY(dlg->GetDisplayImage() != nullptr);
-    QCOMPARE(dlg->GetDisplayImage()->pixelIndex(100, 50), underPointer);
-
-    showCursor->setChecked(true);
-    dlg->OnShowCursor();
-    QCOMPARE(dlg->GetDisplayImage()->pixelIndex(100, 50), 255);
+    QCOMPARE(Pixel(*dlg, 100, 50), 255);
+    showCursor->click();
+    QCOMPARE(Pixel(*dlg, 100, 50), TestPicture(640, 480, 0)[50 * 640 + 100]);
+    showCursor->click();
+    QCOMPARE(Pixel(*dlg, 100, 50), 255);
 }
 
-TRELLON_UI_TEST(RecordingTest);
+std::unique_ptr<QObject> MakeRecordingTest()
+{
+    return std::make_unique<RecordingTest>();
+}
+
 #include "RecordingTest.moc"

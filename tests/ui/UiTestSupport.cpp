@@ -8,131 +8,31 @@
 #include "VideoManager.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
-#include <algorithm>
 #include <cmath>
 
 namespace
 {
-constexpr std::uint32_t kScreen = 0x20000000;
+constexpr std::uint32_t kPointer = 100u | (50u << 16);
 
-std::vector<std::function<std::unique_ptr<QObject>()>>& Registry()
+std::vector<std::uint8_t> TestPalette()
 {
-    static std::vector<std::function<std::unique_ptr<QObject>()>> registry;
-    return registry;
+    std::vector<std::uint8_t> palette(kPaletteBytes);
+    for (std::size_t i = 0; i < palette.size(); ++i)
+        palette[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return palette;
 }
 
-QString Describe(const QString& caption, const QString& text)
+QString Describe(const QString& caption, const QString& text, QMessageBox::StandardButtons buttons,
+                 QMessageBox::Icon icon)
 {
-    return QStringLiteral("[%1] %2").arg(caption, text);
+    return QStringLiteral("[%1] %2 (buttons 0x%3, icon %4)")
+        .arg(caption, text)
+        .arg(static_cast<int>(buttons), 0, 16)
+        .arg(static_cast<int>(icon));
 }
 } // namespace
-
-// ---------------------------------------------------------------------------
-// The services
-
-void UiHarness::Reset()
-{
-    expected.clear();
-    shown.clear();
-    chosenFile.clear();
-    fragmentStart.clear();
-    fragmentEnd.clear();
-    fragmentFound.clear();
-    fragmentStayedOpen = false;
-    otherDialogs.clear();
-    ticks = 1000000;
-    dir = std::make_unique<QTemporaryDir>();
-}
-
-UiServices UiHarness::Services()
-{
-    UiServices services;
-    services.messageBox = [this](QWidget* owner, const QString& caption, const QString& text,
-                                 QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
-    { return Answer(owner, caption, text, buttons, icon); };
-    services.chooseFile = [this](QWidget*, bool) { return chosenFile; };
-    services.runModal = [this](QDialog& dialog) { return RunModal(dialog); };
-    services.counter = [this] { return ticks; };
-    services.counterFrequency = 1000;
-    return services;
-}
-
-void UiHarness::Expect(const QString& caption, const QString& text,
-                       QMessageBox::StandardButtons buttons, QMessageBox::StandardButton answer,
-                       QMessageBox::Icon icon, std::function<void()> whileOpen)
-{
-    expected.append({caption, text, buttons, answer, icon, std::move(whileOpen)});
-}
-
-void UiHarness::Advance(double seconds)
-{
-    ticks += static_cast<std::int64_t>(std::llround(seconds * 1000.0));
-}
-
-std::unique_ptr<CTrellonDlg> UiHarness::NewDialog(const QString& commandLine)
-{
-    auto dlg = std::make_unique<CTrellonDlg>(commandLine, Services());
-    dlg->OnInitDialog();
-    return dlg;
-}
-
-QMessageBox::StandardButton UiHarness::Answer(QWidget* owner, const QString& caption,
-                                              const QString& text,
-                                              QMessageBox::StandardButtons buttons,
-                                              QMessageBox::Icon icon)
-{
-    shown.append({owner, caption, text, buttons, icon});
-    if (expected.isEmpty())
-    {
-        QTest::qFail(
-            qPrintable(QStringLiteral("unexpected message box ") + Describe(caption, text)),
-            __FILE__, __LINE__);
-        return QMessageBox::NoButton;
-    }
-    const ExpectedBox box = expected.takeFirst();
-    if (caption != box.caption || (!box.text.isEmpty() && text != box.text) ||
-        buttons != box.buttons || icon != box.icon)
-    {
-        QTest::qFail(qPrintable(QStringLiteral("message box ") + Describe(caption, text) +
-                                QStringLiteral(" buttons 0x%1 icon %2, expected ")
-                                    .arg(static_cast<int>(buttons), 0, 16)
-                                    .arg(static_cast<int>(icon)) +
-                                Describe(box.caption, box.text) +
-                                QStringLiteral(" buttons 0x%1 icon %2")
-                                    .arg(static_cast<int>(box.buttons), 0, 16)
-                                    .arg(static_cast<int>(box.icon))),
-                     __FILE__, __LINE__);
-    }
-    if (box.whileOpen)
-        box.whileOpen();
-    return box.answer;
-}
-
-// The fragment dialog is filled in and confirmed as a person would; any
-// other dialog (the About box) is cancelled at once.
-int UiHarness::RunModal(QDialog& dialog)
-{
-    auto* fragment = qobject_cast<CExtractDlg*>(&dialog);
-    if (fragment == nullptr)
-    {
-        otherDialogs.append(QString::fromLatin1(dialog.metaObject()->className()));
-        return QDialog::Rejected;
-    }
-    fragment->show();
-    fragmentFound = {fragment->GetStartEdit()->text(), fragment->GetEndEdit()->text()};
-    fragment->GetStartEdit()->setText(fragmentStart);
-    fragment->GetEndEdit()->setText(fragmentEnd);
-    fragment->accept();
-    fragmentStayedOpen = fragment->isVisible();
-    fragment->hide();
-    return fragment->result();
-}
-
-// ---------------------------------------------------------------------------
-// Every test's start and end
 
 void UiTest::init()
 {
@@ -143,22 +43,84 @@ void UiTest::init()
     g_nDisplayHeight = 480;
     s_bViewOpen = 0;
     CFakeGame::Get().Reset();
-    h.Reset();
-    QVERIFY(h.dir->isValid());
+    m_expected.clear();
+    chosenFile = fragmentStart = fragmentEnd = QString();
+    fragmentFound.clear();
+    m_ticks = 1000000;
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
 }
 
 void UiTest::cleanup()
 {
     QStringList missing;
-    for (const ExpectedBox& box : h.expected)
-        missing.append(Describe(box.caption, box.text));
-    h.expected.clear();
-    QVERIFY2(missing.isEmpty(),
-             qPrintable(QStringLiteral("message boxes not shown: ") + missing.join(", ")));
+    for (const Box& box : std::exchange(m_expected, {}))
+        missing.append(Describe(box.caption, box.text, box.buttons, box.icon));
+    QVERIFY2(missing.isEmpty(), qPrintable("message boxes not shown: " + missing.join(", ")));
 }
 
-// ---------------------------------------------------------------------------
-// Videos and the fake game
+void UiTest::Expect(const QString& caption, const QString& text,
+                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton answer,
+                    QMessageBox::Icon icon, std::function<void()> whileOpen)
+{
+    m_expected.append({caption, text, buttons, answer, icon, std::move(whileOpen)});
+}
+
+void UiTest::Advance(double seconds)
+{
+    m_ticks += std::llround(seconds * 1000.0);
+}
+
+std::unique_ptr<CTrellonDlg> UiTest::NewDialog(const QString& commandLine)
+{
+    UiServices services;
+    services.messageBox = [this](QWidget*, const QString& caption, const QString& text,
+                                 QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
+    {
+        const QString shown = Describe(caption, text, buttons, icon);
+        if (m_expected.isEmpty())
+        {
+            QTest::qFail(qPrintable("unexpected message box " + shown), __FILE__, __LINE__);
+            return QMessageBox::NoButton;
+        }
+        const Box box = m_expected.takeFirst();
+        if (caption != box.caption || (!box.text.isEmpty() && text != box.text) ||
+            buttons != box.buttons || icon != box.icon)
+            QTest::qFail(qPrintable("message box " + shown + ", expected " +
+                                    Describe(box.caption, box.text, box.buttons, box.icon)),
+                         __FILE__, __LINE__);
+        if (box.whileOpen)
+            box.whileOpen();
+        return box.answer;
+    };
+    services.chooseFile = [this](QWidget*, bool) { return chosenFile; };
+    // The fragment dialog is filled in and confirmed; any other is cancelled.
+    services.runModal = [this](QDialog& dialog)
+    {
+        auto* fragment = qobject_cast<CExtractDlg*>(&dialog);
+        if (fragment == nullptr)
+            return static_cast<int>(QDialog::Rejected);
+        fragmentFound = {fragment->GetStartEdit()->text(), fragment->GetEndEdit()->text()};
+        fragment->GetStartEdit()->setText(fragmentStart);
+        fragment->GetEndEdit()->setText(fragmentEnd);
+        fragment->accept();
+        return fragment->result();
+    };
+    services.counter = [this] { return m_ticks; };
+    services.counterFrequency = 1000;
+    auto dlg = std::make_unique<CTrellonDlg>(commandLine, std::move(services));
+    dlg->OnInitDialog();
+    return dlg;
+}
+
+std::unique_ptr<CTrellonDlg> UiTest::Loaded(int frames, int width, int height)
+{
+    const QString path = Path(QStringLiteral("%1x%2-%3.dk2").arg(width).arg(height).arg(frames));
+    auto dlg = NewDialog();
+    if (!WriteVideo(path, frames, width, height) || dlg->LoadVideo(path) != 1)
+        return nullptr;
+    return dlg;
+}
 
 std::vector<std::uint8_t> TestPicture(int width, int height, int seed)
 {
@@ -170,15 +132,7 @@ std::vector<std::uint8_t> TestPicture(int width, int height, int seed)
     return picture;
 }
 
-std::vector<std::uint8_t> TestPalette()
-{
-    std::vector<std::uint8_t> palette(kPaletteBytes);
-    for (std::size_t i = 0; i < palette.size(); ++i)
-        palette[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return palette;
-}
-
-bool WriteVideo(const QString& path, int frames, int width, int height, std::uint32_t cursor)
+bool WriteVideo(const QString& path, int frames, int width, int height)
 {
     CVideo video;
     if (!video.SetGeometry(width, width, height, 0, 0))
@@ -186,7 +140,7 @@ bool WriteVideo(const QString& path, int frames, int width, int height, std::uin
     const std::vector<std::uint8_t> palette = TestPalette();
     for (int k = 0; k < frames; ++k)
     {
-        if (video.AddFrame(cursor, palette.data(), TestPicture(width, height, k).data()) !=
+        if (video.AddFrame(kPointer, palette.data(), TestPicture(width, height, k).data()) !=
             AF_ADDED)
             return false;
         video.SetFrameTime(k, static_cast<float>(k) / 10.0f);
@@ -194,19 +148,9 @@ bool WriteVideo(const QString& path, int frames, int width, int height, std::uin
     return SaveVideoFile(video, path.toStdString()) == 1;
 }
 
-std::vector<std::uint8_t> DecodedFrame(const CVideo& video, int index)
-{
-    std::vector<std::uint8_t> picture(
-        CVideo::PaddedPictureBytes(video.GetWidth(), video.GetHeight()));
-    if (!video.GetFrame(index, picture.data(), false))
-        return {};
-    picture.resize(static_cast<std::size_t>(video.GetWidth()) *
-                   static_cast<std::size_t>(video.GetHeight()));
-    return picture;
-}
-
 void StartFakeGame()
 {
+    constexpr std::uint32_t kScreen = 0x20000000;
     CFakeGame& game = CFakeGame::Get();
     game.ShowWindow("WARCRAFT II", 99);
     game.Map(0x00400000, std::vector<std::uint8_t>(0x00100000, 0));
@@ -214,9 +158,9 @@ void StartFakeGame()
     game.Write32(0x004D4A94, kScreen); // the screen pointer
     const std::vector<std::uint8_t> palette = TestPalette();
     game.Write(0x004AE844, palette.data(), palette.size());
-    game.Write32(0x004D5134, 100u | (50u << 16)); // the mouse pointer
+    game.Write32(0x004D5134, kPointer);
     game.Map(kScreen, TestPicture(640, 480, 0));
-    game.Write32(0x004D4A90, 640u | (480u << 16));
+    game.Write32(0x004D4A90, 640u | (480u << 16)); // the screen size
 }
 
 void RecordTicks(CTrellonDlg& dlg, int ticks)
@@ -227,28 +171,15 @@ void RecordTicks(CTrellonDlg& dlg, int ticks)
     dlg.OnRecord();
 }
 
-QString FrameText(const CTrellonDlg& dlg)
-{
-    return Item<QLabel>(dlg, IDC_FRAME_TEXT)->text();
-}
-
-QString TimeText(const CTrellonDlg& dlg)
-{
-    return Item<QLabel>(dlg, IDC_TIME_TEXT)->text();
-}
-
-int FrameCount(const CTrellonDlg& dlg)
+int Frames(const CTrellonDlg& dlg)
 {
     return dlg.GetManager().GetVideo().GetFrameCount();
 }
 
-// ---------------------------------------------------------------------------
-// The runner: every registered class, in the order of their names.
-
-bool RegisterUiTest(std::function<std::unique_ptr<QObject>()> make)
+int Pixel(const CTrellonDlg& dlg, int x, int y)
 {
-    Registry().push_back(std::move(make));
-    return true;
+    const QImage* image = dlg.GetDisplayImage();
+    return image == nullptr ? -1 : image->pixelIndex(x, y);
 }
 
 int main(int argc, char** argv)
@@ -257,15 +188,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("TrellonHD"));
-
-    std::vector<std::unique_ptr<QObject>> tests;
-    for (const auto& make : Registry())
-        tests.push_back(make());
-    std::sort(tests.begin(), tests.end(),
-              [](const auto& a, const auto& b)
-              { return qstrcmp(a->metaObject()->className(), b->metaObject()->className()) < 0; });
     int failures = 0;
-    for (const auto& test : tests)
-        failures += QTest::qExec(test.get(), argc, argv);
+    for (const auto make : {MakeCommandsTest, MakeRecordingTest})
+        failures += QTest::qExec(make().get(), argc, argv);
     return failures == 0 ? 0 : 1;
 }

@@ -1,130 +1,90 @@
 #pragma once
 
-// What the main dialog's interface tests share: the answers the dialog gets
-// instead of a person and a clock, videos written to a temporary folder,
-// and the fake game the capture reads.
+// What the main dialog's interface tests share: a base class answering the
+// dialog's message boxes, file chooser, fragment dialog and counter, videos
+// in a temporary folder, and the fake game the capture reads.
 
 #include "TrellonDlg.h"
-#include "UiServices.h"
 
-#include <QList>
 #include <QMessageBox>
-#include <QObject>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
+#include <QVariant>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
-class CVideo;
-class QDialog;
-class QLineEdit;
-class QPushButton;
-class QComboBox;
-class QCheckBox;
-class QSlider;
-class QLabel;
+inline const QMessageBox::StandardButtons kYesNo = QMessageBox::Yes | QMessageBox::No;
 
-// One message box the dialog is expected to show, and how it is answered.
-// An empty text matches any text.
-struct ExpectedBox
-{
-    QString caption;
-    QString text;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton answer;
-    QMessageBox::Icon icon;
-    std::function<void()> whileOpen; // runs while the box is "open"
-};
-
-// One message box the dialog did show.
-struct ShownBox
-{
-    QWidget* owner;
-    QString caption;
-    QString text;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon;
-};
-
-// The services handed to every dialog under test. Every box must have been
-// announced with Expect(); any other fails the running test.
-class UiHarness
-{
-public:
-    void Reset();
-    UiServices Services();
-
-    void Expect(const QString& caption, const QString& text, QMessageBox::StandardButtons buttons,
-                QMessageBox::StandardButton answer, QMessageBox::Icon icon = QMessageBox::NoIcon,
-                std::function<void()> whileOpen = {});
-    // Moves the performance counter on (the frequency is 1000 ticks a second).
-    void Advance(double seconds);
-
-    // A dialog built with these services and initialised.
-    std::unique_ptr<CTrellonDlg> NewDialog(const QString& commandLine = {});
-
-    QList<ExpectedBox> expected;
-    QList<ShownBox> shown;
-    QString chosenFile;    // what the file chooser answers
-    QString fragmentStart; // what the fragment dialog's fields are given
-    QString fragmentEnd;
-    QStringList fragmentFound; // what they held when it opened
-    bool fragmentStayedOpen = false;
-    QStringList otherDialogs; // classes of the other dialogs run, cancelled
-    std::int64_t ticks = 1000000;
-    std::unique_ptr<QTemporaryDir> dir;
-
-private:
-    QMessageBox::StandardButton Answer(QWidget* owner, const QString& caption, const QString& text,
-                                       QMessageBox::StandardButtons buttons,
-                                       QMessageBox::Icon icon);
-    int RunModal(QDialog& dialog);
-};
-
-// Every test class starts from a clean program state: the values the dialog
-// keeps for the whole run, a fake game with no window, fresh services.
 class UiTest : public QObject
 {
     Q_OBJECT
 
 protected:
-    UiHarness h;
+    // Announces the next message box and its answer; an empty text matches
+    // any. A box not announced, or announced and not shown, fails the test.
+    void Expect(const QString& caption, const QString& text,
+                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                QMessageBox::StandardButton answer = QMessageBox::Ok,
+                QMessageBox::Icon icon = QMessageBox::NoIcon, std::function<void()> whileOpen = {});
+    // Moves the counter on; it runs at 1000 ticks a second.
+    void Advance(double seconds);
+    // A dialog with the test's services, initialised.
+    std::unique_ptr<CTrellonDlg> NewDialog(const QString& commandLine = {});
+    // One that has loaded a WriteVideo video; null when that failed.
+    std::unique_ptr<CTrellonDlg> Loaded(int frames, int width = 640, int height = 480);
+    QString Path(const QString& name) const { return m_dir->filePath(name); }
+
+    QString chosenFile;                 // what the file chooser answers
+    QString fragmentStart, fragmentEnd; // typed into the fragment dialog before Extract
+    QStringList fragmentFound;          // what its fields held when it opened
 
 private slots:
     void init();
     void cleanup();
+
+private:
+    struct Box
+    {
+        QString caption, text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton answer;
+        QMessageBox::Icon icon;
+        std::function<void()> whileOpen;
+    };
+    QList<Box> m_expected;
+    std::int64_t m_ticks = 0;
+    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-// Registers a test class with the runner in UiTestSupport.cpp.
-bool RegisterUiTest(std::function<std::unique_ptr<QObject>()> make);
-#define TRELLON_UI_TEST(Class)                                                                     \
-    static const bool Class##Registered =                                                          \
-        RegisterUiTest([] { return std::unique_ptr<QObject>(new Class); })
+// The test classes, run by main in UiTestSupport.cpp.
+std::unique_ptr<QObject> MakeCommandsTest();
+std::unique_ptr<QObject> MakeRecordingTest();
 
-// The picture of frame `seed` of the videos below: no colour alone, values 1..200.
+// Frame `seed`'s picture: values 1..200, so the pointer's 255 stands out.
 std::vector<std::uint8_t> TestPicture(int width, int height, int seed);
-// A palette no frame drops (not all zero).
-std::vector<std::uint8_t> TestPalette();
-// Writes a video of `frames` TestPicture frames, frame k at 0.1 k seconds,
-// each with the pointer at `cursor`; returns false when it could not.
-bool WriteVideo(const QString& path, int frames, int width = 640, int height = 480,
-                std::uint32_t cursor = 100u | (50u << 16));
-// Frame `index` of `video`, decoded without the pointer.
-std::vector<std::uint8_t> DecodedFrame(const CVideo& video, int index);
-
-// A running v2.0.2.0 game in the fake backend showing a 640 x 480 picture.
+// A video of TestPicture frames, frame k at 0.1 k seconds, the pointer at
+// (100, 50).
+bool WriteVideo(const QString& path, int frames, int width = 640, int height = 480);
+// A running v2.0.2.0 game showing TestPicture(640, 480, 0).
 void StartFakeGame();
-
-// Records `ticks` frames through the dialog's own timer handler.
+// Records `ticks` frames through the timer handler.
 void RecordTicks(CTrellonDlg& dlg, int ticks);
 
 template <typename Widget> Widget* Item(const CTrellonDlg& dlg, int id)
 {
     return qobject_cast<Widget*>(dlg.GetDlgItem(id));
 }
-QString FrameText(const CTrellonDlg& dlg);
-QString TimeText(const CTrellonDlg& dlg);
-int FrameCount(const CTrellonDlg& dlg);
+inline QString Text(const CTrellonDlg& dlg, int id)
+{
+    const QWidget* widget = dlg.GetDlgItem(id);
+    return widget != nullptr ? widget->property("text").toString() : QString();
+}
+inline bool Enabled(const CTrellonDlg& dlg, int id)
+{
+    const QWidget* widget = dlg.GetDlgItem(id);
+    return widget != nullptr && widget->isEnabled();
+}
+int Frames(const CTrellonDlg& dlg);
+// The pixel index the shown picture has at (x, y); -1 without a picture.
+int Pixel(const CTrellonDlg& dlg, int x, int y);
