@@ -98,6 +98,7 @@ bool CTrellonDlg::OnInitDialog()
         if (!path.isEmpty() && !LoadVideo(path))
             ClearVideo();
     }
+    UpdateByteCount(); // the empty video's size, as after any clearing
     return true;
 }
 
