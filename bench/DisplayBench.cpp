@@ -1,0 +1,111 @@
+// The display path of the playback loop, without a window: the manager
+// decodes a stored frame into its frame buffer behind the colour table, an
+// indexed image is laid over the buffer, and that image is painted 1:1 as in
+// the main dialog and stretched with nearest-pixel sampling as in the
+// detached window, onto an image the size of the target.
+//
+//   build/release/bin/display_bench
+//
+// A paint of the target is checked once against the stored frame, so a
+// wrong picture fails the benchmark instead of timing it.
+
+#include "RtsScene.h"
+#include "Video.h"
+#include "VideoManager.h"
+
+#include <QImage>
+#include <QPainter>
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <vector>
+
+namespace
+{
+constexpr int kFrames = 120;
+
+// The manager with a video of the benchmark scene in place.
+std::unique_ptr<CVideoManager> MakeManager()
+{
+    auto manager = std::make_unique<CVideoManager>();
+    const CRtsScene scene(640, 480, 7);
+    auto video = std::make_unique<CVideo>();
+    video->SetGeometry(640, 640, 480, 0, 0);
+    std::vector<std::uint8_t> picture(640 * 480);
+    for (int n = 0; n < kFrames; ++n)
+    {
+        scene.Render(n, picture.data());
+        video->AddFrame(scene.Cursor(n), scene.Palette(), picture.data());
+    }
+    manager->InstallLoadedVideo(std::move(video));
+    return manager;
+}
+
+// The shown frame as the dialog lays it over the frame buffer.
+QImage FrameImage(CVideoManager& manager, int index)
+{
+    const DisplayFrame frame = manager.GetFrame(index);
+    if (frame.pixels == nullptr)
+        return {};
+    QImage image(frame.pixels, 640, 480, 640, QImage::Format_Indexed8);
+    QList<QRgb> colours(256);
+    for (int n = 0; n < 256; ++n)
+    {
+        const std::uint8_t* entry = frame.info + 40 + 4 * n;
+        colours[n] = qRgb(entry[2], entry[1], entry[0]);
+    }
+    image.setColorTable(colours);
+    return image;
+}
+
+void Paint(QImage& target, const QImage& frame)
+{
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (target.size() == frame.size())
+        painter.drawImage(QPoint(0, 0), frame);
+    else
+        painter.drawImage(target.rect(), frame, frame.rect());
+}
+
+bool PaintsTheFrame(CVideoManager& manager, QImage& target)
+{
+    const QImage frame = FrameImage(manager, 5);
+    if (frame.isNull())
+        return false;
+    Paint(target, frame);
+    const int sx = 321, sy = 207; // a source pixel and where it lands
+    const int tx = sx * target.width() / 640 + target.width() / 1280;
+    const int ty = sy * target.height() / 480 + target.height() / 960;
+    return target.pixel(tx, ty) == frame.pixel(sx, sy);
+}
+
+void BM_ShowFrame(benchmark::State& state)
+{
+    auto manager = MakeManager();
+    QImage target(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+                  QImage::Format_RGB32);
+    if (!PaintsTheFrame(*manager, target))
+    {
+        state.SkipWithError("the painted picture is not the stored frame");
+        return;
+    }
+    int index = 0;
+    for (auto _ : state)
+    {
+        Paint(target, FrameImage(*manager, index));
+        index = (index + 1) % kFrames;
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+} // namespace
+
+// 1:1 in the dialog; stretched in a detached window of twice the size and
+// of a full-HD screen.
+BENCHMARK(BM_ShowFrame)
+    ->Args({640, 480})
+    ->Args({1280, 960})
+    ->Args({1920, 1080})
+    ->UseRealTime(); // the toolkit spreads a paint over threads
+
+BENCHMARK_MAIN();
