@@ -158,10 +158,9 @@ void CTrellonDlg::SetSliderRange(int maximum)
     m_slider->setRange(0, maximum < 0 ? 0 : maximum);
 }
 
-void CTrellonDlg::InvalidateVideo()
-{
-    update(m_pArea->geometry()), m_pArea->update();
-}
+// The video area's paint is the playback loop's step; the controls repaint
+// themselves when what they show changes.
+void CTrellonDlg::InvalidateVideo() { m_pArea->update(); }
 
 // ---------------------------------------------------------------------------
 // The recording loop
