@@ -160,7 +160,10 @@ void CTrellonDlg::SetSliderRange(int maximum)
 
 // The video area's paint is the playback loop's step; the controls repaint
 // themselves when what they show changes.
-void CTrellonDlg::InvalidateVideo() { m_pArea->update(); }
+void CTrellonDlg::InvalidateVideo()
+{
+    m_pArea->update();
+}
 
 // ---------------------------------------------------------------------------
 // The recording loop
