@@ -9,6 +9,7 @@
 // A paint of the target is checked once against the stored frame, so a
 // wrong picture fails the benchmark instead of timing it.
 
+#include "DisplayImage.h"
 #include "RtsScene.h"
 #include "Video.h"
 #include "VideoManager.h"
@@ -43,18 +44,7 @@ std::unique_ptr<CVideoManager> MakeManager()
 // The shown frame as the dialog lays it over the frame buffer.
 QImage FrameImage(CVideoManager& manager, int index)
 {
-    const DisplayFrame frame = manager.GetFrame(index);
-    if (frame.pixels == nullptr)
-        return {};
-    QImage image(frame.pixels, 640, 480, 640, QImage::Format_Indexed8);
-    QList<QRgb> colours(256);
-    for (int n = 0; n < 256; ++n)
-    {
-        const std::uint8_t* entry = frame.info + 40 + 4 * n;
-        colours[n] = qRgb(entry[2], entry[1], entry[0]);
-    }
-    image.setColorTable(colours);
-    return image;
+    return DisplayImage(manager.GetFrame(index));
 }
 
 void Paint(QImage& target, const QImage& frame)

@@ -33,6 +33,13 @@ inline QSize DialogSize(int width, int height)
     return QSize(DialogX(width), DialogY(height));
 }
 
+// Puts a control where the template has it.
+template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
+{
+    widget->setGeometry(DialogRect(x, y, width, height));
+    return widget;
+}
+
 // The dialogs' font: 8-point "MS Sans Serif" where it exists, else a narrow
 // sans of the same height, so that the captions fit the template's sizes.
 inline QFont DialogFont()

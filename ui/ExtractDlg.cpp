@@ -12,12 +12,6 @@
 
 namespace
 {
-template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
-{
-    widget->setGeometry(DialogRect(x, y, width, height));
-    return widget;
-}
-
 // The integer of a field: optional blanks, an optional sign, digits.
 bool ReadInteger(const QLineEdit* edit, std::int32_t& value)
 {

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 #include <cstdio>
@@ -22,11 +21,6 @@ const char kUsage[] =
     "\n"
     "Qt's own options (such as -platform) are accepted as well.\n";
 } // namespace
-
-QString CTrellonApp::JoinCommandLine(const QStringList& arguments)
-{
-    return arguments.join(QLatin1Char(' '));
-}
 
 QIcon CTrellonApp::LoadIcon()
 {
@@ -77,7 +71,9 @@ int CTrellonApp::Run(int argc, char** argv)
                         QStringLiteral(":/i18n")))
         QApplication::installTranslator(&translator);
 
-    InitInstance(JoinCommandLine(rest));
+    // What follows the options is one command line, as the platform's is: a
+    // path handed over in pieces comes back whole.
+    InitInstance(rest.join(QLatin1Char(' ')));
     return 0;
 }
 

@@ -2,7 +2,6 @@
 
 #include <QIcon>
 #include <QString>
-#include <QStringList>
 
 // The application object: answers --help and --version without a display,
 // otherwise sets up the toolkit, the interface language and the icon, and
@@ -17,9 +16,6 @@ public:
 
     int Run(int argc, char** argv);
 
-    // What follows the options, joined as one command line (a path the
-    // desktop passes in pieces comes back whole).
-    static QString JoinCommandLine(const QStringList& arguments);
     // The program's icon in all its sizes.
     static QIcon LoadIcon();
 

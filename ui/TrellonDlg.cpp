@@ -162,7 +162,18 @@ void CTrellonDlg::SetSliderRange(int maximum)
 // themselves when what they show changes.
 void CTrellonDlg::InvalidateVideo()
 {
+    m_bFrameDue = true;
     m_pArea->update();
+}
+
+// The shown picture looks at the frame buffer until something else is put
+// there: then it takes a copy of its own, once, so that the window keeps
+// what it showed.
+void CTrellonDlg::KeepDisplayImage()
+{
+    if (m_displayImage.constBits() ==
+        m_pManager->GetFrameBuffer() + CVideoManager::kDisplayHeaderBytes)
+        m_displayImage = m_displayImage.copy();
 }
 
 // ---------------------------------------------------------------------------
@@ -213,10 +224,7 @@ int CTrellonDlg::GrabFrame()
 {
     DoDataExchange(true);
     const std::int64_t start = m_services.counter();
-    // The capture writes the game's picture over the frame buffer that the
-    // shown picture looks at; the window keeps showing its own copy of it.
-    if (m_bDisplayValid)
-        m_displayImage = m_displayImage.copy();
+    KeepDisplayImage(); // the capture writes the game's picture over it
     try
     {
         if (!m_pManager->CaptureFrame())
@@ -308,11 +316,17 @@ void CTrellonDlg::UpdateByteCount()
 // ---------------------------------------------------------------------------
 // The playback loop
 
+// A paint that only uncovers the area draws the prepared picture again; the
+// frame is fetched anew while playing, when something asked for it, or when
+// there is no picture yet. A capture tick, which shows its frame itself, is
+// then not followed by a second decode.
 void CTrellonDlg::OnPaint()
 {
-    if (m_bPlaying)
+    const bool playing = m_bPlaying != 0;
+    if (playing)
         PlaybackStep();
-    ShowFrame();
+    if (playing || m_bFrameDue || m_displayImage.isNull())
+        ShowFrame();
 }
 
 void CTrellonDlg::PlaybackStep()

@@ -133,9 +133,13 @@ public:
     int GetSliderMax() const;
     void SetSliderPos(int position);
     void SetSliderRange(int maximum);
-    // The picture last prepared by ShowFrame, over the frame buffer; null
-    // when the buffer holds something else since.
-    const QImage* GetDisplayImage() const { return m_bDisplayValid ? &m_displayImage : nullptr; }
+    // The picture last prepared by ShowFrame (over the frame buffer, or a
+    // copy kept when the buffer was needed for something else); null before
+    // the first.
+    const QImage* GetDisplayImage() const
+    {
+        return m_displayImage.isNull() ? nullptr : &m_displayImage;
+    }
 
 protected:
     // Data exchange between the members and the controls.
@@ -159,6 +163,7 @@ private:
     void ReportUnreadableGame();
     void ReportOutOfMemory();
     void InvalidateVideo();
+    void KeepDisplayImage();
 
     QComboBox* m_cbTargetFps = nullptr;
     QComboBox* m_cbSpeed = nullptr;
@@ -183,7 +188,7 @@ private:
     QString m_strShownProblem; // the unreadable-game reason last told
     bool m_bToldOutOfMemory = false;
     QImage m_displayImage;
-    bool m_bDisplayValid = false;
+    bool m_bFrameDue = false; // the next paint fetches the frame again
     QMap<int, QWidget*> m_controls;
     CVideoArea* m_pArea = nullptr;
     QLabel* m_pFrameText = nullptr;

@@ -1,6 +1,7 @@
 // The main dialog's commands: the frame display, saving, loading, clearing,
 // statistics, fragments and the detached window.
 
+#include "DisplayImage.h"
 #include "ExtractDlg.h"
 #include "ResizableView.h"
 #include "TrellonDlg.h"
@@ -22,14 +23,6 @@
 
 namespace
 {
-std::int32_t Get32(const std::uint8_t* p)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return static_cast<std::int32_t>(v);
-}
-
 // A 1-based frame number as the person typed it, as a 0-based index.
 int ToIndex(int number)
 {
@@ -42,27 +35,15 @@ int ToIndex(int number)
 
 void CTrellonDlg::ShowFrame()
 {
+    m_bFrameDue = false;
     DoDataExchange(true);
     const int i = GetSliderPos();
     try
     {
-        const DisplayFrame frame = m_pManager->GetFrame(i);
-        if (frame.info == nullptr || frame.pixels == nullptr)
+        QImage image = DisplayImage(m_pManager->GetFrame(i));
+        if (image.isNull())
             return;
-        // The image looks at the frame buffer itself: 8-bit rows, top first,
-        // and the colour table in front of them turned into colours.
-        const int width = Get32(frame.info + 4);
-        const int height = -Get32(frame.info + 8);
-        QImage image(frame.pixels, width, height, width, QImage::Format_Indexed8);
-        QList<QRgb> colours(256);
-        for (int n = 0; n < 256; ++n)
-        {
-            const std::uint8_t* entry = frame.info + 40 + 4 * n; // blue, green, red, 0
-            colours[n] = qRgb(entry[2], entry[1], entry[0]);
-        }
-        image.setColorTable(colours);
-        m_displayImage = image;
-        m_bDisplayValid = true;
+        m_displayImage = std::move(image);
         if (m_pView != nullptr)
             m_pView->update();
         else if (!m_pArea->paintingActive())
@@ -129,9 +110,7 @@ int CTrellonDlg::LoadVideo(const QString& path)
         return 0;
     }
 
-    // Loading may move the frame buffer; the shown picture keeps a copy.
-    if (m_bDisplayValid)
-        m_displayImage = m_displayImage.copy();
+    KeepDisplayImage(); // loading may move the frame buffer
     auto video = std::make_unique<CVideo>();
     std::string error;
     const int read = video->ReadBody(&error, file);

@@ -14,15 +14,6 @@
 #include <QPushButton>
 #include <QSlider>
 
-namespace
-{
-template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
-{
-    widget->setGeometry(DialogRect(x, y, width, height));
-    return widget;
-}
-} // namespace
-
 void CTrellonDlg::CreateControls()
 {
     setWindowTitle(tr("TrellonHD"));

@@ -1,5 +1,6 @@
 #include "GameLayout.h"
 
+#include "ErrorOf.h"
 #include "FakeGame.h"
 #include "PeImage.h"
 #include "Process.h"
@@ -32,19 +33,6 @@ protected:
         game.Map(kDdrawBase, builder.Build(kDdrawBase));
         game.AddModule(moduleName, kDdrawBase);
         return kDdrawBase + rva;
-    }
-
-    std::string ErrorOf(const std::function<void()>& call)
-    {
-        try
-        {
-            call();
-        }
-        catch (const std::runtime_error& e)
-        {
-            return e.what();
-        }
-        return "";
     }
 
     CFakeGame& game = CFakeGame::Get();

@@ -120,7 +120,6 @@ TEST(AppE2e, RecordsTheDemoGameBetweenTwoClicks)
               QStringLiteral("Frame 1/%1").arg(frames));
     EXPECT_EQ(qobject_cast<QLabel*>(dlg.GetDlgItem(IDC_TIME_TEXT))->text(),
               QStringLiteral("Time 0.00"));
-    dlg.GetManager().GetVideo().SetAppendable(true);
     dlg.GetManager().NewVideo(); // nothing to ask about on the way out
 }
 

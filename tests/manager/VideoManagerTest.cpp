@@ -1,6 +1,7 @@
 #include "VideoManager.h"
 
 #include "Bitmap8Group.h"
+#include "ErrorOf.h"
 #include "FakeGame.h"
 #include "GameLayout.h"
 #include "Video.h"
@@ -64,18 +65,6 @@ protected:
     int width_ = 0, height_ = 0;
 };
 
-std::string ErrorOf(const std::function<void()>& call)
-{
-    try
-    {
-        call();
-    }
-    catch (const std::runtime_error& e)
-    {
-        return e.what();
-    }
-    return "";
-}
 } // namespace
 
 TEST_F(ManagerTest, CaptureAppendsThePicturePaletteAndCursor)

@@ -1,5 +1,6 @@
 #include "Process.h"
 
+#include "ErrorOf.h"
 #include "FakeGame.h"
 
 #include <functional>
@@ -20,18 +21,6 @@ protected:
     CFakeGame& game = CFakeGame::Get();
 };
 
-std::string ErrorOf(const std::function<void()>& read)
-{
-    try
-    {
-        read();
-    }
-    catch (const std::runtime_error& e)
-    {
-        return e.what();
-    }
-    return "";
-}
 } // namespace
 
 TEST_F(ProcessTest, AttachKeepsTheHandleAndDoesNotSearchAgainWhileTheGameRuns)

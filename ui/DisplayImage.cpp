@@ -1,0 +1,33 @@
+#include "DisplayImage.h"
+
+#include "VideoManager.h"
+
+namespace
+{
+std::int32_t Get32(const std::uint8_t* p)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return static_cast<std::int32_t>(v);
+}
+} // namespace
+
+QImage DisplayImage(const DisplayFrame& frame)
+{
+    if (frame.info == nullptr || frame.pixels == nullptr)
+        return {};
+    // The bitmap header's width, and its height, negative for rows that run
+    // top to bottom.
+    const int width = Get32(frame.info + 4);
+    const int height = -Get32(frame.info + 8);
+    QImage image(frame.pixels, width, height, width, QImage::Format_Indexed8);
+    QList<QRgb> colours(256);
+    for (int n = 0; n < 256; ++n)
+    {
+        const std::uint8_t* entry = frame.info + 40 + 4 * n; // blue, green, red, 0
+        colours[n] = qRgb(entry[2], entry[1], entry[0]);
+    }
+    image.setColorTable(colours);
+    return image;
+}
