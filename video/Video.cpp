@@ -48,6 +48,10 @@ int CVideo::SetGeometry(int width, int pitch, int height, int originX, int origi
 {
     if (!IsValidPictureSize(width, height) || pitch < width || originX < 0 || originY < 0)
         return 0;
+    // Every frame is read at the video's one picture size: a new size would
+    // make the frames already held decode as other pictures.
+    if (m_nFrameCount >= 1 && (width != m_nWidth || height != m_nHeight))
+        return 0;
     m_nWidth = width;
     m_nPitch = pitch;
     m_nHeight = height;

@@ -85,7 +85,8 @@ public:
 
     // Stores the picture geometry and recomputes the tree size. Returns 0 and
     // changes nothing when the size is not IsValidPictureSize, the pitch is
-    // below the width or an origin is negative.
+    // below the width or an origin is negative, or when the video holds
+    // frames and the size differs from theirs (pitch and origin may change).
     int SetGeometry(int width, int pitch, int height, int originX, int originY);
     void UpdateTreeSize();
 
@@ -95,6 +96,8 @@ public:
 
     // Decodes frame `index` into `target` (m_nWidth x m_nHeight bytes, rows
     // m_nWidth apart). 0, target untouched, when the index is out of range.
+    // Every pixel is written: a square whose node is missing from the table
+    // (only a damaged file has one) comes out as 0, black.
     int GetFrame(int index, std::uint8_t* target, bool withCursor) const;
     void DrawCursorMarker(std::uint8_t* target, int index) const;
     int GetPalette(int index, std::uint8_t* target) const;
@@ -155,6 +158,7 @@ private:
     void DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const;
     void DecodeInside(std::uint32_t index, std::uint8_t* dst, int side, std::uint32_t limit) const;
     void DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const;
+    void FillMissing(std::uint8_t* dst, int columns, int rows) const;
     std::uint32_t NodeLimit() const; // indices below this can be read
     bool PrepareEncoder();
     int ChoosePalette(const std::uint8_t* palette, bool& append) const;

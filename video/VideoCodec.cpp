@@ -229,7 +229,12 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
     // can promise more nodes than are present.
     const std::uint32_t limit = NodeLimit();
     if (index >= limit)
+    {
+        FillMissing(target + static_cast<std::size_t>(y) * static_cast<std::size_t>(m_nWidth) +
+                        static_cast<std::size_t>(x),
+                    std::min(side, m_nWidth - x), std::min(side, m_nHeight - y));
         return;
+    }
     if (side >= 4 && x + side <= m_nWidth && y + side <= m_nHeight)
     {
         DecodeInside(index,
@@ -299,14 +304,21 @@ void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
     const int h = side / 2;
     const std::size_t down = static_cast<std::size_t>(h) * width,
                       right = static_cast<std::size_t>(h);
-    if (node.w[0] < limit)
-        DecodeInside(node.w[0], dst, h, limit);
-    if (node.w[1] < limit)
-        DecodeInside(node.w[1], dst + right, h, limit);
-    if (node.w[2] < limit)
-        DecodeInside(node.w[2], dst + down, h, limit);
-    if (node.w[3] < limit)
-        DecodeInside(node.w[3], dst + down + right, h, limit);
+    std::uint8_t* const quadrants[4] = {dst, dst + right, dst + down, dst + down + right};
+    for (int q = 0; q < 4; ++q)
+        if (node.w[q] < limit)
+            DecodeInside(node.w[q], quadrants[q], h, limit);
+        else
+            FillMissing(quadrants[q], h, h);
+}
+
+// A square whose node is not in the table: black, so that a damaged frame
+// shows the same picture wherever it is decoded.
+void CVideo::FillMissing(std::uint8_t* dst, int columns, int rows) const
+{
+    for (int row = 0; row < rows; ++row)
+        std::memset(dst + static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth), 0,
+                    static_cast<std::size_t>(columns));
 }
 
 // A 16 x 16 square inside the picture: its four 8 x 8 quadrants are read
@@ -325,19 +337,25 @@ void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t li
         }
     for (int q = 0; q < 4; ++q)
     {
-        if (quadrants[q] == nullptr)
-            continue;
         std::uint8_t* base =
             dst + static_cast<std::size_t>(q / 2) * 8 * width + static_cast<std::size_t>(q % 2) * 8;
+        if (quadrants[q] == nullptr)
+        {
+            FillMissing(base, 8, 8);
+            continue;
+        }
         for (int l = 0; l < 4; ++l)
         {
             const std::uint32_t leaf = quadrants[q]->w[l];
-            if (leaf >= limit)
-                continue;
-            std::uint32_t rows[4];
-            UnpackLeaf(m_nodes[leaf], rows);
             std::uint8_t* out = base + static_cast<std::size_t>(l / 2) * 4 * width +
                                 static_cast<std::size_t>(l % 2) * 4;
+            if (leaf >= limit)
+            {
+                FillMissing(out, 4, 4);
+                continue;
+            }
+            std::uint32_t rows[4];
+            UnpackLeaf(m_nodes[leaf], rows);
             for (std::size_t row = 0; row < 4; ++row)
                 Store32(out + row * width, rows[row]);
         }

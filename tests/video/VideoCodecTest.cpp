@@ -1,6 +1,7 @@
 #include "TestPictures.h"
 #include "Video.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -98,6 +99,23 @@ TEST(VideoCodec, RefusesGeometryTheCodecCannotCover)
     EXPECT_EQ(video.AddFrame(0, kPalette.data(), picture.data()), AF_SKIPPED);
     EXPECT_EQ(video.GetFrameCount(), 0);
     EXPECT_TRUE(video.IsSaved());
+}
+
+TEST(VideoCodec, VideoHoldingFramesKeepsItsPictureSize)
+{
+    // A new size would re-read every frame held under it; only an empty
+    // video follows one.
+    CVideo video;
+    ASSERT_EQ(video.SetGeometry(64, 64, 48, 0, 0), 1);
+    ASSERT_EQ(video.SetGeometry(96, 96, 64, 0, 0), 1);
+    const auto picture = Gradient(96, 64, 3);
+    ASSERT_EQ(video.AddFrame(0, kPalette.data(), picture.data()), AF_ADDED);
+    EXPECT_EQ(video.SetGeometry(64, 64, 48, 0, 0), 0);
+    EXPECT_EQ(video.SetGeometry(96, 96, 65, 0, 0), 0);
+    EXPECT_EQ((std::pair{video.GetWidth(), video.GetHeight()}), (std::pair{96, 64}));
+    std::vector<std::uint8_t> decoded(96 * 64);
+    ASSERT_EQ(video.GetFrame(0, decoded.data(), false), 1);
+    EXPECT_EQ(decoded, picture);
 }
 
 TEST(VideoCodec, RepeatedFrameAddsOnlyARecord)
@@ -270,29 +288,39 @@ TEST(VideoCodec, ClosedVideoTakesNoFrames)
 TEST(VideoCodec, PreviousFrameShortcutBuildsTheSameTablesAsThePlainEncoder)
 {
     // A scene with a still background, a moving square, a region that flips
-    // between two contents (reused nodes at a changed place), a geometry
-    // change and a repeated frame.
+    // between two contents (reused nodes at a changed place), a change of
+    // pitch and origin (the picture size stays) and a repeated frame.
     CVideo fast, plain;
     plain.SetReuseUnchanged(false);
     for (CVideo* v : {&fast, &plain})
         ASSERT_EQ(v->SetGeometry(200, 200, 120, 0, 0), 1);
+    constexpr int kWidth = 200, kHeight = 120, kPitch = 216, kLeft = 8, kTop = 4;
     for (int k = 0; k < 40; ++k)
     {
         if (k == 25)
         {
             for (CVideo* v : {&fast, &plain})
-                ASSERT_EQ(v->SetGeometry(160, 160, 100, 0, 0), 1);
+                ASSERT_EQ(v->SetGeometry(kWidth, kPitch, kHeight, kLeft, kTop), 1);
         }
-        const int width = k < 25 ? 200 : 160, height = k < 25 ? 120 : 100;
-        auto picture = Gradient(width, height, 5);
+        auto picture = Gradient(kWidth, kHeight, 5);
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 10; ++x)
-                picture[static_cast<std::size_t>((20 + y) * width + 3 * k + x)] = 250;
+                picture[static_cast<std::size_t>((20 + y) * kWidth + 3 * k + x)] = 250;
         if (k % 2)
             for (int i = 0; i < 64; ++i)
-                picture[static_cast<std::size_t>((40 + i / 8) * width + 64 + i % 8)] = 9;
+                picture[static_cast<std::size_t>((40 + i / 8) * kWidth + 64 + i % 8)] = 9;
         if (k == 30)
-            picture = Noise(width, height, 30);
+            picture = Noise(kWidth, kHeight, 30);
+        if (k >= 25)
+        {
+            // The same picture inside a wider buffer, below and right of its corner.
+            std::vector<std::uint8_t> framed(static_cast<std::size_t>(kPitch * (kHeight + kTop)),
+                                             77);
+            for (int y = 0; y < kHeight; ++y)
+                std::copy_n(picture.begin() + y * kWidth, kWidth,
+                            framed.begin() + (y + kTop) * kPitch + kLeft);
+            picture = framed;
+        }
         for (CVideo* v : {&fast, &plain})
         {
             ASSERT_EQ(v->AddFrame(static_cast<std::uint32_t>(k), kPalette.data(), picture.data()),

@@ -3,6 +3,7 @@
 #include "VideoFile.h"
 
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace testpics;
@@ -124,6 +125,45 @@ TEST(VideoExtract, FramesTheTargetDropsGetNoTimeStampOfOthers)
     ASSERT_EQ(loaded.ExtractTo(0, 2, part), 1);
     ASSERT_EQ(part.GetFrameCount(), 1);
     EXPECT_EQ(part.GetFrameTime(0), 0.0f);
+}
+
+TEST(VideoExtract, FrameWithMissingNodesGivesTheSamePictureAsDisplay)
+{
+    // Frame 1's root lies outside the node table, frame 2's root has a child
+    // outside it. The fragment must hold what decoding the source shows for
+    // them, not frame 0's pixels left in the scratch picture.
+    CVideo video;
+    Record(video, 64, 48, 3);
+    const std::string path = TempPath("missing-root.dk2");
+    ASSERT_EQ(SaveVideoFile(video, path), 1);
+    auto bytes = ReadFileBytes(path);
+    const auto put32 = [&](std::size_t at, std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    const std::uint32_t nodes = static_cast<std::uint32_t>(video.GetNodeCount());
+    put32(32 + 16, nodes + 5);
+    const std::uint32_t root2 = video.GetFrameRecord(2)->root;
+    put32(32 + 16 * 3 + 16 * root2 + 4, 0xFFFFFFF0u); // its top-right quadrant
+    WriteFileBytes(path, bytes);
+
+    CVideo loaded, part;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(loaded, path, error), 1) << error;
+    std::filesystem::remove(path);
+    ASSERT_EQ(loaded.ExtractTo(0, 2, part), 1);
+    ASSERT_EQ(part.GetFrameCount(), 3);
+    for (int k = 1; k < 3; ++k)
+    {
+        std::vector<std::uint8_t> shown(64 * 48, 0xAA), copied(64 * 48, 0x55);
+        ASSERT_EQ(loaded.GetFrame(k, shown.data(), false), 1);
+        ASSERT_EQ(part.GetFrame(k, copied.data(), false), 1);
+        EXPECT_EQ(copied, shown) << "frame " << k;
+    }
+    std::vector<std::uint8_t> black(64 * 48, 0xAA);
+    loaded.GetFrame(1, black.data(), false);
+    EXPECT_EQ(black, std::vector<std::uint8_t>(64 * 48, 0));
 }
 
 TEST(VideoExtract, ProgressIsReportedAndCanCancel)
