@@ -1,6 +1,7 @@
 #include "Bitmap8Group.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
 
 namespace
@@ -71,6 +72,10 @@ bool CBitmap8Group::Load(const std::string& path, bool trimRows)
     m_nWidth = 0;
     m_nHeight = 0;
 
+    // Regular files only: opening a FIFO with no writer would wait for ever.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return false;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr || !ReadFile(file.get()))
         return false;

@@ -3,6 +3,7 @@
 
 #include "DisplayImage.h"
 #include "ExtractDlg.h"
+#include "FileAccess.h"
 #include "ResizableView.h"
 #include "TrellonDlg.h"
 #include "Video.h"
@@ -72,10 +73,12 @@ void CTrellonDlg::OnSave()
     const QString path = m_services.chooseFile(this, true);
     if (path.isEmpty())
         return;
-    if (m_pManager->SaveVideo(path.toStdString()))
+    std::string reason;
+    if (m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &reason))
         UpdateControls();
     else
-        Message(QStringLiteral("Error"), QStringLiteral("Error writing to ") + path + "\n",
+        Message(QStringLiteral("Error"),
+                QStringLiteral("Error writing to ") + path + "\n" + QString::fromLocal8Bit(reason),
                 QMessageBox::Ok);
 }
 
@@ -94,11 +97,13 @@ void CTrellonDlg::OnLoad()
 
 int CTrellonDlg::LoadVideo(const QString& path)
 {
-    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    std::string reason;
+    std::FILE* file = OpenRegularFile(QFile::encodeName(path).toStdString(), reason);
     if (file == nullptr)
     {
         Message(QStringLiteral("Error"),
-                QStringLiteral("Error opening ") + path + QStringLiteral(" for reading"),
+                QStringLiteral("Error opening ") + path + QStringLiteral(" for reading\n") +
+                    QString::fromLocal8Bit(reason),
                 QMessageBox::Ok);
         return 0;
     }

@@ -5,12 +5,13 @@
 
 #include "VideoFile.h"
 
+#include "FileAccess.h"
 #include "Video.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 
 namespace
 {
@@ -53,6 +54,11 @@ template <typename Table> ReadResult ReadTable(std::FILE* file, Table& table, st
     return RR_OK;
 }
 
+// The reasons of a short read, which the file's own texts leave unnamed.
+const char kEmptyFileText[] = "the file is empty";
+const char kShortHeaderText[] = "the file ends inside its header";
+const char kShortTablesText[] = "the file ends before the records its header announces";
+
 void SetError(std::string* error, const char* text)
 {
     if (error != nullptr)
@@ -90,8 +96,12 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
     m_bSaved = 1;
 
     char magic[8] = {};
-    if (std::fread(magic, 1, sizeof(magic), file) != sizeof(magic))
+    const std::size_t got = std::fread(magic, 1, sizeof(magic), file);
+    if (got != sizeof(magic))
+    {
+        SetError(error, got == 0 ? kEmptyFileText : kShortHeaderText);
         return 0;
+    }
     if (std::memcmp(magic, kVideoMagic, sizeof(magic)) != 0)
     {
         SetError(error, "Not a Trellon file");
@@ -100,7 +110,10 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
 
     std::int32_t version = 0;
     if (std::fread(&version, sizeof(version), 1, file) != 1)
+    {
+        SetError(error, kShortHeaderText);
         return 0;
+    }
     if (version < m_nVersion)
     {
         SetError(error, "Wronf file version");
@@ -111,7 +124,10 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
                                      &m_nPaletteCount};
     for (std::int32_t* field : fields)
         if (std::fread(field, sizeof(*field), 1, file) != 1)
+        {
+            SetError(error, kShortHeaderText);
             return 0;
+        }
 
     if (!IsValidPictureSize(m_nWidth, m_nHeight))
     {
@@ -137,6 +153,8 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
         result = ReadTable(file, m_palettes, m_nPaletteCount);
     if (result == RR_NO_MEMORY)
         SetError(error, "Not enough memory for the video");
+    if (result == RR_SHORT)
+        SetError(error, kShortTablesText);
     if (result != RR_OK)
         return 0;
 
@@ -144,30 +162,30 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
     return 1;
 }
 
-int SaveVideoFile(CVideo& video, const std::string& path)
+int SaveVideoFile(CVideo& video, const std::string& path, std::string* reason)
 {
-    const std::string temporary = path + ".saving";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr)
-        return 0;
-
+    std::string why;
+    CAtomicFile target(path);
+    std::FILE* file = target.Open(why);
     const bool wasSaved = video.IsSaved();
-    bool ok =
-        std::fwrite(kVideoMagic, sizeof(kVideoMagic), 1, file) == 1 && video.WriteBody(file) == 1;
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-
-    std::error_code ec;
+    bool ok = file != nullptr;
     if (ok)
     {
-        std::filesystem::rename(temporary, path, ec);
-        ok = !ec;
+        errno = 0;
+        ok = std::fwrite(kVideoMagic, sizeof(kVideoMagic), 1, file) == 1 &&
+             video.WriteBody(file) == 1;
+        if (!ok)
+            why = std::strerror(errno != 0 ? errno : EIO);
+        else
+            ok = target.Commit(why);
     }
     if (!ok)
     {
-        std::filesystem::remove(temporary, ec);
+        target.Abandon();
         if (!wasSaved)
             video.MarkUnsaved();
+        if (reason != nullptr)
+            *reason = why;
         return 0;
     }
     return 1;
@@ -175,13 +193,13 @@ int SaveVideoFile(CVideo& video, const std::string& path)
 
 int LoadVideoFile(CVideo& video, const std::string& path, std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string reason;
+    std::FILE* file = OpenRegularFile(path, reason);
     if (file == nullptr)
     {
-        error = "Error opening " + path;
+        error = "Error opening " + path + "\n" + reason;
         return 0;
     }
-    std::string reason;
     const int result = video.ReadBody(&reason, file);
     std::fclose(file);
     if (!result)

@@ -9,6 +9,7 @@
 #include "VideoManager.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
@@ -18,6 +19,7 @@
 #include <QTranslator>
 #include <QUrl>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace
 {
@@ -44,8 +46,17 @@ void CommandsTest::loadAndSaveFailuresAreTold()
 {
     auto dlg = NewDialog();
     const QString missing = Path("missing.dk2"), junk = Path("junk.dk2");
-    Expect("Error", "Error opening " + missing + " for reading");
+    Expect("Error", "Error opening " + missing + " for reading\nNo such file or directory");
     QCOMPARE(dlg->LoadVideo(missing), 0);
+    // A FIFO with no writer would block the open for ever; a folder is no video.
+    const QString fifo = Path("fifo.dk2");
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Expect("Error", "Error opening " + fifo + " for reading\nnot a regular file");
+    QCOMPARE(dlg->LoadVideo(fifo), 0);
+    const QString folder = Path("folder.dk2");
+    QVERIFY(QDir().mkdir(folder));
+    Expect("Error", "Error opening " + folder + " for reading\nis a directory");
+    QCOMPARE(dlg->LoadVideo(folder), 0);
     QFile file(junk);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("no video, only some text") > 0);
     file.close();
@@ -68,7 +79,7 @@ void CommandsTest::loadAndSaveFailuresAreTold()
     QCOMPARE(Frames(*dlg), 3);
 
     chosenFile = Path("no-such-folder/video.dk2");
-    Expect("Error", "Error writing to " + chosenFile + "\n");
+    Expect("Error", "Error writing to " + chosenFile + "\nNo such file or directory");
     dlg->OnSave();
     chosenFile = Path("saved.dk2");
     dlg->OnSave();
@@ -117,7 +128,7 @@ void CommandsTest::onlyTheFirstDroppedFileLoads()
     dlg->OnDropFiles({first, second});
     QCOMPARE(Frames(*dlg), 4);
     QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/4");
-    Expect("Error", "Error opening " + gone + " for reading");
+    Expect("Error", "Error opening " + gone + " for reading\nNo such file or directory");
     dlg->OnDropFiles({gone, second});
     QCOMPARE(Frames(*dlg), 0);
     QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/0");
@@ -141,7 +152,8 @@ void CommandsTest::commandLinePathLoadsWithoutQuotes()
 
     // A file read in part leaves an empty video, open for recording.
     QVERIFY(QFile::resize(cut, QFileInfo(cut).size() / 2));
-    Expect("Error", "Error reading " + cut + "\n");
+    Expect("Error",
+           "Error reading " + cut + "\nthe file ends before the records its header announces");
     auto dlg = NewDialog(cut);
     QCOMPARE(Frames(*dlg), 0);
     QVERIFY(Enabled(*dlg, IDC_RECORD));

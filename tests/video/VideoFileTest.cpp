@@ -1,8 +1,11 @@
 #include "VideoFile.h"
 
+#include "FileAccess.h"
 #include "TestPictures.h"
 #include "Video.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -154,7 +157,7 @@ TEST(VideoFile, ReportsTheThreeErrorTextsExactly)
     }
 }
 
-TEST(VideoFile, ShortFilesFailWithoutAReason)
+TEST(VideoFile, ShortFilesFailWithTheirReason)
 {
     for (std::size_t length : {0u, 5u, 7u, 10u, 20u, 31u})
     {
@@ -163,7 +166,8 @@ TEST(VideoFile, ShortFilesFailWithoutAReason)
         bytes.resize(length);
         const auto r = LoadBytes(video, bytes);
         EXPECT_EQ(r.result, 0) << length;
-        EXPECT_EQ(r.error, "") << length;
+        EXPECT_EQ(r.error, length == 0 ? "the file is empty" : "the file ends inside its header")
+            << length;
     }
 }
 
@@ -190,7 +194,7 @@ TEST(VideoFile, FileCutInsideThePalettesKeepsTheWholeRecordsReadBeforeTheCut)
     CVideo loaded;
     const auto r = LoadBytes(loaded, bytes);
     EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.error, "the file ends before the records its header announces");
     EXPECT_EQ(loaded.GetFrameCount(), 12);
     EXPECT_EQ(loaded.GetNodeCount(), video.GetNodeCount());
     EXPECT_EQ(loaded.GetPaletteCount(), 3);         // as the header said
@@ -238,7 +242,7 @@ TEST(VideoFile, RefusesPictureSizesTheCodecCannotCover)
     }
 }
 
-TEST(VideoFile, OutOfRangeIndicesInRecordsDecodeNothing)
+TEST(VideoFile, SquaresOfMissingNodesDecodeBlack)
 {
     // One frame whose root is 0xFFFFFFFF, one whose root is node 1 (an inner
     // node pointing past the table) and a palette index of -1.
@@ -252,13 +256,15 @@ TEST(VideoFile, OutOfRangeIndicesInRecordsDecodeNothing)
     CVideo video;
     ASSERT_EQ(LoadBytes(video, bytes).result, 1);
     std::vector<std::uint8_t> target(64, 0xAA), palette(1024);
+    // Whatever the target held before is overwritten, not shown through.
     ASSERT_EQ(video.GetFrame(0, target.data(), false), 1);
-    EXPECT_EQ(target, std::vector<std::uint8_t>(64, 0xAA));
+    EXPECT_EQ(target, std::vector<std::uint8_t>(64, 0));
     EXPECT_EQ(video.GetPalette(0, palette.data()), 0);
+    std::fill(target.begin(), target.end(), 0xAA);
     ASSERT_EQ(video.GetFrame(1, target.data(), false), 1);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) // only the top-left quadrant (node 0) is in the table
-            EXPECT_EQ(target[static_cast<std::size_t>(y * 8 + x)], x < 4 && y < 4 ? 1 : 0xAA);
+            EXPECT_EQ(target[static_cast<std::size_t>(y * 8 + x)], x < 4 && y < 4 ? 1 : 0);
 }
 
 TEST(VideoFile, GoldenFileDecodesToKnownPixelsAndEncodesToTheSameBytes)
@@ -349,6 +355,47 @@ TEST(VideoFile, FailedSaveKeepsTheEarlierFileAndTheUnsavedFlag)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFileBytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_FALSE(std::filesystem::exists(path + ".saving"));
+}
+
+TEST(VideoFile, SaveKilledHalfWayLeavesOnlyTheEarlierFile)
+{
+    const std::filesystem::path folder = TempPath("killed");
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "video.dk2").string();
+    WriteFileBytes(path, {'o', 'l', 'd'});
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        CAtomicFile file(path);
+        std::string reason;
+        std::FILE* stream = file.Open(reason);
+        const std::vector<std::uint8_t> bytes(1 << 20, 7);
+        if (stream != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size())
+            std::fflush(stream);
+        raise(SIGKILL); // as kill -9 in the middle of a save
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"video.dk2"});
+    EXPECT_EQ(ReadFileBytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+
+    // A temporary that an older run left behind goes with the next save.
+    WriteFileBytes(path + ".saving", {});
+    CVideo video;
+    FillVideo(video, 2);
+    ASSERT_EQ(SaveVideoFile(video, path), 1);
+    EXPECT_FALSE(std::filesystem::exists(path + ".saving"));
+    CVideo loaded;
+    std::string error;
+    EXPECT_EQ(LoadVideoFile(loaded, path, error), 1) << error;
+    EXPECT_EQ(loaded.GetFrameCount(), 2);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(VideoFile, SaveIntoAMissingFolderFails)

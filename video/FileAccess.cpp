@@ -1,0 +1,30 @@
+#include "FileAccess.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+std::FILE* OpenRegularFile(const std::string& path, std::string& reason)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec)
+    {
+        reason = ec.message();
+        return nullptr;
+    }
+    if (std::filesystem::is_directory(status))
+    {
+        reason = "is a directory";
+        return nullptr;
+    }
+    if (!std::filesystem::is_regular_file(status))
+    {
+        reason = "not a regular file";
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        reason = std::strerror(errno);
+    return file;
+}
