@@ -2,17 +2,25 @@
 // per period as the main dialog's timer does. A tick that comes due while the
 // previous one still runs is dropped, as the dialog's guard drops it. Ctrl-C
 // or SIGTERM ends the recording, and what was recorded is saved.
+//
+// A video keeps one picture size. When the game comes back at another size
+// (restarted, or switched resolution), the part recorded so far is saved
+// under OUT and the recording goes on into OUT-2, OUT-3 ... (before the
+// extension), each file at the size of its own frames.
 
 #include "Bitmap8Group.h"
 #include "Commands.h"
 #include "GameLayout.h"
 #include "Video.h"
+#include "VideoFile.h"
 #include "VideoManager.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -23,6 +31,53 @@ volatile std::sig_atomic_t g_bStop = 0;
 extern "C" void OnStopSignal(int)
 {
     g_bStop = 1;
+}
+
+// The file of part `part` (1 for the first): OUT itself, then OUT-2 ...
+std::string PartPath(const std::string& out, int part)
+{
+    if (part <= 1)
+        return out;
+    const std::filesystem::path path(out);
+    return (path.parent_path() /
+            (path.stem().string() + "-" + std::to_string(part) + path.extension().string()))
+        .string();
+}
+
+// Saves the current video to `path`, or, when that fails, to a file of its
+// own in the temporary folder, so that nothing recorded is lost. Returns the
+// exit status and prints what happened.
+int SaveRecording(CVideoManager& manager, const std::string& path)
+{
+    std::string reason;
+    if (manager.SaveVideo(path, &reason))
+    {
+        std::printf("%s: %d frames\n", path.c_str(), manager.GetVideo().GetFrameCount());
+        return 0;
+    }
+    const std::string rescue =
+        (std::filesystem::temp_directory_path() /
+         ("trellon-record-" +
+          std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + ".dk2"))
+            .string();
+    if (manager.SaveVideo(rescue))
+        return Fail("Error writing to " + path + ": " + reason + "; the recording was saved to " +
+                    rescue + " instead");
+    return Fail("Error writing to " + path + ": " + reason + ", and to " + rescue);
+}
+
+void WarnAboutSheets(const CVideoManager& manager)
+{
+    const struct
+    {
+        const char* name;
+        const CBitmap8Group& sheet;
+    } sheets[] = {{"font1.bmp", manager.GetFont1()},
+                  {"font2.bmp", manager.GetFont2()},
+                  {"units.bmp", manager.GetUnits()}};
+    for (const auto& sheet : sheets)
+        if (sheet.sheet.GetCellCount() == 0)
+            std::fprintf(stderr, "trellon: File %s have not been loaded\n", sheet.name);
 }
 } // namespace
 
@@ -40,8 +95,12 @@ int RunRecord(const std::vector<std::string>& args)
         else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames") && more)
         {
             int& value = arg == "--fps" ? fps : arg == "--seconds" ? seconds : frames;
-            if (!ParseInt(args[++i], value) || value < 1)
-                return UsageError(arg + " needs a whole number of 1 or more");
+            // An hour-long limit is 3600; a week is still far below this.
+            constexpr int kMaxLimit = 100'000'000;
+            if (!ParseInt(args[++i], value, 1, arg == "--fps" ? 100 : kMaxLimit))
+                return UsageError(arg + (arg == "--fps" ? " takes 1 to 100"
+                                                        : " needs a whole number from 1 to " +
+                                                              std::to_string(kMaxLimit)));
         }
         else if (arg.rfind("--", 0) == 0)
             return UsageError("unknown option or missing value: " + arg);
@@ -52,31 +111,28 @@ int RunRecord(const std::vector<std::string>& args)
     }
     if (out.empty())
         return UsageError("record takes an OUT file");
-    if (fps > 100)
-        return UsageError("--fps is at most 100");
     if (seconds != 0 && frames != 0)
         return UsageError("give --seconds or --frames, not both");
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
-    CVideoManager manager;
+    std::unique_ptr<CVideoManager> owner;
+    try
+    {
+        owner = std::make_unique<CVideoManager>();
+    }
+    catch (const std::bad_alloc&)
+    {
+        return Fail("out of memory: the recorder could not start");
+    }
+    CVideoManager& manager = *owner;
     // The markers are drawn by the panel's unit walk, so "+" implies Stats.
     manager.m_bShowStats = stats || plus ? 1 : 0;
     manager.m_bShowPlus = plus ? 1 : 0;
     if (stats || plus)
-    {
-        const struct
-        {
-            const char* name;
-            const CBitmap8Group& sheet;
-        } sheets[] = {{"font1.bmp", manager.GetFont1()},
-                      {"font2.bmp", manager.GetFont2()},
-                      {"units.bmp", manager.GetUnits()}};
-        for (const auto& sheet : sheets)
-            if (sheet.sheet.GetCellCount() == 0)
-                std::fprintf(stderr, "trellon: File %s have not been loaded\n", sheet.name);
-    }
+        WarnAboutSheets(manager);
+
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::milliseconds(1000 / fps);
     const auto start = Clock::now();
@@ -85,6 +141,8 @@ int RunRecord(const std::vector<std::string>& args)
     long long dropped = 0, failed = 0;
     const char* status = kGameNotDetectedText;
     bool outOfMemory = false;
+    int part = 1;
+    long long savedFrames = 0; // in the parts already saved
     while (!g_bStop)
     {
         try
@@ -96,21 +154,37 @@ int RunRecord(const std::vector<std::string>& args)
         {
             ++failed; // a read the game refused: the tick ends, the next one tries again
         }
-        const CVideo& video = manager.GetVideo();
         if (manager.RanOutOfMemory())
         {
             outOfMemory = true;
             break;
         }
+        if (manager.GameSizeChanged())
+        {
+            const CVideo& video = manager.GetVideo();
+            std::fprintf(stderr,
+                         "\nrecord: the game's picture changed from %d x %d to %d x %d; "
+                         "going on in %s\n",
+                         video.GetWidth(), video.GetHeight(), manager.GetGameWidth(),
+                         manager.GetGameHeight(), PartPath(out, part + 1).c_str());
+            const int saved = SaveRecording(manager, PartPath(out, part));
+            if (saved != 0)
+                return saved;
+            savedFrames += video.GetFrameCount();
+            manager.NewVideo();
+            ++part;
+            continue; // the next tick records at the new size
+        }
+        const CVideo& video = manager.GetVideo();
+        const long long recorded = savedFrames + video.GetFrameCount();
         const auto now = Clock::now();
         if (now >= nextReport)
         {
-            std::fprintf(stderr, "\rrecord: %d frames, %lld bytes, %lld ticks dropped, %s   ",
-                         video.GetFrameCount(), static_cast<long long>(video.GetBodySize()),
-                         dropped, status);
+            std::fprintf(stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %s   ",
+                         recorded, static_cast<long long>(video.GetBodySize()), dropped, status);
             nextReport = now + std::chrono::seconds(1);
         }
-        if ((frames != 0 && video.GetFrameCount() >= frames) ||
+        if ((frames != 0 && recorded >= frames) ||
             (seconds != 0 && now - start >= std::chrono::seconds(seconds)))
             break;
         next += period;
@@ -123,26 +197,16 @@ int RunRecord(const std::vector<std::string>& args)
     }
     const CVideo& video = manager.GetVideo();
     std::fprintf(stderr,
-                 "\rrecord: %d frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s\n",
-                 video.GetFrameCount(), static_cast<long long>(video.GetBodySize()), dropped,
-                 failed, status);
+                 "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s\n",
+                 savedFrames + video.GetFrameCount(), static_cast<long long>(video.GetBodySize()),
+                 dropped, failed, status);
     if (outOfMemory)
         std::fprintf(stderr,
                      "trellon: out of memory, recording stopped; saving what was recorded\n");
 
-    if (manager.SaveVideo(out))
-    {
-        std::printf("%s: %d frames\n", out.c_str(), video.GetFrameCount());
-        return outOfMemory ? 1 : 0;
-    }
-    // Nothing recorded is lost: try a second place before giving up.
-    const std::string rescue =
-        (std::filesystem::temp_directory_path() /
-         ("trellon-record-" +
-          std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + ".dk2"))
-            .string();
-    if (manager.SaveVideo(rescue))
-        return Fail("Error writing to " + out + "; the recording was saved to " + rescue +
-                    " instead");
-    return Fail("Error writing to " + out + " and to " + rescue);
+    // A later part that got no frame (the game went away after its size
+    // changed) leaves no empty file.
+    const int saved =
+        part > 1 && video.GetFrameCount() == 0 ? 0 : SaveRecording(manager, PartPath(out, part));
+    return saved != 0 ? saved : outOfMemory ? 1 : 0;
 }

@@ -25,6 +25,7 @@ bool LooksBlank(const std::uint8_t* picture, std::size_t size, int width)
 
 int CVideoManager::CaptureFrame()
 {
+    m_bGameSizeChanged = false;
     if (!m_pProcess->Attach())
     {
         m_pLayout->Reset();
@@ -45,8 +46,17 @@ int CVideoManager::CaptureFrame()
                     static_cast<std::size_t>(width) * static_cast<std::size_t>(height) >
                 m_nFrameBytes)
             return 1;
+        m_nGameWidth = width;
+        m_nGameHeight = height;
         if (width != m_nWidth || height != m_nHeight)
         {
+            // A video that holds frames keeps their size: the tick records
+            // nothing, and the caller decides where the new size goes.
+            if (m_pVideo->GetFrameCount() >= 1)
+            {
+                m_bGameSizeChanged = true;
+                return 1;
+            }
             m_nWidth = width;
             m_nHeight = height;
             m_pVideo->SetGeometry(width, width, height, 0, 0);

@@ -60,9 +60,9 @@ void CVideoManager::NewVideo()
     m_pVideo->SetGeometry(m_nWidth, m_nWidth, m_nHeight, 0, 0);
 }
 
-int CVideoManager::SaveVideo(const std::string& path)
+int CVideoManager::SaveVideo(const std::string& path, std::string* reason)
 {
-    return SaveVideoFile(*m_pVideo, path);
+    return SaveVideoFile(*m_pVideo, path, reason);
 }
 
 int CVideoManager::ExtractFragment(int first, int last,

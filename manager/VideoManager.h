@@ -40,8 +40,9 @@ public:
     CVideoManager& operator=(const CVideoManager&) = delete;
 
     void NewVideo();
-    // Saves the current video: 1 when the whole file was written.
-    int SaveVideo(const std::string& path);
+    // Saves the current video: 1 when the whole file was written; else 0
+    // with the system's reason in `reason` when one is given.
+    int SaveVideo(const std::string& path, std::string* reason = nullptr);
     // Replaces the video by frames first..last (0-based, inclusive) of it.
     // 0, keeping the current video, when memory ran out or `progress`
     // (frames done, frames in all) returned false.
@@ -72,6 +73,13 @@ public:
     int GetHeight() const { return m_nHeight; }
     // True after a capture whose frame could not be stored for lack of memory.
     bool RanOutOfMemory() const { return m_bOutOfMemory; }
+    // True after a capture that found the game at another picture size than
+    // that of the video's frames; nothing was recorded. A new (empty) video
+    // takes the game's size at the next capture.
+    bool GameSizeChanged() const { return m_bGameSizeChanged; }
+    // The picture size the game reported at the last capture that read it.
+    int GetGameWidth() const { return m_nGameWidth; }
+    int GetGameHeight() const { return m_nGameHeight; }
 
     // The dialog's check boxes "S&tats", "+" and "S&how Cursor".
     std::int32_t m_bShowStats = 0;
@@ -107,6 +115,9 @@ private:
     std::unique_ptr<CGameLayout> m_pLayout;
     std::unique_ptr<CVideo> m_pVideo;
     bool m_bOutOfMemory = false;
+    bool m_bGameSizeChanged = false;
+    std::int32_t m_nGameWidth = 0;
+    std::int32_t m_nGameHeight = 0;
     PanelState m_panel;      // the last overlay call's reading of the game
     TeamMemory m_teamMemory; // kept for the program's whole run
 };

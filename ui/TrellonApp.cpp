@@ -8,6 +8,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -73,7 +74,17 @@ int CTrellonApp::Run(int argc, char** argv)
 
     // What follows the options is one command line, as the platform's is: a
     // path handed over in pieces comes back whole.
-    InitInstance(rest.join(QLatin1Char(' ')));
+    try
+    {
+        InitInstance(rest.join(QLatin1Char(' ')));
+    }
+    catch (const std::bad_alloc&)
+    {
+        // An allocation outside the recording's own checks (those stop the
+        // recording and keep its frames): a message instead of an abort.
+        std::fputs("trellonhd: out of memory\n", stderr);
+        return 1;
+    }
     return 0;
 }
 

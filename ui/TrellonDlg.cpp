@@ -265,6 +265,8 @@ int CTrellonDlg::GrabFrame()
     }
     if (m_pManager->RanOutOfMemory())
         ReportOutOfMemory();
+    if (m_pManager->GameSizeChanged())
+        ReportGameSizeChange();
 
     SetSliderRange(m_pManager->GetVideo().GetFrameCount() - 1);
     UpdateByteCount();
@@ -303,6 +305,26 @@ void CTrellonDlg::ReportOutOfMemory()
     Message(QStringLiteral("Error"),
             QStringLiteral("Not enough memory for more frames: the recording was stopped.\n"
                            "The frames recorded so far are kept; save them now."),
+            QMessageBox::Ok, QMessageBox::Warning);
+}
+
+// The game came back at another picture size. A video keeps the size of its
+// frames, so the recording ends here with every frame kept; a new recording
+// (after Clear) takes the new size.
+void CTrellonDlg::ReportGameSizeChange()
+{
+    if (m_bRecording)
+        OnRecord();
+    const CVideo& video = m_pManager->GetVideo();
+    Message(QStringLiteral("Error"),
+            QStringLiteral("The game's picture changed from %1 x %2 to %3 x %4: the recording "
+                           "was stopped.\nThe %5 frames recorded so far are kept; save them, "
+                           "then Clear to record at the new size.")
+                .arg(video.GetWidth())
+                .arg(video.GetHeight())
+                .arg(m_pManager->GetGameWidth())
+                .arg(m_pManager->GetGameHeight())
+                .arg(video.GetFrameCount()),
             QMessageBox::Ok, QMessageBox::Warning);
 }
 

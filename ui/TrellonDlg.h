@@ -162,6 +162,7 @@ private:
                                         bool owned = true);
     void ReportUnreadableGame();
     void ReportOutOfMemory();
+    void ReportGameSizeChange();
     void InvalidateVideo();
     void KeepDisplayImage();
 

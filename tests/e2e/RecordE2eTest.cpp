@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace
@@ -218,4 +219,45 @@ TEST(RecordE2e, V2021GetsNoPanel)
     const std::vector<int> matches = Match(*video, ShownPictures(true), 0);
     for (std::size_t k = 0; k < matches.size(); ++k)
         EXPECT_GE(matches[k], 0) << "frame " << k << " is not the game's picture";
+}
+
+TEST(RecordE2e, GameRestartedAtAnotherSizeGoesOnIntoASecondFile)
+{
+    // Every frame recorded before the restart stays a 640 x 480 picture the
+    // demo showed; the frames after it go to OUT-2 at the new size.
+    const std::string stem =
+        (std::filesystem::temp_directory_path() / ("trellon-resize-" + std::to_string(getpid())))
+            .string();
+    const std::string path = stem + ".dk2", second = stem + "-2.dk2";
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    pid_t record = Spawn({TRELLON_CLI, "record", path, "--fps", "30"});
+    ASSERT_GT(record, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Stop(game);
+    game = Spawn({TRELLON_GAMESIM, "--size", "800x600", "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(record, SIGINT);
+    int status = 0;
+    waitpid(record, &status, 0);
+    Stop(game);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    for (const std::string& file : {path, second})
+        EXPECT_EQ(RunToEnd({TRELLON_CLI, "verify", file}), 0) << file;
+    CVideo before, after;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(before, path, error), 1) << error;
+    ASSERT_EQ(LoadVideoFile(after, second, error), 1) << error;
+    EXPECT_EQ((std::pair{before.GetWidth(), before.GetHeight()}), (std::pair{640, 480}));
+    EXPECT_EQ((std::pair{after.GetWidth(), after.GetHeight()}), (std::pair{800, 600}));
+    EXPECT_GE(after.GetFrameCount(), 5);
+    ASSERT_GE(before.GetFrameCount(), 10);
+    const auto shown = ShownPictures(false);
+    const std::vector<int> matches = Match(before, shown, 0);
+    EXPECT_EQ(std::count(matches.begin(), matches.end(), -1), 0)
+        << "frames recorded before the restart no longer show the game's pictures";
+    std::filesystem::remove(path);
+    std::filesystem::remove(second);
 }

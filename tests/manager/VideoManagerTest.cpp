@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -89,6 +90,30 @@ TEST_F(ManagerTest, CaptureFollowsAScreenSizeChange)
     EXPECT_EQ(manager.GetHeight(), 600);
     EXPECT_EQ(manager.GetVideo().GetWidth(), 800);
     EXPECT_EQ(manager.GetVideo().GetPitch(), 800);
+    EXPECT_EQ(Decoded(manager, 0), picture);
+}
+
+TEST_F(ManagerTest, SizeChangeAfterTheFirstFrameKeepsEveryFrame)
+{
+    // The game restarted at another size: the frames held stay what they
+    // were, the tick records nothing and says so, and a new video follows.
+    CVideoManager manager;
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    const auto first = picture;
+    SetPicture(800, 600, 3);
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_TRUE(manager.GameSizeChanged());
+    EXPECT_EQ((std::pair{manager.GetGameWidth(), manager.GetGameHeight()}), (std::pair{800, 600}));
+    ASSERT_EQ(manager.GetVideo().GetFrameCount(), 1);
+    EXPECT_EQ((std::pair{manager.GetWidth(), manager.GetVideo().GetWidth()}),
+              (std::pair{640, 640}));
+    EXPECT_EQ(Decoded(manager, 0), first);
+    EXPECT_NE(manager.GetFrame(0).pixels, nullptr);
+
+    manager.NewVideo();
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_FALSE(manager.GameSizeChanged());
+    EXPECT_EQ(manager.GetVideo().GetWidth(), 800);
     EXPECT_EQ(Decoded(manager, 0), picture);
 }
 

@@ -4,6 +4,8 @@
 
 #include "FakeGame.h"
 #include "UiTestSupport.h"
+#include "Video.h"
+#include "VideoManager.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,6 +37,7 @@ private slots:
     void versionFieldFollowsTheGame();
     void playbackClockFollowsTheCounter();
     void showCursorTogglesThePointer();
+    void gameSizeChangeStopsTheRecordingAndKeepsItsFrames();
 };
 
 void RecordingTest::recordStopCycleSwitchesTheControls()
@@ -205,6 +208,37 @@ void RecordingTest::showCursorTogglesThePointer()
     QCOMPARE(Pixel(*dlg, 100, 50), TestPicture(640, 480, 0)[50 * 640 + 100]);
     showCursor->click();
     QCOMPARE(Pixel(*dlg, 100, 50), 255);
+}
+
+void RecordingTest::gameSizeChangeStopsTheRecordingAndKeepsItsFrames()
+{
+    StartFakeGame();
+    auto dlg = NewDialog();
+    dlg->OnRecord();
+    dlg->OnTimer();
+    dlg->OnTimer();
+    // The game comes back at 800 x 600.
+    CFakeGame& game = CFakeGame::Get();
+    game.Unmap(0x20000000);
+    game.Map(0x20000000, TestPicture(800, 600, 5));
+    game.Write32(0x004D4A90, 800u | (600u << 16));
+    Expect("Error",
+           "The game's picture changed from 640 x 480 to 800 x 600: the recording was "
+           "stopped.\nThe 2 frames recorded so far are kept; save them, then Clear to "
+           "record at the new size.",
+           QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Warning);
+    dlg->OnTimer();
+    QVERIFY(!dlg->IsRecording());
+    QCOMPARE(Frames(*dlg), 2);
+    QCOMPARE(dlg->GetManager().GetVideo().GetWidth(), 640);
+    dlg->OnPaint();
+    QCOMPARE(Pixel(*dlg, 3, 2), TestPicture(640, 480, 0)[2 * 640 + 3]);
+
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::Yes);
+    dlg->OnClear();
+    RecordTicks(*dlg, 1);
+    QCOMPARE(Frames(*dlg), 1);
+    QCOMPARE(dlg->GetManager().GetVideo().GetWidth(), 800);
 }
 
 std::unique_ptr<QObject> MakeRecordingTest()
