@@ -3,25 +3,37 @@
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
 
-bool ParseInt(const std::string& text, int& value)
+bool ParseInt(const std::string& text, int& value, int low, int high)
 {
     const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
-    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+    int parsed = 0;
+    const auto result = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || parsed < low ||
+        parsed > high)
+        return false;
+    value = parsed;
+    return true;
 }
 
 std::string OneLine(std::string text)
 {
-    // The reader names no reason for a short read, the only failure left
-    // once the header has passed.
-    if (!text.empty() && text.back() == '\n')
-        text += "the file ends before the records its header announces";
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
     for (auto nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n'))
         text.replace(nl, 1, ": ");
     return text;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec);
 }
 
 int RunInfo(const std::vector<std::string>& args)
@@ -54,18 +66,43 @@ int RunInfo(const std::vector<std::string>& args)
 
 int RunExtract(const std::vector<std::string>& args)
 {
-    int first = 0, last = 0;
-    if (args.size() != 4)
+    std::vector<std::string> positional;
+    bool force = false;
+    for (const std::string& arg : args)
+        if (arg == "--force")
+            force = true;
+        else if (arg.rfind("--", 0) == 0)
+            return UsageError("unknown option '" + arg + "'");
+        else
+            positional.push_back(arg);
+    if (positional.size() != 4)
         return UsageError("extract takes IN OUT FIRST LAST");
-    if (!ParseInt(args[2], first) || !ParseInt(args[3], last))
-        return UsageError("FIRST and LAST must be whole numbers");
+    const std::string &in = positional[0], &out = positional[1];
+    // Frame numbers count from 1, as the user interface shows them.
+    int first = 0, last = 0;
+    if (!ParseInt(positional[2], first, 1, std::numeric_limits<int>::max()) ||
+        !ParseInt(positional[3], last, 1, std::numeric_limits<int>::max()))
+        return UsageError("FIRST and LAST must be frame numbers from 1 to " +
+                          std::to_string(std::numeric_limits<int>::max()));
+    if (first > last)
+        return Fail("FIRST (" + std::to_string(first) + ") is above LAST (" + std::to_string(last) +
+                    ")");
+    if (SameFile(in, out))
+        return Fail(out + " is the input file; write the fragment to another file");
+    std::error_code ec;
+    if (!force && std::filesystem::exists(out, ec))
+        return Fail(out + " already exists; give --force to replace it");
 
     CVideo source;
     std::string error;
-    if (!LoadVideoFile(source, args[0], error))
+    if (!LoadVideoFile(source, in, error))
         return Fail(OneLine(error));
+    const int frames = source.GetFrameCount();
+    if (first > frames)
+        return Fail("no frames in " + std::to_string(first) + ".." + std::to_string(last) +
+                    " (the video has " + std::to_string(frames) + ")");
+    last = std::min(last, frames);
     CVideo fragment;
-    // 1-based on the command line, as the user interface counts frames.
     const auto progress = [](int done, int total)
     {
         if (total >= 2000 && (done % 1000 == 0 || done == total))
@@ -76,9 +113,15 @@ int RunExtract(const std::vector<std::string>& args)
     };
     if (!source.ExtractTo(first - 1, last - 1, fragment, progress))
         return Fail("not enough memory for the fragment");
-    if (!SaveVideoFile(fragment, args[1]))
-        return Fail("Error writing to " + args[1]);
-    std::printf("%s: %d frames, %d nodes, %d palettes\n", args[1].c_str(), fragment.GetFrameCount(),
+    std::string reason;
+    if (!SaveVideoFile(fragment, out, &reason))
+        return Fail("Error writing to " + out + ": " + reason);
+    std::printf("%s: %d frames, %d nodes, %d palettes\n", out.c_str(), fragment.GetFrameCount(),
                 fragment.GetNodeCount(), fragment.GetPaletteCount());
+    // A frame without colours (a damaged record) can't be copied.
+    const int dropped = last - first + 1 - fragment.GetFrameCount();
+    if (dropped > 0)
+        std::fprintf(stderr, "trellon: %d of the %d frames were left out: %s\n", dropped,
+                     last - first + 1, "their palette is missing or all zero");
     return 0;
 }

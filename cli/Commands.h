@@ -16,6 +16,10 @@ int RunRecord(const std::vector<std::string>& args);
 // Helpers shared by the subcommands.
 int Fail(const std::string& message);       // prints "trellon: MESSAGE", returns 1
 int UsageError(const std::string& message); // prints the message and a hint, returns 2
-bool ParseInt(const std::string& text, int& value);
+// A whole number from `low` to `high`; false for anything else, before any
+// arithmetic is done with it.
+bool ParseInt(const std::string& text, int& value, int low, int high);
 // A load error comes as "Error reading PATH\nREASON"; on one line for the terminal.
 std::string OneLine(std::string text);
+// True when both paths name one file (the same device and inode).
+bool SameFile(const std::string& a, const std::string& b);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,20 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  info FILE                      picture size, counts, flags and statistics\n"
-    "  verify FILE                    check every index and size; exit 1 on the first fault\n"
-    "  extract IN OUT FIRST LAST      copy frames FIRST..LAST (1-based) into a new video\n"
-    "  export IN DIR [--first N] [--last M] [--cursor]\n"
-    "                                 write frames as 8-bit palette PNGs DIR/000001.png ...\n"
+    "  verify FILE                    check every index and size, warn about bad time\n"
+    "                                 stamps; exit 1 when anything was found\n"
+    "  extract IN OUT FIRST LAST [--force]\n"
+    "                                 copy frames FIRST..LAST (1-based) into a new video;\n"
+    "                                 --force replaces an existing OUT (never IN)\n"
+    "  export IN DIR [--first N] [--last M] [--cursor] [--force]\n"
+    "                                 write frames as 8-bit palette PNGs DIR/000001.png ...;\n"
+    "                                 --force replaces the frame files of an earlier export\n"
     "  probe                          look for the running game and say what was found\n"
     "  record OUT [--fps N] [--seconds S | --frames N] [--stats] [--plus]\n"
     "                                 record the running game (30 fps by default) until S\n"
     "                                 seconds or N frames, or Ctrl-C; then save OUT; --stats\n"
-    "                                 draws the player panel, --plus the unit markers too\n"
+    "                                 draws the player panel, --plus the unit markers too;\n"
+    "                                 a new game picture size goes on in OUT-2, OUT-3 ...\n"
     "\n"
     "Options:\n"
     "  -h, --help                     show this text\n"
@@ -80,7 +86,14 @@ int main(int argc, char** argv)
                     std::fputs(kUsage, stdout);
                     return 0;
                 }
-            return command.run(args);
+            try
+            {
+                return command.run(args);
+            }
+            catch (const std::bad_alloc&)
+            {
+                return Fail("out of memory");
+            }
         }
     return UsageError("unknown command '" + args[0] + "'");
 }

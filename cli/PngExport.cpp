@@ -2,31 +2,64 @@
 // the 1-based frame number.
 
 #include "Commands.h"
+#include "FileAccess.h"
 #include "IndexedPng.h"
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <vector>
+
+namespace
+{
+// The names this command gives its frames: the 1-based frame number in six
+// or more digits, then ".png".
+bool IsFrameFileName(const std::string& name)
+{
+    const std::size_t digits = name.size() >= 4 ? name.size() - 4 : 0;
+    if (digits < 6 || name.compare(digits, 4, ".png") != 0)
+        return false;
+    return std::all_of(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(digits),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The frame files of an earlier export in `dir`.
+std::vector<std::filesystem::path> FrameFilesIn(const std::filesystem::path& dir)
+{
+    std::vector<std::filesystem::path> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (IsFrameFileName(it->path().filename().string()))
+            found.push_back(it->path());
+    return found;
+}
+} // namespace
 
 int RunExport(const std::vector<std::string>& args)
 {
     std::vector<std::string> positional;
-    int first = 1, last = -1;
-    bool cursor = false;
+    int first = 1, last = std::numeric_limits<int>::max();
+    bool cursor = false, force = false;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         if (args[i] == "--first" || args[i] == "--last")
         {
-            if (i + 1 >= args.size() || !ParseInt(args[i + 1], args[i] == "--first" ? first : last))
-                return UsageError(args[i] + " needs a whole number");
+            if (i + 1 >= args.size() || !ParseInt(args[i + 1], args[i] == "--first" ? first : last,
+                                                  1, std::numeric_limits<int>::max()))
+                return UsageError(args[i] + " needs a frame number from 1 to " +
+                                  std::to_string(std::numeric_limits<int>::max()));
             ++i;
         }
         else if (args[i] == "--cursor")
             cursor = true;
+        else if (args[i] == "--force")
+            force = true;
         else if (args[i].rfind("--", 0) == 0)
             return UsageError("unknown option '" + args[i] + "'");
         else
@@ -36,16 +69,16 @@ int RunExport(const std::vector<std::string>& args)
         return UsageError("export takes IN DIR");
     const std::string& in = positional[0];
     const std::filesystem::path dir = positional[1];
+    if (first > last)
+        return Fail("--first (" + std::to_string(first) + ") is above --last (" +
+                    std::to_string(last) + ")");
 
     CVideo video;
     std::string error;
     if (!LoadVideoFile(video, in, error))
         return Fail(OneLine(error));
     const int frames = video.GetFrameCount();
-    if (last < 0 || last > frames)
-        last = frames;
-    if (first < 1)
-        first = 1;
+    last = std::min(last, frames);
     if (first > last)
         return Fail("no frames in " + std::to_string(first) + ".." + std::to_string(last) +
                     " (the video has " + std::to_string(frames) + ")");
@@ -54,12 +87,24 @@ int RunExport(const std::vector<std::string>& args)
     std::filesystem::create_directories(dir, ec);
     if (ec)
         return Fail("cannot create " + dir.string() + ": " + ec.message());
+    // Frames of an earlier export would mix with these ones.
+    const auto earlier = FrameFilesIn(dir);
+    if (!earlier.empty() && !force)
+        return Fail(dir.string() + " holds " + std::to_string(earlier.size()) +
+                    " frame files of an earlier export; give --force to replace them");
+    for (const auto& old : earlier)
+        if (!std::filesystem::remove(old, ec) && ec)
+            return Fail("cannot remove " + old.string() + ": " + ec.message());
 
     const int width = video.GetWidth(), height = video.GetHeight();
     std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
                                       static_cast<std::size_t>(height));
     std::uint8_t palette[kPaletteBytes];
+    const int total = last - first + 1;
     int written = 0, skipped = 0;
+    using Clock = std::chrono::steady_clock;
+    auto nextReport = Clock::now() + std::chrono::seconds(1);
+    bool reported = false;
     for (int n = first; n <= last; ++n)
     {
         if (!video.GetPalette(n - 1, palette))
@@ -67,23 +112,37 @@ int RunExport(const std::vector<std::string>& args)
             ++skipped; // a damaged record: no colours to write it with
             continue;
         }
-        std::fill(picture.begin(), picture.end(), 0);
         video.GetFrame(n - 1, picture.data(), cursor);
         char name[32];
         std::snprintf(name, sizeof(name), "%06d.png", n);
         const std::string path = (dir / name).string();
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr)
-            return Fail("Error writing to " + path + ": " + std::strerror(errno));
-        const bool ok = WriteIndexedPng(file, picture.data(), width, height, palette, 4);
-        if (std::fclose(file) != 0 || !ok)
-            return Fail("Error writing to " + path);
+        // Each picture takes its name only when complete: a full disk leaves
+        // no truncated file behind.
+        CAtomicFile file(path, false);
+        std::string reason;
+        std::FILE* stream = file.Open(reason);
+        if (stream == nullptr)
+            return Fail("frame " + std::to_string(n) + ": Error writing to " + path + ": " +
+                        reason);
+        errno = 0;
+        if (!WriteIndexedPng(stream, picture.data(), width, height, palette, 4))
+            reason = errno != 0 ? std::strerror(errno) : "the picture could not be encoded";
+        else if (file.Commit(reason))
+            reason.clear();
+        if (!reason.empty())
+            return Fail("frame " + std::to_string(n) + ": Error writing to " + path + ": " +
+                        reason);
         ++written;
-        if (last - first >= 500 && (written % 500 == 0 || n == last))
-            std::fprintf(stderr, "\rexport: %d/%d frames", written, last - first + 1);
+        const auto now = Clock::now();
+        if (now >= nextReport)
+        {
+            std::fprintf(stderr, "\rexport: %d/%d frames", n - first + 1, total);
+            nextReport = now + std::chrono::seconds(1);
+            reported = true;
+        }
     }
-    if (last - first >= 500)
-        std::fputc('\n', stderr);
+    if (reported)
+        std::fprintf(stderr, "\rexport: %d/%d frames\n", total, total);
     std::printf("%s: %d frames written", dir.string().c_str(), written);
     if (skipped > 0)
         std::printf(", %d without a palette skipped", skipped);

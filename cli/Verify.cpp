@@ -2,13 +2,20 @@
 // holds. Every frame's root and palette index lies inside the tables; every
 // node used as an inner node has children below its own index, or 0 (node 0
 // may be a leaf and, when its words are all 0, also the square of four node 0
-// leaves); the file is exactly as long as its header says.
+// leaves); the file is exactly as long as its header says, and its counts are
+// not negative. Time stamps that are not numbers, infinite, negative or
+// running backwards are reported as warnings: such a file plays, but not as
+// recorded. The exit status is 0 only when nothing at all was found.
 
 #include "Commands.h"
+#include "FileAccess.h"
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unordered_set>
 #include <vector>
@@ -18,6 +25,60 @@ namespace
 std::string Str(long long v)
 {
     return std::to_string(v);
+}
+
+// The header's three counts as the file holds them; the reader takes a
+// negative count as 0, which hides it.
+bool ReadCounts(const std::string& path, std::int32_t counts[3])
+{
+    std::string reason;
+    std::FILE* file = OpenRegularFile(path, reason);
+    if (file == nullptr)
+        return false;
+    std::uint8_t header[32];
+    const bool ok = std::fread(header, 1, sizeof(header), file) == sizeof(header);
+    std::fclose(file);
+    if (ok)
+        std::memcpy(counts, header + 20, 3 * sizeof(std::int32_t));
+    return ok;
+}
+
+// Warnings about frame times; at most kMaxTimeWarnings are printed.
+constexpr int kMaxTimeWarnings = 10;
+
+int CheckTimes(const CVideo& video, const std::string& path)
+{
+    int found = 0;
+    const auto warn = [&](int frame, const std::string& what)
+    {
+        if (++found <= kMaxTimeWarnings)
+            std::fprintf(stderr, "trellon: %s: warning: frame %d: %s\n", path.c_str(), frame + 1,
+                         what.c_str());
+    };
+    float previous = 0;
+    for (int f = 0; f < video.GetFrameCount(); ++f)
+    {
+        const float time = video.GetFrameTime(f);
+        char text[64];
+        std::snprintf(text, sizeof(text), "%g", static_cast<double>(time));
+        if (std::isnan(time))
+            warn(f, "time stamp is not a number");
+        else if (std::isinf(time))
+            warn(f, std::string("time stamp is ") + text);
+        else if (time < 0)
+            warn(f, std::string("time stamp ") + text + " is negative");
+        else if (f > 0 && std::isfinite(previous) && time < previous)
+        {
+            char before[64];
+            std::snprintf(before, sizeof(before), "%g", static_cast<double>(previous));
+            warn(f, std::string("time stamp ") + text + " is below the previous frame's " + before);
+        }
+        previous = time;
+    }
+    if (found > kMaxTimeWarnings)
+        std::fprintf(stderr, "trellon: %s: warning: %d more frames with such time stamps\n",
+                     path.c_str(), found - kMaxTimeWarnings);
+    return found;
 }
 } // namespace
 
@@ -30,6 +91,15 @@ int RunVerify(const std::vector<std::string>& args)
     std::string error;
     if (!LoadVideoFile(video, path, error))
         return Fail(OneLine(error));
+
+    std::int32_t counts[3] = {};
+    if (!ReadCounts(path, counts))
+        return Fail("cannot read the header of " + path);
+    const char* const countNames[3] = {"frame", "node", "palette"};
+    for (int c = 0; c < 3; ++c)
+        if (counts[c] < 0)
+            return Fail(path + ": the header's " + countNames[c] + " count " + Str(counts[c]) +
+                        " is negative");
 
     const std::int64_t frames = video.GetFrameCount(), nodes = video.GetNodeCount(),
                        palettes = video.GetPaletteCount();
@@ -111,6 +181,11 @@ int RunVerify(const std::vector<std::string>& args)
             }
         }
     }
+    const int timeWarnings = CheckTimes(video, path);
+    if (timeWarnings > 0)
+        return Fail(path + ": " + Str(timeWarnings) +
+                    (timeWarnings == 1 ? " frame has" : " frames have") +
+                    " a bad time stamp; the tables are sound");
     std::printf("%s: ok, %lld frames, %lld nodes, %lld palettes\n", path.c_str(),
                 static_cast<long long>(frames), static_cast<long long>(nodes),
                 static_cast<long long>(palettes));

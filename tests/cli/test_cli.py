@@ -3,6 +3,8 @@
 PNG exports read back by a decoder of this file's own (zlib and the PNG
 filters), compared with the pixels the golden video is known to hold."""
 import os
+import resource
+import signal
 import struct
 import subprocess
 import sys
@@ -15,8 +17,13 @@ DATA = os.environ.get('TRELLON_TEST_DATA_DIR', os.path.join(os.path.dirname(__fi
 GOLDEN = os.path.join(DATA, 'golden', 'small.dk2')
 
 
-def run(*args):
-    return subprocess.run([TRELLON, *args], capture_output=True, text=True)
+BAD_VERIFY = os.path.join(DATA, 'bad', 'verify')
+SANITIZED = os.environ.get('TRELLON_SANITIZED', '0') == '1'
+
+
+def run(*args, **kwargs):
+    kwargs.setdefault('timeout', 60)
+    return subprocess.run([TRELLON, *args], capture_output=True, text=True, **kwargs)
 
 
 def golden_pixel(k, x, y):
@@ -149,9 +156,153 @@ class InfoVerifyExtract(unittest.TestCase):
         self.assertEqual(run('extract', GOLDEN, 'x.dk2', 'one', '2').returncode, 2)
         r = run('info', '/no/such/file.dk2')
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, 'trellon: Error opening /no/such/file.dk2\n')
+        self.assertEqual(r.stderr,
+                         'trellon: Error opening /no/such/file.dk2: No such file or directory\n')
         self.assertEqual(run('--help').returncode, 0)
         self.assertTrue(run('--version').stdout.startswith('trellon '))
+
+
+class Hostile(unittest.TestCase):
+    """Special files, numbers out of range, damaged records, full disks."""
+
+    def test_file_commands_refuse_fifos_and_folders_without_blocking(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            fifo = os.path.join(tmp, 'pipe.dk2')
+            os.mkfifo(fifo)
+            for command in (['info', fifo], ['verify', fifo], ['export', fifo, os.path.join(tmp, 'f')],
+                            ['extract', fifo, os.path.join(tmp, 'o.dk2'), '1', '2']):
+                r = run(*command, timeout=20)
+                self.assertEqual(r.returncode, 1, command)
+                self.assertIn('not a regular file', r.stderr, command)
+            r = run('info', tmp)
+            self.assertEqual(r.returncode, 1)
+            self.assertIn('is a directory', r.stderr)
+            empty = os.path.join(tmp, 'empty.dk2')
+            open(empty, 'wb').close()
+            self.assertIn('the file is empty', run('info', empty).stderr)
+            cut = os.path.join(tmp, 'cut.dk2')
+            with open(cut, 'wb') as f:
+                f.write(open(GOLDEN, 'rb').read()[:100])
+            self.assertIn('ends before the records its header announces', run('info', cut).stderr)
+
+    def test_numbers_are_checked_before_any_arithmetic(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, 'o.dk2')
+            for first, last in (('-2147483648', '3'), ('0', '3'), ('1', '2147483648'), ('1', '-1')):
+                r = run('extract', GOLDEN, out, first, last)
+                self.assertEqual(r.returncode, 2, (first, last, r.stderr))
+                self.assertFalse(os.path.exists(out))
+            r = run('extract', GOLDEN, out, '3', '2')
+            self.assertEqual(r.returncode, 1)
+            self.assertIn('above', r.stderr)
+            # The last frame number there is: the range is cut at the video's end.
+            r = run('extract', GOLDEN, out, '2', '2147483647')
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn('2 frames', r.stdout)
+            for option in ('--first', '--last'):
+                r = run('export', GOLDEN, os.path.join(tmp, 'f'), option, '-2147483648')
+                self.assertEqual(r.returncode, 2, option)
+            for value in ('0', '101', '-2147483648', '99999999999'):
+                self.assertEqual(run('record', out, '--fps', value).returncode, 2, value)
+            self.assertEqual(run('record', out, '--frames', '-1').returncode, 2)
+
+    def test_extract_refuses_to_overwrite_its_input_or_another_file(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            copy = os.path.join(tmp, 'in.dk2')
+            with open(copy, 'wb') as f:
+                f.write(open(GOLDEN, 'rb').read())
+            r = run('extract', copy, os.path.join(tmp, '.', 'in.dk2'), '1', '1', '--force')
+            self.assertEqual(r.returncode, 1)
+            self.assertIn('is the input file', r.stderr)
+            self.assertEqual(open(copy, 'rb').read(), open(GOLDEN, 'rb').read())
+            other = os.path.join(tmp, 'other.dk2')
+            open(other, 'wb').write(b'keep')
+            self.assertEqual(run('extract', copy, other, '1', '1').returncode, 1)
+            self.assertEqual(open(other, 'rb').read(), b'keep')
+            self.assertEqual(run('extract', copy, other, '1', '1', '--force').returncode, 0)
+            self.assertEqual(run('verify', other).returncode, 0)
+
+    def test_frame_with_a_missing_root_extracts_as_it_exports(self):
+        damaged = os.path.join(BAD_VERIFY, 'missing_root_in_frame_2.dk2')
+        with tempfile.TemporaryDirectory() as tmp:
+            part = os.path.join(tmp, 'part.dk2')
+            r = run('extract', damaged, part, '1', '3')
+            self.assertEqual(r.returncode, 0, r.stderr)
+            for source, folder in ((damaged, 'a'), (part, 'b')):
+                r = run('export', source, os.path.join(tmp, folder))
+                self.assertEqual(r.returncode, 0, r.stderr)
+            for n in (1, 2, 3):
+                a = read_png(os.path.join(tmp, 'a', '%06d.png' % n))[3]
+                b = read_png(os.path.join(tmp, 'b', '%06d.png' % n))[3]
+                self.assertEqual(a, b, n)
+                self.assertEqual(set(b''.join(a)), {0} if n == 2 else {5}, n)
+            r = run('verify', damaged)
+            self.assertIn('frame 2: root', r.stderr)
+
+    def test_extract_says_how_many_frames_had_no_palette(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            part = os.path.join(tmp, 'part.dk2')
+            r = run('extract', os.path.join(BAD_VERIFY, 'missing_palette.dk2'), part, '1', '3')
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn('1 of the 3 frames were left out', r.stderr)
+            self.assertIn('2 frames', r.stdout)
+
+    def test_verify_reports_every_file_of_the_damaged_corpus(self):
+        names = sorted(os.listdir(BAD_VERIFY))
+        self.assertGreaterEqual(len(names), 7)
+        for name in names:
+            r = run('verify', os.path.join(BAD_VERIFY, name))
+            self.assertEqual(r.returncode, 1, name)
+            self.assertNotIn(': ok', r.stdout, name)
+        r = run('verify', os.path.join(BAD_VERIFY, 'decreasing_time.dk2'))
+        self.assertIn('frame 3: time stamp 0.037 is below the previous frame', r.stderr)
+        r = run('verify', os.path.join(BAD_VERIFY, 'nan_time.dk2'))
+        self.assertIn('frame 2: time stamp is not a number', r.stderr)
+        r = run('verify', os.path.join(BAD_VERIFY, 'negative_frame_count.dk2'))
+        self.assertIn('frame count -3 is negative', r.stderr)
+
+    def test_export_onto_a_full_disk_names_the_frame_and_leaves_no_partial_file(self):
+        def small_disk():
+            # Files may grow to 400 bytes, less than one frame's PNG with its
+            # palette: the first picture fails half written.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (400, 400))
+
+        with tempfile.TemporaryDirectory() as out:
+            r = run('export', GOLDEN, out, preexec_fn=small_disk)
+            self.assertEqual(r.returncode, 1, r.stdout)
+            self.assertRegex(r.stderr, r'frame 1: Error writing to .*000001\.png: File too large')
+            self.assertEqual(os.listdir(out), [])
+
+    def test_export_refuses_a_folder_of_an_earlier_export_unless_forced(self):
+        with tempfile.TemporaryDirectory() as out:
+            open(os.path.join(out, 'notes.txt'), 'w').write('mine')
+            self.assertEqual(run('export', GOLDEN, out).returncode, 0)
+            r = run('export', GOLDEN, out, '--first', '2', '--last', '2')
+            self.assertEqual(r.returncode, 1)
+            self.assertIn('earlier export', r.stderr)
+            r = run('export', GOLDEN, out, '--first', '2', '--last', '2', '--force')
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(sorted(os.listdir(out)), ['000002.png', 'notes.txt'])
+
+    @unittest.skipIf(SANITIZED, 'the sanitizers reserve more address space than the limit allows')
+    def test_record_without_memory_to_start_says_so(self):
+        # Somewhere below the recorder's needs the start fails; it must fail
+        # with a message, never with an abort.
+        told = False
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, 'r.dk2')
+            for megabytes in range(24, 4, -2):
+                def limit(mb=megabytes):
+                    resource.setrlimit(resource.RLIMIT_AS, (mb << 20, mb << 20))
+                r = run('record', out, '--seconds', '1', preexec_fn=limit,
+                        env=dict(os.environ, DISPLAY=''))
+                self.assertIn(r.returncode, (0, 1), (megabytes, r.stderr))
+                if r.returncode == 1:
+                    self.assertIn('out of memory', r.stderr, megabytes)
+                    told = True
+                    break
+        self.assertTrue(told, 'no limit made the start fail')
 
 
 if __name__ == '__main__':
