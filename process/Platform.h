@@ -25,6 +25,10 @@ struct PlatformModule
 // `window` receives the window's id (0 when none was found).
 PlatformPid PlatformFindWindowProcess(const char* title, std::uint64_t& window);
 
+// Why the last window search could not look at all ("cannot open the X
+// display ..."); empty when it looked, whether or not it found the window.
+std::string PlatformWindowProblem();
+
 // Opens `pid` for reading its memory. Null when it can't be; the reason is
 // then available from PlatformLastProblem().
 PlatformProcess* PlatformOpenProcess(PlatformPid pid);

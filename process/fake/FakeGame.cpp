@@ -230,6 +230,11 @@ std::string PlatformLastProblem()
     return CFakeGame::Get().LastProblem();
 }
 
+std::string PlatformWindowProblem()
+{
+    return {}; // the fake desktop is always there
+}
+
 std::string PlatformProgramDirectory()
 {
     return CFakeGame::Get().ProgramDirectory();

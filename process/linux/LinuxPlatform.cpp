@@ -1,9 +1,9 @@
 // The platform operations on Linux, where the game runs under Wine and its
 // Windows addresses are the process's own virtual addresses.
 //
-// The window is found through X11 (every screen's top-level windows and the
-// client windows inside window-manager frames, by _NET_WM_NAME or WM_NAME;
-// the process from _NET_WM_PID). The process is held as a pidfd, so that an
+// The window is found through X11 (a bounded breadth-first walk of every
+// screen's window tree, by _NET_WM_NAME or WM_NAME; the process from
+// _NET_WM_PID). The process is held as a pidfd, so that an
 // id the system hands to a new process after the game ended is never taken
 // for the game, and it is read with process_vm_readv. Modules are the files
 // mapped into it, from /proc/PID/maps.
@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -33,6 +35,13 @@ struct PlatformProcess
 namespace
 {
 std::string g_strLastProblem;
+std::string g_strWindowProblem;
+
+// How far the window search goes: levels below the root, and windows in all.
+// Window managers nest a client two or three levels deep, a Wine virtual
+// desktop one more; a desktop has a few hundred windows.
+constexpr int kMaxWindowDepth = 6;
+constexpr int kMaxWindowsSearched = 4096;
 
 // One X connection for the program's life, made on first use and made again
 // when the server went away.
@@ -92,12 +101,10 @@ CDisplay& Display()
     return display;
 }
 
-bool GetProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
-                 std::string& value)
+// The value of a property request's reply; false when the window has no
+// such property (or went away).
+bool PropertyReply(xcb_connection_t* c, xcb_get_property_cookie_t cookie, std::string& value)
 {
-    if (property == XCB_ATOM_NONE)
-        return false;
-    auto cookie = xcb_get_property(c, 0, window, property, type, 0, 1024);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
     if (reply == nullptr)
         return false;
@@ -110,12 +117,12 @@ bool GetProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, 
     return found;
 }
 
-bool TitleMatches(CDisplay& display, xcb_connection_t* c, xcb_window_t window, const char* title)
+bool GetProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type,
+                 std::string& value)
 {
-    std::string name;
-    if (GetProperty(c, window, display.m_netWmName, display.m_utf8, name))
-        return name == title;
-    return GetProperty(c, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, name) && name == title;
+    if (property == XCB_ATOM_NONE)
+        return false;
+    return PropertyReply(c, xcb_get_property(c, 0, window, property, type, 0, 1024), value);
 }
 
 PlatformPid WindowPid(CDisplay& display, xcb_connection_t* c, xcb_window_t window)
@@ -128,16 +135,49 @@ PlatformPid WindowPid(CDisplay& display, xcb_connection_t* c, xcb_window_t windo
     return pid;
 }
 
-std::vector<xcb_window_t> Children(xcb_connection_t* c, xcb_window_t window)
+// The children of every window of `parents`, in order: all the requests go
+// out before the first reply is awaited.
+std::vector<xcb_window_t> Children(xcb_connection_t* c, const std::vector<xcb_window_t>& parents)
 {
+    std::vector<xcb_query_tree_cookie_t> cookies;
+    cookies.reserve(parents.size());
+    for (xcb_window_t parent : parents)
+        cookies.push_back(xcb_query_tree(c, parent));
     std::vector<xcb_window_t> result;
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr);
-    if (tree == nullptr)
-        return result;
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    result.assign(children, children + xcb_query_tree_children_length(tree));
-    std::free(tree);
+    for (const xcb_query_tree_cookie_t& cookie : cookies)
+    {
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, cookie, nullptr);
+        if (tree == nullptr)
+            continue; // the window went away meanwhile
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        result.insert(result.end(), children, children + xcb_query_tree_children_length(tree));
+        std::free(tree);
+    }
     return result;
+}
+
+// The windows of `windows` whose _NET_WM_NAME, or WM_NAME where that is
+// missing, is exactly `title`; asked for in one batch.
+std::vector<xcb_window_t> Titled(CDisplay& display, xcb_connection_t* c,
+                                 const std::vector<xcb_window_t>& windows, const char* title)
+{
+    const auto ask = [&](xcb_window_t w, xcb_atom_t property, xcb_atom_t type)
+    { return xcb_get_property(c, 0, w, property, type, 0, 1024); };
+    std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> cookies;
+    cookies.reserve(windows.size());
+    for (xcb_window_t w : windows)
+        cookies.emplace_back(ask(w, display.m_netWmName, display.m_utf8),
+                             ask(w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING));
+    std::vector<xcb_window_t> found;
+    for (std::size_t i = 0; i < windows.size(); ++i)
+    {
+        std::string netName, name;
+        const bool hasNetName = PropertyReply(c, cookies[i].first, netName);
+        const bool hasName = PropertyReply(c, cookies[i].second, name);
+        if (hasNetName ? netName == title : hasName && name == title)
+            found.push_back(windows[i]);
+    }
+    return found;
 }
 
 // Files mapped at offset 0, in the order they first appear, with the lowest
@@ -203,32 +243,49 @@ std::string PtraceHint()
 PlatformPid PlatformFindWindowProcess(const char* title, std::uint64_t& window)
 {
     window = 0;
+    g_strWindowProblem.clear();
     CDisplay& display = Display();
     xcb_connection_t* c = display.Connection();
     if (c == nullptr)
+    {
+        const char* name = std::getenv("DISPLAY");
+        g_strWindowProblem = name == nullptr || *name == '\0'
+                                 ? "cannot open the X display: DISPLAY is not set"
+                                 : std::string("cannot open the X display ") + name;
         return 0; // no display: no game
+    }
+    // Breadth first from every screen's root: the game's window is a child
+    // of the root without a window manager, a grandchild inside a frame, and
+    // deeper under window managers that wrap the client in a container
+    // (KWin, IceWM) or in a Wine virtual desktop. Each level is asked for in
+    // one batch of requests, so a level costs one round trip to the server.
+    std::vector<xcb_window_t> level;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it))
-        for (xcb_window_t top : Children(c, it.data->root))
+        level.push_back(it.data->root);
+    int visited = 0;
+    for (int depth = 1; depth <= kMaxWindowDepth && !level.empty(); ++depth)
+    {
+        std::vector<xcb_window_t> next = Children(c, level);
+        if (next.size() > static_cast<std::size_t>(kMaxWindowsSearched - visited))
+            next.resize(static_cast<std::size_t>(kMaxWindowsSearched - visited));
+        visited += static_cast<int>(next.size());
+        for (xcb_window_t found : Titled(display, c, next, title))
         {
-            std::vector<xcb_window_t> candidates{top};
-            if (!TitleMatches(display, c, top, title))
+            const PlatformPid pid = WindowPid(display, c, found);
+            if (pid != 0)
             {
-                // A window manager's frame: the client is one of its children.
-                candidates = Children(c, top);
-                std::erase_if(candidates,
-                              [&](xcb_window_t w) { return !TitleMatches(display, c, w, title); });
-            }
-            for (xcb_window_t found : candidates)
-            {
-                const PlatformPid pid = WindowPid(display, c, found);
-                if (pid != 0)
-                {
-                    window = found;
-                    return pid;
-                }
+                window = found;
+                return pid;
             }
         }
+        level = std::move(next);
+    }
     return 0;
+}
+
+std::string PlatformWindowProblem()
+{
+    return g_strWindowProblem;
 }
 
 PlatformProcess* PlatformOpenProcess(PlatformPid pid)

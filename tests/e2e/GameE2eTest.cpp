@@ -43,11 +43,13 @@ struct Game
     bool build2021;
     bool wrapper;
     int kind;
+    const char* wrapperName = "ddraw.dll"; // as the file is named in the game's folder
 };
 
 void PrintTo(const Game& game, std::ostream* out)
 {
-    *out << "v2.0.2." << (game.build2021 ? 1 : 0) << (game.wrapper ? " with ddraw.dll" : "");
+    *out << "v2.0.2." << (game.build2021 ? 1 : 0)
+         << (game.wrapper ? std::string(" with ") + game.wrapperName : "");
 }
 
 class GameE2e : public ::testing::TestWithParam<Game>
@@ -60,7 +62,7 @@ protected:
         std::vector<std::string> args{TRELLON_GAMESIM, "--build",
                                       GetParam().build2021 ? "2021" : "2020", "--fps", "60"};
         if (GetParam().wrapper)
-            args.push_back("--ddraw");
+            args.insert(args.end(), {"--ddraw-name", GetParam().wrapperName});
         m_game = Spawn(args);
         ASSERT_GT(m_game, 0);
     }
@@ -171,16 +173,47 @@ TEST_P(WindowSearchE2e, FindsTheWindowInsideAWindowManagerFrame)
     xcb_disconnect(c);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachBuild, GameE2e,
-                         ::testing::Values(Game{false, false, GK_V2020},
-                                           Game{true, false, GK_V2021},
-                                           Game{false, true, GK_V2020_DDRAW},
-                                           Game{true, true, GK_V2021_DDRAW}),
-                         [](const ::testing::TestParamInfo<Game>& param)
-                         {
-                             return std::string(param.param.build2021 ? "V2021" : "V2020") +
-                                    (param.param.wrapper ? "Ddraw" : "Plain");
-                         });
+TEST_P(WindowSearchE2e, FindsTheWindowTwoLevelsBelowAFrame)
+{
+    // KWin and IceWM put the client into a container inside the frame.
+    StartGame();
+    CProcess process;
+    ASSERT_TRUE(AttachWithin(process, std::chrono::seconds(10)));
+    const auto client = static_cast<xcb_window_t>(process.GetWindow());
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(c), 0);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_window_t parent = screen->root;
+    for (int level = 0; level < 3; ++level) // frame, container, a Wine desktop's window
+    {
+        const xcb_window_t wrapper = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, 700, 520, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(c, wrapper);
+        parent = wrapper;
+    }
+    xcb_reparent_window(c, client, parent, 0, 0);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    CProcess again;
+    EXPECT_TRUE(again.Attach());
+    EXPECT_EQ(again.GetWindow(), client);
+    xcb_disconnect(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachBuild, GameE2e,
+    ::testing::Values(Game{false, false, GK_V2020}, Game{true, false, GK_V2021},
+                      Game{false, true, GK_V2020_DDRAW}, Game{true, true, GK_V2021_DDRAW},
+                      // Old games' folders are full of upper-case names.
+                      Game{false, true, GK_V2020_DDRAW, "DDRAW.DLL"}),
+    [](const ::testing::TestParamInfo<Game>& param)
+    {
+        return std::string(param.param.build2021 ? "V2021" : "V2020") +
+               (!param.param.wrapper                                     ? "Plain"
+                : std::strcmp(param.param.wrapperName, "ddraw.dll") == 0 ? "Ddraw"
+                                                                         : "UpperCaseDdraw");
+    });
 
 INSTANTIATE_TEST_SUITE_P(OneBuild, WindowSearchE2e,
                          ::testing::Values(Game{false, false, GK_V2020}));
