@@ -253,7 +253,7 @@ std::uint32_t GetRemoteModuleBase(const char* name, PlatformPid pid)
     if (!PlatformListModules(pid, modules))
         return 0;
     for (const PlatformModule& module : modules)
-        if (IsGameBase(module.base) && module.name == name)
+        if (IsGameBase(module.base) && EqualsIgnoringCase(module.name, name))
             return static_cast<std::uint32_t>(module.base);
     return 0;
 }

@@ -14,10 +14,13 @@ TEST_F(RemoteExports, FindsModuleByItsExactName)
     EXPECT_EQ(GetGameModuleBase("ddraw.dll"), kBase);
 }
 
-TEST_F(RemoteExports, ModuleNameCompareIsCaseSensitive)
+TEST_F(RemoteExports, ModuleNameCompareIgnoresAsciiCase)
 {
+    // Windows and Wine's loader take "DDRAW.DLL" for "ddraw.dll".
     CFakeGame::Get().AddModule("DDRAW.DLL", kBase);
-    EXPECT_EQ(GetRemoteModuleBase("ddraw.dll", kPid), 0u);
+    CFakeGame::Get().AddModule("\xC4" "draw.dll", kOtherBase); // no case folding beyond ASCII
+    EXPECT_EQ(GetRemoteModuleBase("ddraw.dll", kPid), kBase);
+    EXPECT_EQ(GetRemoteModuleBase("\xE4" "draw.dll", kPid), 0u);
 }
 
 TEST_F(RemoteExports, ModuleNameGetsNoExtensionAddedOrRemoved)
@@ -78,12 +81,12 @@ TEST_F(RemoteExports, ScreenBitsAddressIsTheAddressOfTheVariable)
     EXPECT_EQ(process.GetScreenBitsAddress(), kBase + 0x3010);
 }
 
-TEST_F(RemoteExports, ScreenBitsNeedsTheWrapperNamedInLowerCase)
+TEST_F(RemoteExports, ScreenBitsFindsTheWrapperNamedInUpperCase)
 {
     Load("DDRAW.DLL", kBase, WrapperImage());
     CProcess process;
     ASSERT_TRUE(process.Attach());
-    EXPECT_EQ(process.GetScreenBitsAddress(), 0u);
+    EXPECT_EQ(process.GetScreenBitsAddress(), kBase + 0x3010);
 }
 
 TEST_F(RemoteExports, ScreenBitsOfDetachedProcessReadsNothing)
@@ -591,7 +594,8 @@ void LoadChain(int forwarders)
     {
         CPeBuilder pe;
         if (i < forwarders)
-            pe.AddName("f", pe.AddForwarder(std::string("M").append(std::to_string(i + 1)).append(".f")));
+            pe.AddName(
+                "f", pe.AddForwarder(std::string("M").append(std::to_string(i + 1)).append(".f")));
         else
             pe.AddExport("f", 0x2000);
         CFakeGame::Get().Map(kBase + 0x100000u * static_cast<std::uint32_t>(i), pe.Build());

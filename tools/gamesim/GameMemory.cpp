@@ -78,7 +78,8 @@ std::uint8_t* CGameMemory::At(std::uint32_t address) const
     return nullptr;
 }
 
-bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, std::string& error)
+bool CGameMemory::Create(bool build2021, const std::string& wrapperName, int width, int height,
+                         std::string& error)
 {
     m_b2021 = build2021;
     const BuildAddresses& a = build2021 ? kBuild2021 : kBuild2020;
@@ -103,27 +104,29 @@ bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, st
     const std::uint32_t screen = kScreenAddress;
     std::memcpy(Variable(a.screenPointer), &screen, 4);
 
-    if (!wrapper)
+    if (wrapperName.empty())
         return true;
     m_pWrapperScreen =
         static_cast<std::uint8_t*>(MapAt(kWrapperScreenAddress, m_nScreenBytes, error));
     if (!m_pWrapperScreen)
         return false;
 
-    // The wrapper is a file named ddraw.dll mapped from offset 0, so that the
-    // module list (the mapped files) names it and gives its base.
+    // The wrapper is a file of the wrapper's name mapped from offset 0, so
+    // that the module list (the mapped files) names it and gives its base.
+    // The file and its folder go as soon as it is mapped: the mapping keeps
+    // the name, and a killed demo leaves nothing behind.
     char dir[] = "/tmp/gamesim-XXXXXX";
     if (mkdtemp(dir) == nullptr)
     {
-        error = std::string("can't make a folder for ddraw.dll: ") + std::strerror(errno);
+        error = "can't make a folder for " + wrapperName + ": " + std::strerror(errno);
         return false;
     }
     m_strWrapperDir = dir;
-    CPeImageBuilder builder("ddraw.dll");
+    CPeImageBuilder builder(wrapperName);
     const std::uint32_t bitsRva = builder.AddData("pvBmpBits", 0x40);
     builder.AddData("pvBmpBitsOld", 0x80); // a name that also contains it, later in the table
     const std::vector<std::uint8_t> image = builder.Build(kWrapperBase);
-    const std::string path = m_strWrapperDir + "/ddraw.dll";
+    const std::string path = m_strWrapperDir + "/" + wrapperName;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || write(fd, image.data(), image.size()) != static_cast<ssize_t>(image.size()))
     {
@@ -137,10 +140,13 @@ bool CGameMemory::Create(bool build2021, bool wrapper, int width, int height, st
         mmap(reinterpret_cast<void*>(static_cast<std::uintptr_t>(kWrapperBase)), image.size(),
              PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED_NOREPLACE, fd, 0);
     close(fd);
+    std::error_code ec;
+    std::filesystem::remove_all(m_strWrapperDir, ec);
+    m_strWrapperDir.clear();
     if (m_pWrapperImage == MAP_FAILED)
     {
         m_pWrapperImage = nullptr;
-        error = std::string("can't map ddraw.dll: ") + std::strerror(errno);
+        error = "can't map " + wrapperName + ": " + std::strerror(errno);
         return false;
     }
     const std::uint32_t shown = kWrapperScreenAddress;

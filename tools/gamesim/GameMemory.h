@@ -32,8 +32,10 @@ public:
     CGameMemory(const CGameMemory&) = delete;
     CGameMemory& operator=(const CGameMemory&) = delete;
 
-    // Maps everything; false with `error` set when an address is taken.
-    bool Create(bool build2021, bool wrapper, int width, int height, std::string& error);
+    // Maps everything; false with `error` set when an address is taken. A
+    // non-empty `wrapperName` loads the wrapper from a file of that name.
+    bool Create(bool build2021, const std::string& wrapperName, int width, int height,
+                std::string& error);
 
     std::uint8_t* Screen() const { return m_pScreen; }
     // The picture shown: the wrapper's buffer when there is one.

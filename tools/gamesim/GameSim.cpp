@@ -20,12 +20,14 @@
 namespace
 {
 const char kUsage[] =
-    "Usage: gamesim [--build 2020|2021] [--ddraw] [--size WxH] [--seed N] [--fps N]\n"
+    "Usage: gamesim [--build 2020|2021] [--ddraw | --ddraw-name NAME] [--size WxH] [--seed N] "
+    "[--fps N]\n"
     "               [--frames N] [--menu-every S]\n"
     "The demo game: shows the benchmark scene in a window titled \"WARCRAFT II\"\n"
     "with the game's variables at the chosen build's addresses.\n"
     "  --build       2020 for v2.0.2.0 (default), 2021 for v2.0.2.1\n"
     "  --ddraw       load a ddraw.dll wrapper exporting pvBmpBits\n"
+    "  --ddraw-name  the same, with the wrapper's file named NAME (DDRAW.DLL, say)\n"
     "  --size        picture size, 320x200 to 1920x1080 (default 640x480)\n"
     "  --seed        scene seed (default 1)\n"
     "  --fps         frames per second, 1 to 200 (default 30)\n"
@@ -60,6 +62,13 @@ int main(int argc, char** argv)
         }
         if (arg == "--ddraw")
             options.wrapper = true;
+        else if (arg == "--ddraw-name" && more)
+        {
+            options.wrapper = true;
+            options.wrapperName = argv[++i];
+            if (options.wrapperName.empty() || options.wrapperName.find('/') != std::string::npos)
+                return Usage("--ddraw-name takes a file name");
+        }
         else if (arg == "--build" && more)
         {
             const std::string build = argv[++i];
@@ -102,7 +111,8 @@ int main(int argc, char** argv)
 
     CGameMemory memory;
     std::string error;
-    if (!memory.Create(options.build2021, options.wrapper, options.width, options.height, error))
+    if (!memory.Create(options.build2021, options.wrapper ? options.wrapperName : std::string(),
+                       options.width, options.height, error))
     {
         std::fprintf(stderr, "gamesim: %s\n", error.c_str());
         return 1;
@@ -118,8 +128,8 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("gamesim: build v2.0.2.%d%s, %dx%d at %d fps\n", options.build2021 ? 1 : 0,
-                options.wrapper ? " with ddraw.dll" : "", options.width, options.height,
-                options.fps);
+                options.wrapper ? (" with " + options.wrapperName).c_str() : "", options.width,
+                options.height, options.fps);
     std::fflush(stdout);
 
     const auto period = std::chrono::microseconds(1000000 / options.fps);

@@ -3,6 +3,7 @@
 #include "RtsScene.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class CGameMemory;
@@ -11,6 +12,7 @@ struct SimOptions
 {
     bool build2021 = false;
     bool wrapper = false;
+    std::string wrapperName = "ddraw.dll"; // the wrapper's file name, as installed
     int width = 640;
     int height = 480;
     int seed = 1;
