@@ -13,6 +13,8 @@ int RunProbe(const std::vector<std::string>& args)
         return UsageError("probe takes no arguments");
     std::uint64_t window = 0;
     const PlatformPid pid = PlatformFindWindowProcess(CProcess::kGameTitle, window);
+    if (pid == 0 && !PlatformWindowProblem().empty())
+        return Fail(PlatformWindowProblem());
     if (pid == 0)
     {
         std::printf("Window:     none titled \"%s\" (%s)\n", CProcess::kGameTitle,

@@ -11,6 +11,8 @@
 #include "Bitmap8Group.h"
 #include "Commands.h"
 #include "GameLayout.h"
+#include "Platform.h"
+#include "Process.h"
 #include "Video.h"
 #include "VideoFile.h"
 #include "VideoManager.h"
@@ -84,7 +86,7 @@ void WarnAboutSheets(const CVideoManager& manager)
 int RunRecord(const std::vector<std::string>& args)
 {
     std::string out;
-    int fps = 30, seconds = 0, frames = 0;
+    int fps = 30, seconds = 0, frames = 0, wait = 0;
     bool stats = false, plus = false;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
@@ -92,9 +94,13 @@ int RunRecord(const std::vector<std::string>& args)
         const bool more = i + 1 < args.size();
         if (arg == "--stats" || arg == "--plus")
             (arg == "--stats" ? stats : plus) = true;
-        else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames") && more)
+        else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames" || arg == "--wait") &&
+                 more)
         {
-            int& value = arg == "--fps" ? fps : arg == "--seconds" ? seconds : frames;
+            int& value = arg == "--fps"       ? fps
+                         : arg == "--seconds" ? seconds
+                         : arg == "--wait"    ? wait
+                                              : frames;
             // An hour-long limit is 3600; a week is still far below this.
             constexpr int kMaxLimit = 100'000'000;
             if (!ParseInt(args[++i], value, 1, arg == "--fps" ? 100 : kMaxLimit))
@@ -141,14 +147,24 @@ int RunRecord(const std::vector<std::string>& args)
     long long dropped = 0, failed = 0;
     const char* status = kGameNotDetectedText;
     bool outOfMemory = false;
+    bool waiting = true; // no frame recorded yet
+    bool toldWaiting = false;
+    std::string problem;
     int part = 1;
     long long savedFrames = 0; // in the parts already saved
     while (!g_bStop)
     {
         try
         {
-            status = manager.CaptureFrame() ? GameKindText(manager.GetLayout().GetKind())
-                                            : kGameNotDetectedText;
+            const bool found = manager.CaptureFrame() != 0;
+            status = found ? GameKindText(manager.GetLayout().GetKind()) : kGameNotDetectedText;
+            // Said once, and again when the reason changes.
+            const std::string now = found ? "" : PlatformWindowProblem();
+            if (!found && waiting && (!toldWaiting || problem != now))
+                std::fprintf(stderr, "record: waiting for the game (a window titled \"%s\")%s%s\n",
+                             CProcess::kGameTitle, now.empty() ? "" : ": ", now.c_str());
+            toldWaiting = toldWaiting || (!found && waiting);
+            problem = now;
         }
         catch (const std::runtime_error&)
         {
@@ -177,11 +193,20 @@ int RunRecord(const std::vector<std::string>& args)
         }
         const CVideo& video = manager.GetVideo();
         const long long recorded = savedFrames + video.GetFrameCount();
+        waiting = waiting && recorded == 0;
         const auto now = Clock::now();
+        if (waiting && wait != 0 && now - start >= std::chrono::seconds(wait))
+        {
+            std::fputc('\n', stderr); // ends the progress line
+            return Fail("no frame recorded in " + std::to_string(wait) + " seconds" +
+                        (problem.empty() ? "; is the game running?" : ": " + problem) +
+                        "; nothing was written");
+        }
         if (now >= nextReport)
         {
             std::fprintf(stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %s   ",
-                         recorded, static_cast<long long>(video.GetBodySize()), dropped, status);
+                         recorded, static_cast<long long>(video.GetBodySize()), dropped,
+                         problem.empty() ? status : problem.c_str());
             nextReport = now + std::chrono::seconds(1);
         }
         if ((frames != 0 && recorded >= frames) ||
