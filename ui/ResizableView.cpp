@@ -25,6 +25,7 @@ CResizableView::~CResizableView()
     if (m_ppOwnerSlot != nullptr)
         *m_ppOwnerSlot = nullptr;
     s_bViewOpen = 0;
+    m_pOwner->OnViewClosed(); // the picture goes back to the main dialog
 }
 
 void CResizableView::paintEvent(QPaintEvent*)

@@ -130,9 +130,12 @@ void CTrellonDlg::UpdateControls()
 {
     m_pRecord->setText(m_bRecording ? QStringLiteral("Stop Recording")
                                     : QStringLiteral("Start Recording"));
-    for (int id : {IDC_GET_FRAME, IDC_SAVE, IDC_LOAD, IDC_CLEAR})
+    // Extract too: it would put a fragment in place of the video being
+    // recorded, which the next ticks would go on into.
+    for (int id : {IDC_GET_FRAME, IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_EXTRACT})
         GetDlgItem(id)->setEnabled(!m_bRecording);
     m_pRecord->setEnabled(m_pManager->GetVideo().IsAppendable());
+    UpdateTitle();
 }
 
 int CTrellonDlg::GetSliderPos() const
@@ -193,6 +196,8 @@ void CTrellonDlg::OnRecord()
     else
     {
         m_nTimerPeriodMs = TimerPeriodMs(m_cbTargetFps->currentIndex());
+        m_nDroppedTicks = 0;
+        m_lastTickCounter = m_services.counter();
         if (m_nTimerId != 0)
             killTimer(m_nTimerId);
         m_nTimerId = startTimer(std::chrono::milliseconds(m_nTimerPeriodMs), Qt::PreciseTimer);
@@ -212,8 +217,23 @@ void CTrellonDlg::timerEvent(QTimerEvent* event)
 
 void CTrellonDlg::OnTimer()
 {
+    // Ticks the timer never delivered because the last one ran late: the
+    // timer fires once after a delay, however many periods it spanned.
+    const std::int64_t now = m_services.counter();
+    if (m_bRecording && m_nTimerPeriodMs > 0)
+    {
+        const std::int64_t periods =
+            (now - m_lastTickCounter) * 1000 / (m_frequency * m_nTimerPeriodMs);
+        if (periods > 1)
+            m_nDroppedTicks += periods - 1;
+    }
+    m_lastTickCounter = now;
     if (s_bInTimer)
+    {
+        if (m_bRecording)
+            ++m_nDroppedTicks;
         return; // a message box of the running tick is open
+    }
     s_bInTimer = 1;
     if (m_bRecording)
         GrabFrame();
@@ -275,6 +295,7 @@ int CTrellonDlg::GrabFrame()
     m_strTickTime = QString::asprintf("%f sec", static_cast<double>(end - start) /
                                                     static_cast<double>(m_frequency));
     DoDataExchange(false);
+    UpdateTitle(false);
     return 1;
 }
 

@@ -88,6 +88,14 @@ public:
     bool OnInitDialog();
 
     void UpdateControls();
+    // The window title's live status (TrellonDlgStatus.cpp): while recording
+    // the elapsed time, frames and dropped ticks, at most a few times a
+    // second unless `now`; otherwise the video's file name, marked when
+    // unsaved.
+    void UpdateTitle(bool now = true);
+    // Ticks missed since recording started: dropped by the re-entrancy guard,
+    // or never delivered because the previous tick ran late.
+    std::int64_t GetDroppedTicks() const { return m_nDroppedTicks; }
     virtual int GrabFrame();
     void UpdateByteCount();
     void ShowFrame();
@@ -111,6 +119,8 @@ public:
     void OnVideoInfo();
     void OnShowCursor();
     void OnDetachVideo();
+    // The detached window is going: the video area shows the picture again.
+    void OnViewClosed();
     void OnExtract();
     // The close request: false when the person chose to keep the program.
     bool OnClose();
@@ -191,6 +201,11 @@ private:
     QImage m_displayImage;
     bool m_bFrameDue = false; // the next paint fetches the frame again
     QMap<int, QWidget*> m_controls;
+    QString m_strTitle;    // the dialog's own caption, without a status
+    QString m_strFileName; // the file the video was loaded from or saved to
+    std::int64_t m_nDroppedTicks = 0;
+    std::int64_t m_lastTickCounter = 0;  // when the last tick came
+    std::int64_t m_lastTitleCounter = 0; // when the recording status was last shown
     CVideoArea* m_pArea = nullptr;
     QLabel* m_pFrameText = nullptr;
     QLabel* m_pTimeText = nullptr;

@@ -75,7 +75,10 @@ void CTrellonDlg::OnSave()
         return;
     std::string reason;
     if (m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &reason))
+    {
+        m_strFileName = path;
         UpdateControls();
+    }
     else
         Message(QStringLiteral("Error"),
                 QStringLiteral("Error writing to ") + path + "\n" + QString::fromLocal8Bit(reason),
@@ -138,6 +141,7 @@ int CTrellonDlg::LoadVideo(const QString& path)
         SizeViewToVideo();
     }
     std::fclose(file);
+    m_strFileName = path;
     UpdateControls();
     SetSliderPos(0);
     SetSliderRange(loaded.GetFrameCount() - 1);
@@ -155,6 +159,7 @@ int CTrellonDlg::ClearVideo()
                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return 0;
     m_pManager->NewVideo();
+    m_strFileName.clear();
     m_bToldOutOfMemory = false;
     SetSliderRange(0);
     SetSliderPos(0);
@@ -201,6 +206,8 @@ void CTrellonDlg::OnVideoInfo()
 
 void CTrellonDlg::OnExtract()
 {
+    if (m_bRecording)
+        return;
     CExtractDlg dialog(this, m_services);
     if (m_services.runModal(dialog) != QDialog::Accepted)
         return;
@@ -234,11 +241,14 @@ void CTrellonDlg::OnExtract()
                 QStringLiteral("Not enough memory for the fragment: the video was kept."),
                 QMessageBox::Ok, QMessageBox::Warning);
     progress.close();
+    if (extracted)
+        m_strFileName.clear(); // a new video, saved nowhere yet
 
     SetSliderPos(0);
     SetSliderRange(m_pManager->GetVideo().GetFrameCount() - 1);
     ShowFrame();
     UpdateByteCount();
+    UpdateTitle();
 }
 
 // ---------------------------------------------------------------------------

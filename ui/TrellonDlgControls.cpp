@@ -16,7 +16,8 @@
 
 void CTrellonDlg::CreateControls()
 {
-    setWindowTitle(tr("TrellonHD"));
+    m_strTitle = tr("TrellonHD");
+    setWindowTitle(m_strTitle);
     setFixedSize(DialogSize(481, 343));
     setFont(DialogFont());
 

@@ -229,6 +229,18 @@ void CommandsTest::largeVideoOpensOneDetachedWindow()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(watch.isNull());
     QCOMPARE(dlg->GetView(), nullptr);
+
+    // While the window is open the main dialog's area shows nothing; when it
+    // closes, the area paints the frame under the slider again at once.
+    auto small = Loaded(3);
+    QVERIFY(small);
+    small->show();
+    QVERIFY(QTest::qWaitForWindowExposed(small.get()));
+    small->OnDetachVideo();
+    small->SetSliderPos(2);
+    small->GetView()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTRY_COMPARE(Text(*small, IDC_FRAME_TEXT), "Frame 3/3");
 }
 
 void CommandsTest::russianCaptionsLeaveRunTimeTextsEnglish()

@@ -15,12 +15,12 @@
 
 namespace
 {
-// The record button's caption and state, then whether Save, Load, Clear and
-// Get Frame are enabled: "Start Recording on 1111".
+// The record button's caption and state, then whether Save, Load, Clear,
+// Get Frame and Extract are enabled: "Start Recording on 11111".
 QString Controls(const CTrellonDlg& dlg)
 {
     QString state = Text(dlg, IDC_RECORD) + (Enabled(dlg, IDC_RECORD) ? " on " : " off ");
-    for (int id : {IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_GET_FRAME})
+    for (int id : {IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_GET_FRAME, IDC_EXTRACT})
         state += Enabled(dlg, id) ? '1' : '0';
     return state;
 }
@@ -38,22 +38,23 @@ private slots:
     void playbackClockFollowsTheCounter();
     void showCursorTogglesThePointer();
     void gameSizeChangeStopsTheRecordingAndKeepsItsFrames();
+    void titleTellsTheRecordingAndTheFile();
 };
 
 void RecordingTest::recordStopCycleSwitchesTheControls()
 {
     auto dlg = NewDialog(); // no game yet: ticks find nothing
-    QCOMPARE(Controls(*dlg), "Start Recording on 1111");
+    QCOMPARE(Controls(*dlg), "Start Recording on 11111");
     dlg->OnPlay(); // nothing to play
     QVERIFY(!dlg->IsPlaying());
     dlg->OnRecord();
     QVERIFY(dlg->HasTimer());
-    QCOMPARE(Controls(*dlg), "Stop Recording on 0000");
+    QCOMPARE(Controls(*dlg), "Stop Recording on 00000");
     dlg->OnTimer();
     dlg->OnRecord();
     QVERIFY(!dlg->HasTimer());
     QCOMPARE(Frames(*dlg), 0);
-    QCOMPARE(Controls(*dlg), "Start Recording on 1111"); // nothing recorded: may go on
+    QCOMPARE(Controls(*dlg), "Start Recording on 11111"); // nothing recorded: may go on
 
     StartFakeGame();
     dlg->OnRecord();
@@ -64,7 +65,7 @@ void RecordingTest::recordStopCycleSwitchesTheControls()
     dlg->OnPlay(); // not while recording
     QVERIFY(!dlg->IsPlaying());
     dlg->OnRecord();
-    QCOMPARE(Controls(*dlg), "Start Recording off 1111");
+    QCOMPARE(Controls(*dlg), "Start Recording off 11111");
     dlg->OnTimer();
     QCOMPARE(Frames(*dlg), 2);
 
@@ -74,7 +75,7 @@ void RecordingTest::recordStopCycleSwitchesTheControls()
     Expect("?", "Clear current video?", kYesNo, QMessageBox::Yes);
     dlg->OnClear();
     QCOMPARE(Frames(*dlg), 0);
-    QCOMPARE(Controls(*dlg), "Start Recording on 1111");
+    QCOMPARE(Controls(*dlg), "Start Recording on 11111");
 }
 
 void RecordingTest::timerPeriodFollowsTheTargetFps()
@@ -115,6 +116,7 @@ void RecordingTest::tickDuringATickBoxIsDropped()
     dlg->OnTimer();
     QCOMPARE(framesInBox, 1);
     QCOMPARE(Frames(*dlg), 1);
+    QCOMPARE(dlg->GetDroppedTicks(), 1);
     dlg->OnTimer(); // told once per game
     QCOMPARE(Frames(*dlg), 2);
     dlg->OnRecord();
@@ -239,6 +241,34 @@ void RecordingTest::gameSizeChangeStopsTheRecordingAndKeepsItsFrames()
     RecordTicks(*dlg, 1);
     QCOMPARE(Frames(*dlg), 1);
     QCOMPARE(dlg->GetManager().GetVideo().GetWidth(), 800);
+}
+
+void RecordingTest::titleTellsTheRecordingAndTheFile()
+{
+    StartFakeGame();
+    auto dlg = NewDialog();
+    QCOMPARE(dlg->windowTitle(), "TrellonHD");
+    Item<QComboBox>(*dlg, IDC_TARGET_FPS)->setCurrentIndex(13); // 30: a 33 ms period
+    dlg->OnRecord();
+    QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 \u25CF REC 00:00:00 \u00B7 0 frames \u00B7 0 dropped");
+    Advance(0.033);
+    dlg->OnTimer();
+    // Refreshed at most four times a second: the first frame is not shown yet.
+    QVERIFY(dlg->windowTitle().contains("0 frames"));
+    Advance(0.300); // nine periods: eight ticks never came
+    dlg->OnTimer();
+    QCOMPARE(dlg->GetDroppedTicks(), 8);
+    QVERIFY(dlg->windowTitle().endsWith("\u00B7 2 frames \u00B7 8 dropped"));
+    dlg->OnRecord();
+    QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 unsaved recording *");
+
+    chosenFile = Path("game.dk2");
+    dlg->OnSave();
+    QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 game.dk2");
+    dlg->OnClear();
+    QCOMPARE(dlg->windowTitle(), "TrellonHD");
+    QCOMPARE(dlg->LoadVideo(Path("game.dk2")), 1);
+    QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 game.dk2");
 }
 
 std::unique_ptr<QObject> MakeRecordingTest()
