@@ -59,7 +59,7 @@ void BM_CaptureTick(benchmark::State& state)
     }
     state.counters["kind"] = manager.GetLayout().GetKind();
     Stop(game);
-    Stop(server);
+    StopVirtualDisplay(server);
 }
 } // namespace
 

@@ -80,12 +80,12 @@ TEST_F(GameLayoutTest, V2021WithAWrapperPresentAtOnceIsKindFour)
     EXPECT_STREQ(GameKindText(layout.GetKind()), "war2 2.0.2.1 ddraw");
 }
 
-TEST_F(GameLayoutTest, WrapperNameIsComparedExactly)
+TEST_F(GameLayoutTest, WrapperNameIgnoresAsciiCase)
 {
     Version(0x8B);
     LoadWrapper("DDRAW.DLL");
     layout.Detect(process);
-    EXPECT_EQ(layout.GetKind(), GK_V2021);
+    EXPECT_EQ(layout.GetKind(), GK_V2021_DDRAW);
 }
 
 TEST_F(GameLayoutTest, UnknownVersionByteIsReadAgainAndAddressesRaiseX10)

@@ -1,5 +1,7 @@
 #include "TestSheets.h"
 
+#include "TestTempFolder.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -78,10 +80,7 @@ std::vector<std::uint8_t> MakeBmp(const std::vector<std::string>& rows)
 
 std::string WriteTemp(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
-    const auto dir = std::filesystem::temp_directory_path() / "trellon_drawing_tests";
-    std::filesystem::create_directories(dir);
-    // The process id keeps test cases of parallel runs apart.
-    const std::string path = (dir / (std::to_string(getpid()) + "_" + name)).string();
+    const std::string path = (TestTempFolder() / name).string();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));

@@ -153,7 +153,7 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
         {
             window = Output(QStringLiteral("xdotool"),
                             {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                             QStringLiteral("--name"), QStringLiteral("^TrellonHD$")})
+                             QStringLiteral("--name"), QStringLiteral("^TrellonHD( |$)")})
                          .section(QLatin1Char('\n'), 0, 0);
             return !window.isEmpty();
         },
@@ -204,6 +204,6 @@ int main(int argc, char** argv)
         QApplication application(argc, argv);
         result = RUN_ALL_TESTS();
     }
-    Stop(server);
+    StopVirtualDisplay(server);
     return result;
 }

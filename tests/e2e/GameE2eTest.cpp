@@ -32,7 +32,7 @@ public:
         m_pid = StartVirtualDisplay();
         ASSERT_GT(m_pid, 0) << "Xvfb could not start (install xvfb: scripts/setup)";
     }
-    void TearDown() override { Stop(m_pid); }
+    void TearDown() override { StopVirtualDisplay(m_pid); }
 
 private:
     pid_t m_pid = 0;

@@ -4,6 +4,7 @@
 #include "ErrorOf.h"
 #include "FakeGame.h"
 #include "GameLayout.h"
+#include "TestTempFolder.h"
 #include "Video.h"
 #include "VideoFile.h"
 
@@ -234,7 +235,7 @@ TEST_F(ManagerTest, FragmentAndLoadedSizeReplaceTheVideo)
     pixels[12345] = 200;
     ASSERT_EQ(big.AddFrame(0, palette.data(), pixels.data()), AF_ADDED);
     const std::string path =
-        (std::filesystem::temp_directory_path() / "trellon-manager-big.dk2").string();
+        (TestTempFolder() / "trellon-manager-big.dk2").string();
     ASSERT_EQ(SaveVideoFile(big, path), 1);
     auto loaded = std::make_unique<CVideo>();
     std::string error;

@@ -1,5 +1,7 @@
 #include "TestPictures.h"
 
+#include "TestTempFolder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,10 +54,7 @@ std::vector<std::uint8_t> MakePalette(std::uint8_t seed)
 
 std::string TempPath(const std::string& name)
 {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("trellon-tests-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    return (TestTempFolder() / name).string();
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path)

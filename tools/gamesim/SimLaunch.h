@@ -34,6 +34,34 @@ inline void Stop(pid_t& pid)
     pid = 0;
 }
 
+// Ends a virtual X server started below: asked politely first, so that it
+// removes its socket and lock file; what a server that had to be killed
+// leaves behind is removed here.
+inline void StopVirtualDisplay(pid_t& server)
+{
+    if (server <= 0)
+        return;
+    kill(server, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    for (int wait = 0; wait < 200 && !ended; ++wait) // up to two seconds
+    {
+        ended = waitpid(server, &status, WNOHANG) == server;
+        if (!ended)
+            usleep(10000);
+    }
+    if (!ended)
+        Stop(server);
+    const char* display = std::getenv("DISPLAY");
+    if (!ended && display != nullptr && display[0] == ':')
+    {
+        const std::string number = std::string(display + 1);
+        unlink(("/tmp/.X11-unix/X" + number).c_str());
+        unlink(("/tmp/.X" + number + "-lock").c_str());
+    }
+    server = 0;
+}
+
 // Starts Xvfb on a display it picks itself and points DISPLAY at it. Returns
 // the server's process id, or 0 when it could not start.
 inline pid_t StartVirtualDisplay(const char* screen = "1280x1024x24")
