@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -21,6 +23,24 @@ const char kUsage[] =
     "  -v, --version  show the version and exit\n"
     "\n"
     "Qt's own options (such as -platform) are accepted as well.\n";
+
+// False when the toolkit would find no screen to open on: no X or Wayland
+// display, and no other platform chosen (-platform or QT_QPA_PLATFORM, which
+// the offscreen tests use). The toolkit itself would abort with a long text.
+bool HasDisplay(int argc, char** argv)
+{
+    const auto set = [](const char* name)
+    {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
+        return true;
+    for (int n = 1; n < argc; ++n)
+        if (std::strcmp(argv[n], "-platform") == 0 || std::strcmp(argv[n], "--platform") == 0)
+            return true;
+    return false;
+}
 } // namespace
 
 QIcon CTrellonApp::LoadIcon()
@@ -48,6 +68,15 @@ int CTrellonApp::Run(int argc, char** argv)
         }
     }
 
+    if (!HasDisplay(argc, argv))
+    {
+        std::fputs("trellonhd: no display to open the window on (DISPLAY is not set); run it "
+                   "in a desktop session, or start scripts/run, which starts a virtual "
+                   "display\n",
+                   stderr);
+        return 1;
+    }
+
     QApplication application(argc, argv); // takes its own options out of argv
     QApplication::setApplicationDisplayName(QStringLiteral("TrellonHD"));
     QApplication::setApplicationVersion(QStringLiteral(TRELLON_VERSION));
@@ -67,10 +96,10 @@ int CTrellonApp::Run(int argc, char** argv)
 
     // The dialogs speak the person's language where a translation exists;
     // everything the program says at run time stays English.
-    QTranslator translator;
-    if (translator.load(QLocale(), QStringLiteral("trellonhd"), QStringLiteral("_"),
-                        QStringLiteral(":/i18n")))
-        QApplication::installTranslator(&translator);
+    // The toolkit's own texts (Yes, No, Cancel, the file dialogs) follow
+    // the dialogs' language, from the toolkit's translations.
+    QTranslator translator, toolkit;
+    InstallTranslators(QLocale(), translator, toolkit);
 
     // What follows the options is one command line, as the platform's is: a
     // path handed over in pieces comes back whole.
@@ -86,6 +115,19 @@ int CTrellonApp::Run(int argc, char** argv)
         return 1;
     }
     return 0;
+}
+
+bool CTrellonApp::InstallTranslators(const QLocale& locale, QTranslator& dialogs,
+                                     QTranslator& toolkit)
+{
+    if (!dialogs.load(locale, QStringLiteral("trellonhd"), QStringLiteral("_"),
+                      QStringLiteral(":/i18n")))
+        return false;
+    QApplication::installTranslator(&dialogs);
+    if (toolkit.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&toolkit);
+    return true;
 }
 
 bool CTrellonApp::InitInstance(const QString& commandLine)

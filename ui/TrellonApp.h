@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QIcon>
+#include <QLocale>
 #include <QString>
+#include <QTranslator>
 
 // The application object: answers --help and --version without a display,
 // otherwise sets up the toolkit, the interface language and the icon, and
@@ -18,6 +20,11 @@ public:
 
     // The program's icon in all its sizes.
     static QIcon LoadIcon();
+    // Installs the dialogs' translation for `locale` and, with it, the
+    // toolkit's own (buttons, file dialogs). False when the dialogs have no
+    // translation for it; the translators must outlive their use.
+    static bool InstallTranslators(const QLocale& locale, QTranslator& dialogs,
+                                   QTranslator& toolkit);
 
 private:
     bool InitInstance(const QString& commandLine);

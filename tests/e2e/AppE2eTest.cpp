@@ -187,6 +187,24 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
     std::filesystem::remove(path);
 }
 
+TEST(AppE2e, WithoutADisplayItSaysSoInOneLine)
+{
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    app.setProcessEnvironment(environment);
+    app.start(QStringLiteral(TRELLON_APP), {});
+    ASSERT_TRUE(app.waitForFinished(30000));
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 1);
+    const QString said = QString::fromLocal8Bit(app.readAllStandardError());
+    EXPECT_EQ(said.count(QLatin1Char('\n')), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(QLatin1String("no display")) &&
+                said.contains(QLatin1String("scripts/run")))
+        << said.toStdString();
+}
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);

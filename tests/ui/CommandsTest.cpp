@@ -4,6 +4,7 @@
 
 #include "FakeGame.h"
 #include "ResizableView.h"
+#include "TrellonApp.h"
 #include "UiTestSupport.h"
 #include "Video.h"
 #include "VideoManager.h"
@@ -245,11 +246,15 @@ void CommandsTest::largeVideoOpensOneDetachedWindow()
 
 void CommandsTest::russianCaptionsLeaveRunTimeTextsEnglish()
 {
-    QTranslator russian;
-    QVERIFY(russian.load(QStringLiteral(":/i18n/trellonhd_ru.qm")));
-    QCoreApplication::installTranslator(&russian);
+    QTranslator russian, toolkit;
+    QVERIFY(CTrellonApp::InstallTranslators(QLocale(QLocale::Russian), russian, toolkit));
     auto dlg = NewDialog();
+    // The toolkit's buttons speak Russian too (Debian's qt6-translations-l10n).
+    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
     QCoreApplication::removeTranslator(&russian);
+    QCoreApplication::removeTranslator(&toolkit);
+    QCOMPARE(cancel, QStringLiteral("Отмена"));
+    QVERIFY(!CTrellonApp::InstallTranslators(QLocale(QLocale::German), russian, toolkit));
     QCOMPARE(Text(*dlg, IDC_SAVE), QStringLiteral("Сохранить (&S)"));
     QCOMPARE(Text(*dlg, IDC_DETACH), QStringLiteral("Отцепить\n видео (&V)"));
     QCOMPARE(Item<QComboBox>(*dlg, IDC_SPEED)->itemText(3).trimmed(), QStringLiteral("норма"));

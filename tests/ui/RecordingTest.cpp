@@ -250,7 +250,8 @@ void RecordingTest::titleTellsTheRecordingAndTheFile()
     QCOMPARE(dlg->windowTitle(), "TrellonHD");
     Item<QComboBox>(*dlg, IDC_TARGET_FPS)->setCurrentIndex(13); // 30: a 33 ms period
     dlg->OnRecord();
-    QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 \u25CF REC 00:00:00 \u00B7 0 frames \u00B7 0 dropped");
+    QCOMPARE(dlg->windowTitle(),
+             "TrellonHD \u2014 \u25CF REC 00:00:00 \u00B7 0 frames \u00B7 0 dropped");
     Advance(0.033);
     dlg->OnTimer();
     // Refreshed at most four times a second: the first frame is not shown yet.
