@@ -13,6 +13,49 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+
+namespace
+{
+// A group box drawn as the template's were: the caption sits on the frame's
+// top line, not above it, so that the caption's second line (a static text
+// placed just below) stays inside the frame.
+void CaptionOnFrame(QGroupBox* box)
+{
+    box->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 5px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 3px; padding: 0px 1px; }"));
+}
+
+// A check box whose caption is wider than the room beside its indicator
+// breaks it into lines at blanks, as a multi-line check box of the template
+// would; the caption's words stay as they are.
+void WrapCaption(QCheckBox* box)
+{
+    const QFontMetrics metrics(box->font());
+    const int room = box->width() - box->style()->pixelMetric(QStyle::PM_IndicatorWidth) -
+                     box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) - 2;
+    const auto width = [&](const QString& text)
+    { return metrics.size(Qt::TextShowMnemonic, text).width(); };
+    const QStringList words = box->text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (width(box->text()) <= room || words.size() < 2)
+        return;
+    QString wrapped, line;
+    for (const QString& word : words)
+    {
+        const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (!line.isEmpty() && width(longer) > room)
+        {
+            wrapped += line + QLatin1Char('\n');
+            line = word;
+        }
+        else
+            line = longer;
+    }
+    box->setText(wrapped + line);
+}
+} // namespace
 
 void CTrellonDlg::CreateControls()
 {
@@ -102,11 +145,13 @@ void CTrellonDlg::CreateControls()
            &CTrellonDlg::OnPause);
 
     m_pShowCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
+    WrapCaption(m_pShowCursor);
     name(m_pShowCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
     connect(m_pShowCursor, &QCheckBox::clicked, this, &CTrellonDlg::OnShowCursor);
 
     QGroupBox* playback = Place(new QGroupBox(tr("playback"), this), 428, 200, 54, 34);
     playback->setEnabled(false);
+    CaptionOnFrame(playback);
     QLabel* speed = Place(new QLabel(tr("speed"), this), 435, 208, 39, 8);
     speed->setEnabled(false);
 
@@ -135,9 +180,10 @@ void CTrellonDlg::CreateControls()
 
     QGroupBox* recording = Place(new QGroupBox(tr("recording"), this), 428, 233, 54, 63);
     recording->setEnabled(false);
+    CaptionOnFrame(recording);
     QLabel* settings = Place(new QLabel(tr("settings"), this), 435, 241, 39, 8);
     settings->setEnabled(false);
-    Place(new QGroupBox(tr("Target &FPS:"), this), 431, 251, 47, 26);
+    CaptionOnFrame(Place(new QGroupBox(tr("Target &FPS:"), this), 431, 251, 47, 26));
 
     m_cbTargetFps = Place(new QComboBox(this), 437, 260, 35, 48);
     for (int fps : kTargetFps)

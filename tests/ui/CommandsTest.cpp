@@ -9,13 +9,18 @@
 #include "Video.h"
 #include "VideoManager.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMimeData>
 #include <QPointer>
+#include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 #include <QTranslator>
 #include <QUrl>
@@ -41,6 +46,7 @@ private slots:
     void keysAreIgnoredAndClosingAsks();
     void largeVideoOpensOneDetachedWindow();
     void russianCaptionsLeaveRunTimeTextsEnglish();
+    void everyCaptionFitsItsControlInBothLanguages();
 };
 
 void CommandsTest::loadAndSaveFailuresAreTold()
@@ -261,6 +267,47 @@ void CommandsTest::russianCaptionsLeaveRunTimeTextsEnglish()
     QCOMPARE(Text(*dlg, IDC_RECORD), QStringLiteral("Start Recording"));
     Expect(QStringLiteral("Stats"), QStringLiteral("MedianFPS: 0.000\nAvg Bytes/Frame: 0.00"));
     dlg->OnVideoInfo();
+}
+
+// The room a caption takes, line by line, in the control's font.
+QSize CaptionSize(const QWidget& control, const QString& text)
+{
+    return QFontMetrics(control.font()).size(Qt::TextShowMnemonic, text);
+}
+
+void CommandsTest::everyCaptionFitsItsControlInBothLanguages()
+{
+    for (const bool russian : {false, true})
+    {
+        QTranslator dialogs, toolkit;
+        if (russian)
+            QVERIFY(CTrellonApp::InstallTranslators(QLocale(QLocale::Russian), dialogs, toolkit));
+        auto dlg = NewDialog();
+        QCoreApplication::removeTranslator(&dialogs);
+        QCoreApplication::removeTranslator(&toolkit);
+        const QString language = russian ? QStringLiteral("ru: ") : QStringLiteral("en: ");
+        for (const QPushButton* b : dlg->findChildren<QPushButton*>())
+        {
+            const QSize text = CaptionSize(*b, b->text());
+            const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+            QVERIFY2(text.width() + margin <= b->width() && text.height() <= b->height(),
+                     qPrintable(language + b->text()));
+        }
+        for (const QCheckBox* c : dlg->findChildren<QCheckBox*>())
+        {
+            const int indicator = c->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                                  c->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+            const QSize text = CaptionSize(*c, c->text());
+            QVERIFY2(indicator + text.width() <= c->width() && text.height() <= c->height(),
+                     qPrintable(language + c->text()));
+        }
+        for (const QLabel* l : dlg->findChildren<QLabel*>())
+            QVERIFY2(CaptionSize(*l, l->text()).width() <= l->width(),
+                     qPrintable(language + l->text()));
+        for (const QGroupBox* g : dlg->findChildren<QGroupBox*>())
+            QVERIFY2(CaptionSize(*g, g->title()).width() + 8 <= g->width(),
+                     qPrintable(language + g->title()));
+    }
 }
 
 std::unique_ptr<QObject> MakeCommandsTest()
