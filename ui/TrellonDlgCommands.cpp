@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QSlider>
 #include <chrono>
 #include <climits>
@@ -267,10 +268,32 @@ void CTrellonDlg::SizeViewToVideo()
 {
     if (m_pView == nullptr)
         return;
-    // The frame stays where it was; the client area takes the picture's size.
-    const QPoint frameTopLeft = m_pView->frameGeometry().topLeft();
-    m_pView->resize(g_nDisplayWidth, g_nDisplayHeight);
-    m_pView->move(frameTopLeft);
+    // The client area takes the picture's size, or, for a picture larger
+    // than the screen can show, the largest size of the picture's shape that
+    // fits the screen's free area with the window's frame around it.
+    const QRect frame = m_pView->frameGeometry();
+    const QSize decoration = frame.size() - m_pView->geometry().size();
+    QSize size(g_nDisplayWidth, g_nDisplayHeight);
+    if (const QScreen* screen = m_pView->screen())
+    {
+        const QRect free = screen->availableGeometry();
+        const QSize room = free.size() - decoration;
+        if (size.width() > room.width() || size.height() > room.height())
+            size.scale(room, Qt::KeepAspectRatio);
+        // The frame stays where it was when the window fits there.
+        QPoint topLeft = frame.topLeft();
+        if (topLeft.x() + size.width() + decoration.width() > free.right() + 1)
+            topLeft.setX(free.left());
+        if (topLeft.y() + size.height() + decoration.height() > free.bottom() + 1)
+            topLeft.setY(free.top());
+        m_pView->resize(size);
+        m_pView->move(topLeft);
+    }
+    else
+    {
+        m_pView->resize(size);
+        m_pView->move(frame.topLeft());
+    }
     m_pView->show();
 }
 

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStyle>
 #include <QTest>
@@ -223,14 +224,27 @@ void CommandsTest::keysAreIgnoredAndClosingAsks()
 
 void CommandsTest::largeVideoOpensOneDetachedWindow()
 {
-    auto dlg = Loaded(2, 800, 600);
+    auto dlg = Loaded(2, 720, 540);
     QVERIFY(dlg);
     CResizableView* view = dlg->GetView();
     QVERIFY(view != nullptr);
     QVERIFY(view->isVisible());
-    QCOMPARE(view->size(), QSize(800, 600));
+    QCOMPARE(view->size(), QSize(720, 540));
     dlg->OnDetachVideo();
     QCOMPARE(dlg->findChildren<CResizableView*>().size(), 1);
+    // A picture larger than the screen opens at the most the screen's free
+    // area shows, in the picture's shape.
+    {
+        auto huge = Loaded(1, 1920, 1080);
+        QVERIFY(huge && huge->GetView());
+        CResizableView& big = *huge->GetView();
+        const QSize free = big.screen()->availableGeometry().size();
+        const QSize shown = big.size(), framed = big.frameGeometry().size();
+        QVERIFY2(framed.width() <= free.width() && framed.height() <= free.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(framed.width()).arg(framed.height())));
+        QVERIFY(framed.width() == free.width() || framed.height() == free.height());
+        QVERIFY(qAbs(shown.width() * 1080 - shown.height() * 1920) <= 1920);
+    }
     const QPointer<CResizableView> watch(view);
     QTest::keyClick(view, Qt::Key_Escape);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
