@@ -75,6 +75,50 @@ int CVideoManager::ExtractFragment(int first, int last,
     return 1;
 }
 
+CaptureParts CVideoManager::Parts()
+{
+    return CaptureParts{*m_pProcess,       *m_pLayout,       *m_pVideo,         m_pFrame.get(),
+                        m_nFrameBytes,     m_nWidth,         m_nHeight,         *m_pFont1,
+                        *m_pFont2,         *m_pUnits,        m_panel,           m_teamMemory,
+                        m_bShowStats != 0, m_bShowPlus != 0, m_bShowCursor != 0};
+}
+
+int CVideoManager::CaptureFrame()
+{
+    CaptureParts parts = Parts();
+    CaptureOutcome outcome;
+    // Cleared first: a tick that raises has found nothing of the kind.
+    m_bGameSizeChanged = false;
+    const int result = CaptureTick(parts, outcome);
+    m_bOutOfMemory = outcome.outOfMemory;
+    m_bGameSizeChanged = outcome.sizeChanged;
+    if (outcome.gameWidth != 0)
+    {
+        m_nGameWidth = outcome.gameWidth;
+        m_nGameHeight = outcome.gameHeight;
+    }
+    return result;
+}
+
+DisplayFrame CVideoManager::GetFrame(int index)
+{
+    CaptureParts parts = Parts();
+    return PrepareDisplayFrame(parts, index);
+}
+
+void CVideoManager::DrawOverlay(std::uint32_t& cursor)
+{
+    CaptureParts parts = Parts();
+    ::DrawOverlay(parts, cursor);
+}
+
+void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type,
+                                   bool counted, int viewX, int viewY)
+{
+    CaptureParts parts = Parts();
+    ::DrawUnitMarker(parts, record, unit, type, counted, viewX, viewY);
+}
+
 float CVideoManager::GetFrameTime(int index) const
 {
     return m_pVideo->GetFrameTime(index);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Overlay.h"
+#include "Capture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,15 +13,6 @@ class CGameLayout;
 class CProcess;
 class CVideo;
 
-// A frame ready for painting: a 40-byte bitmap header followed by a 256-entry
-// colour table (blue, green, red, 0), and the picture; both null when there
-// is nothing to paint.
-struct DisplayFrame
-{
-    const std::uint8_t* info = nullptr;
-    const std::uint8_t* pixels = nullptr;
-};
-
 // The one object that owns the game process, the address table, the sheets,
 // the frame buffer and the current video. The frame buffer serves two uses
 // one after the other on one thread: the capture reads the game's picture
@@ -32,7 +23,7 @@ class CVideoManager
 {
 public:
     static constexpr std::size_t kFrameBufferBytes = 2075600;
-    static constexpr std::size_t kDisplayHeaderBytes = 1064; // header and colour table
+    static constexpr std::size_t kDisplayHeaderBytes = ::kDisplayHeaderBytes;
 
     CVideoManager();
     virtual ~CVideoManager();
@@ -54,10 +45,11 @@ public:
     // needs it. `video` becomes the current video.
     void InstallLoadedVideo(std::unique_ptr<CVideo> video);
 
-    // One capture tick (CaptureFrame.cpp): 0 when no running game could be
-    // attached, 1 otherwise; raises std::runtime_error("x9") on a failed read.
+    // One capture tick (the capture subsystem's CaptureTick): 0 when no
+    // running game could be attached, 1 otherwise; raises
+    // std::runtime_error("x9") on a failed read.
     int CaptureFrame();
-    // Frame `index` prepared for painting (DisplayFrame.cpp); raises
+    // Frame `index` prepared for painting (PrepareDisplayFrame); raises
     // std::runtime_error("x8") on a failed read of the game.
     DisplayFrame GetFrame(int index);
 
@@ -90,9 +82,10 @@ public:
     // the program, then in share/trellonhd next to the program's folder.
     static std::string FindDataFile(const std::string& name);
 
-    // The statistics panel (Overlay.cpp) and the unit markers
-    // (UnitMarker.cpp), drawn into the frame buffer by the capture on the
-    // in-game screen of v2.0.2.0. Reads raise as the capture's do.
+    // The statistics panel and the unit markers (the capture subsystem's
+    // DrawOverlay and DrawUnitMarker), drawn into the frame buffer by the
+    // capture on the in-game screen of v2.0.2.0. Reads raise as the
+    // capture's do.
     void DrawOverlay(std::uint32_t& cursor);
     void DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type, bool counted,
                         int viewX, int viewY);
@@ -101,6 +94,8 @@ public:
 
 private:
     bool GrowFrameBuffer(std::size_t bytes);
+    // The parts the capture subsystem works on, with the switches as they are.
+    CaptureParts Parts();
 
     // In the order they are built: size, process, frame buffer, sheets,
     // layout, then the video.

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-using namespace overlay;
+using namespace gamemem;
 
 namespace
 {

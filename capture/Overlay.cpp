@@ -4,9 +4,9 @@
 #include "Overlay.h"
 
 #include "Bitmap8Group.h"
+#include "Capture.h"
 #include "Drawing.h"
 #include "Process.h"
-#include "VideoManager.h"
 
 #include <algorithm>
 #include <bit>
@@ -120,9 +120,9 @@ void GroupPlayers(PanelState& s, TeamMemory& memory)
     s.teamGap = teams <= 1 ? 0 : std::min((kRowHeight * s.outCount + 2) / (teams - 1), 20);
 }
 
-void CVideoManager::DrawOverlay(std::uint32_t& cursor)
+void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
 {
-    const FrameView frame{m_pFrame.get(), m_nWidth, m_nHeight};
+    const FrameView frame{parts.frame, parts.width, parts.height};
 
     // Panel preparation: the panel's content moves up by 24 rows, and the
     // cursor with it when it lies on that content.
@@ -130,12 +130,12 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
     if (cx < kPanelWidth && cy >= 24 && cy < 228)
         cursor = cx | ((cy - 24) << 16);
     ShiftPanelUp(frame);
-    FillFrameRect(frame, 0, 204, kPanelWidth, m_nHeight, 0);
+    FillFrameRect(frame, 0, 204, kPanelWidth, parts.height, 0);
 
-    PanelState& s = m_panel;
+    PanelState& s = parts.panel;
     s = PanelState{};
-    CProcess& game = *m_pProcess;
-    using namespace overlay;
+    CProcess& game = parts.process;
+    using namespace gamemem;
     if (!game.ReadBlock(kAmount1, s.amount1, sizeof(s.amount1)) ||
         !game.ReadBlock(kAmount2, s.amount2, sizeof(s.amount2)) ||
         !game.ReadBlock(kUsedCount, s.usedCount, sizeof(s.usedCount)) ||
@@ -150,7 +150,7 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
     for (auto& name : s.playerName)
         name[sizeof(name) - 1] = '\0'; // a name fills at most its record
 
-    PreparePlayers(s, m_teamMemory);
+    PreparePlayers(s, parts.teamMemory);
 
     const int viewX = game.ReadByte(kViewX);
     const int viewY = game.ReadByte(kViewY);
@@ -167,9 +167,9 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
             continue;
         const int owner = record.owner;
         const int ownType = record.type;
-        if (record.action == 37) // training another unit
+        if (record.action == kActionTraining)
         {
-            const int trained = FoldType(game.ReadByte(unit + 109));
+            const int trained = FoldType(game.ReadByte(unit + kUnitTrainedType));
             const int pair = trained / 2;
             if (owner < PanelState::kPlayers && trained < 140 &&
                 !(pair == 5 && ownType != 80 && ownType != 81))
@@ -183,11 +183,11 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
             ++s.unitCount[owner][type / 2];
             s.raceBalance[owner] += (type & 1) ? 1 : -1;
         }
-        if (m_bShowPlus)
-            DrawUnitMarker(record, unit, type, counted, viewX, viewY);
+        if (parts.showPlus)
+            DrawUnitMarker(parts, record, unit, type, counted, viewX, viewY);
     }
 
-    GroupPlayers(s, m_teamMemory);
+    GroupPlayers(s, parts.teamMemory);
 
     int y = kFirstRowY;
     for (int r = 0; r < PanelState::kPlayers; ++r)
@@ -216,13 +216,13 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
         char text[128];
         std::snprintf(text, sizeof(text), "%s       lvl%d%c", s.playerName[p], s.level[p],
                       s.levelFlag[p] ? 'L' : ' ');
-        DrawString(frame, *m_pFont1, text, 45, y, 255);
+        DrawString(frame, parts.font1, text, 45, y, 255);
         std::snprintf(text, sizeof(text), "%d", s.amount1[p]);
-        DrawString(frame, *m_pFont2, text, 1, y, 200);
+        DrawString(frame, parts.font2, text, 1, y, 200);
         std::snprintf(text, sizeof(text), "%d", s.amount2[p]);
-        DrawString(frame, *m_pFont2, text, 1, y + 11, 153);
+        DrawString(frame, parts.font2, text, 1, y + 11, 153);
         std::snprintf(text, sizeof(text), "%d/%d", s.usedCount[p], s.limitCount[p]);
-        DrawString(frame, *m_pFont1, text, 1, y + 24, 120);
+        DrawString(frame, parts.font1, text, 1, y + 24, 120);
 
         for (int j = 0; j < 4; ++j)
         {
@@ -230,13 +230,13 @@ void CVideoManager::DrawOverlay(std::uint32_t& cursor)
             if (n + t == 0)
                 continue;
             const int x = 30 * j + 40;
-            DrawSprite(frame, *m_pUnits,
+            DrawSprite(frame, parts.units,
                        static_cast<std::uint32_t>(kIconCell[j] + (s.raceBalance[p] > 0 ? 1 : 0)), x,
                        y + 8, colour);
             static const char kDots[] = ".....";
             std::snprintf(text, sizeof(text), "%d%s", n, kDots + 5 - std::min(t, 5));
-            DrawString(frame, *m_pFont2, text, x + 1, y + 14, 248);
-            DrawString(frame, *m_pFont2, text, x + 2, y + 15, 246);
+            DrawString(frame, parts.font2, text, x + 1, y + 14, 248);
+            DrawString(frame, parts.font2, text, x + 2, y + 15, 246);
         }
     }
 }

@@ -1,10 +1,10 @@
 // A stored frame prepared for painting, in place in the frame buffer: a
 // bitmap header, the colour table in blue, green, red order, the picture.
 
+#include "Capture.h"
 #include "GameLayout.h"
 #include "Process.h"
 #include "Video.h"
-#include "VideoManager.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -24,29 +24,29 @@ void Put32(std::uint8_t* p, std::uint32_t v)
 }
 } // namespace
 
-DisplayFrame CVideoManager::GetFrame(int index)
+DisplayFrame PrepareDisplayFrame(CaptureParts& parts, int index)
 {
     try
     {
         // While the game shows its in-game screen the window keeps what it has.
-        if (m_pProcess->Attach())
+        if (parts.process.Attach())
         {
             const std::uint32_t ownScreen =
-                m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_POINTER));
-            if (IsInGameSignature(m_pProcess->ReadDword(ownScreen)))
+                parts.process.ReadDword(parts.layout.GetAddress(GA_SCREEN_POINTER));
+            if (IsInGameSignature(parts.process.ReadDword(ownScreen)))
                 return {};
         }
 
         const std::size_t pictureBytes =
-            static_cast<std::size_t>(m_nWidth) * static_cast<std::size_t>(m_nHeight);
-        if (m_nWidth != m_pVideo->GetWidth() || m_nHeight != m_pVideo->GetHeight() ||
-            kDisplayHeaderBytes + pictureBytes > m_nFrameBytes)
+            static_cast<std::size_t>(parts.width) * static_cast<std::size_t>(parts.height);
+        if (parts.width != parts.video.GetWidth() || parts.height != parts.video.GetHeight() ||
+            kDisplayHeaderBytes + pictureBytes > parts.frameBytes)
             return {}; // a size this buffer can't show (only a failed load leaves one)
-        std::uint8_t* const header = m_pFrame.get();
+        std::uint8_t* const header = parts.frame;
         std::uint8_t* const picture = header + kDisplayHeaderBytes;
-        if (m_pVideo->GetFrameCount() >= 1)
+        if (parts.video.GetFrameCount() >= 1)
         {
-            if (!m_pVideo->GetFrame(index, picture, m_bShowCursor != 0))
+            if (!parts.video.GetFrame(index, picture, parts.showCursor))
                 return {};
         }
         else
@@ -54,8 +54,8 @@ DisplayFrame CVideoManager::GetFrame(int index)
 
         std::memset(header, 0, 40);
         Put32(header + 0, 40);
-        Put32(header + 4, static_cast<std::uint32_t>(m_nWidth));
-        Put32(header + 8, static_cast<std::uint32_t>(-m_nHeight)); // rows run top to bottom
+        Put32(header + 4, static_cast<std::uint32_t>(parts.width));
+        Put32(header + 8, static_cast<std::uint32_t>(-parts.height)); // rows run top to bottom
         Put16(header + 12, 1);
         Put16(header + 14, 8);
         Put32(header + 20, static_cast<std::uint32_t>(pictureBytes));
@@ -63,7 +63,7 @@ DisplayFrame CVideoManager::GetFrame(int index)
         Put32(header + 28, 1000);
 
         std::uint8_t* const colours = header + 40;
-        if (!m_pVideo->GetPalette(index, colours))
+        if (!parts.video.GetPalette(index, colours))
             for (int n = 0; n < 256; ++n)
             {
                 const auto grey = static_cast<std::uint8_t>(n);

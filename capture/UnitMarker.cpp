@@ -3,10 +3,9 @@
 // amount for units of type 92.
 
 #include "Bitmap8Group.h"
+#include "Capture.h"
 #include "Drawing.h"
-#include "Overlay.h"
 #include "Process.h"
-#include "VideoManager.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,11 +22,11 @@ constexpr std::uint8_t kMissingColour = 146;
 
 } // namespace
 
-void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type,
-                                   bool counted, int viewX, int viewY)
+void DrawUnitMarker(CaptureParts& parts, const UnitRecord& record, std::uint32_t unit, int type,
+                    bool counted, int viewX, int viewY)
 {
-    using namespace overlay;
-    CProcess& game = *m_pProcess;
+    using namespace gamemem;
+    CProcess& game = parts.process;
     const int maxHp = game.ReadWord(kMaxHitPoints + 2 * static_cast<std::uint32_t>(type));
     const int size = game.ReadWord(kTypeWidth + 4 * static_cast<std::uint32_t>(type));
 
@@ -51,14 +50,14 @@ void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit,
     const int barEnd = std::min(left + w * hitPoints / maxHp, kBarRightLimit);
     const int fullEnd = std::min(left + w, kBarRightLimit);
     const int k = std::clamp(hitPoints * 4 / maxHp, 0, 3);
-    const FrameView frame{m_pFrame.get(), m_nWidth, m_nHeight};
+    const FrameView frame{parts.frame, parts.width, parts.height};
     char text[32];
 
     if (type == 92)
     {
-        const int amount = static_cast<std::int16_t>(game.ReadWord(unit + 130));
+        const int amount = static_cast<std::int16_t>(game.ReadWord(unit + kUnitAmount));
         std::snprintf(text, sizeof(text), "%d", amount * 100);
-        DrawString(frame, *m_pFont2, text, left + 17, top + 36, 12);
+        DrawString(frame, parts.font2, text, left + 17, top + 36, 12);
     }
     if ((type == 2 || type == 3) && energy != 0)
         return;
@@ -70,7 +69,7 @@ void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit,
     if (hitPoints < maxHp / 4)
     {
         std::snprintf(text, sizeof(text), "%d", hitPoints);
-        DrawString(frame, *m_pFont1, text, left + 3, top + 4, 255);
+        DrawString(frame, parts.font1, text, left + 3, top + 4, 255);
     }
     if (counted && energy > 0)
     {
@@ -78,6 +77,6 @@ void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit,
             std::snprintf(text, sizeof(text), "%d", energy);
         else
             std::snprintf(text, sizeof(text), "%d%%", energy * 100 / 256);
-        DrawString(frame, *m_pFont1, text, left + 3, top + 12, 253);
+        DrawString(frame, parts.font1, text, left + 3, top + 12, 253);
     }
 }

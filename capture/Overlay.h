@@ -1,5 +1,7 @@
 #pragma once
 
+#include "GameMemoryMap.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -36,11 +38,11 @@ struct PanelState
     std::int32_t teamGap = 0;
 };
 
-// The first 48 bytes of a unit record in the game, as the panel and the
-// unit markers use them.
+// The head of a unit record in the game, as the panel and the unit markers
+// use it.
 struct UnitRecord
 {
-    static constexpr std::size_t kBytes = 48;
+    static constexpr std::size_t kBytes = gamemem::kUnitHeadBytes;
 
     std::int16_t x = 0; // map position in pixels
     std::int16_t y = 0;
@@ -51,7 +53,7 @@ struct UnitRecord
     std::uint8_t energy = 0;
     std::uint8_t type = 0;
     std::uint8_t owner = 0;
-    std::uint8_t action = 0; // 37: training another unit
+    std::uint8_t action = 0; // gamemem::kActionTraining: training another unit
 
     static UnitRecord Parse(const std::uint8_t* bytes)
     {
@@ -82,31 +84,6 @@ struct TeamMemory
     std::int32_t savedOrder[PanelState::kPlayers] = {};
     std::int32_t savedTeamCounter = 0;
 };
-
-// The game addresses the overlay reads (build v2.0.2.0).
-namespace overlay
-{
-constexpr std::uint32_t kAmount1 = 0x004AB9C4;
-constexpr std::uint32_t kAmount2 = 0x004AD3A8;
-constexpr std::uint32_t kUsedCount = 0x004ADA7C;
-constexpr std::uint32_t kLimitCount = 0x004ADC1C;
-constexpr std::uint32_t kPlayerName = 0x004AD758;
-constexpr std::uint32_t kColourNumber = 0x004AB994;
-constexpr std::uint32_t kAllyMask = 0x004AB984;
-constexpr std::uint32_t kLevelPart1 = 0x004ACE54;
-constexpr std::uint32_t kLevelPart2 = 0x004ABEE8;
-constexpr std::uint32_t kFlagWord = 0x004ABEFC;
-constexpr std::uint32_t kViewX = 0x004ABEFA;
-constexpr std::uint32_t kViewY = 0x004ABEF8;
-constexpr std::uint32_t kUnitList = 0x004BF188;
-constexpr std::uint32_t kMaxHitPoints = 0x004CFD34; // + 2 x type
-constexpr std::uint32_t kTypeWidth = 0x004CEE1C;    // + 4 x type
-constexpr std::uint32_t kMapWidth = 0x004ACBDC;
-constexpr std::uint32_t kMapUnitTable = 0x004AD5F0;
-// The unit list is a null-terminated array of pointers; a list that runs
-// longer than this without its null is taken to end here.
-constexpr int kMaxUnits = 16384;
-} // namespace overlay
 
 // The steps of the panel that need no game beyond its tables, in the order
 // the overlay runs them around its unit walk: first the sums, levels and

@@ -1,9 +1,9 @@
 // The capture tick: one picture of the running game into the video.
 
+#include "Capture.h"
 #include "GameLayout.h"
 #include "Process.h"
 #include "Video.h"
-#include "VideoManager.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -23,19 +23,21 @@ bool LooksBlank(const std::uint8_t* picture, std::size_t size, int width)
 }
 } // namespace
 
-int CVideoManager::CaptureFrame()
+int CaptureTick(CaptureParts& parts, CaptureOutcome& outcome)
 {
-    m_bGameSizeChanged = false;
-    if (!m_pProcess->Attach())
+    outcome = CaptureOutcome{};
+    CProcess& game = parts.process;
+    CGameLayout& layout = parts.layout;
+    if (!game.Attach())
     {
-        m_pLayout->Reset();
+        layout.Reset();
         return 0;
     }
     try
     {
-        m_pLayout->Detect(*m_pProcess);
+        layout.Detect(game);
 
-        const std::uint32_t size = m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_SIZE));
+        const std::uint32_t size = game.ReadDword(layout.GetAddress(GA_SCREEN_SIZE));
         const int width = static_cast<int>(size & 0xFFFFu);
         const int height = static_cast<int>(static_cast<std::int32_t>(size) >> 16);
         // A size the codec can't take, or whose picture (with the display's
@@ -44,54 +46,52 @@ int CVideoManager::CaptureFrame()
         if (!IsValidPictureSize(width, height) ||
             kDisplayHeaderBytes +
                     static_cast<std::size_t>(width) * static_cast<std::size_t>(height) >
-                m_nFrameBytes)
+                parts.frameBytes)
             return 1;
-        m_nGameWidth = width;
-        m_nGameHeight = height;
-        if (width != m_nWidth || height != m_nHeight)
+        outcome.gameWidth = width;
+        outcome.gameHeight = height;
+        if (width != parts.width || height != parts.height)
         {
             // A video that holds frames keeps their size: the tick records
             // nothing, and the caller decides where the new size goes.
-            if (m_pVideo->GetFrameCount() >= 1)
+            if (parts.video.GetFrameCount() >= 1)
             {
-                m_bGameSizeChanged = true;
+                outcome.sizeChanged = true;
                 return 1;
             }
-            m_nWidth = width;
-            m_nHeight = height;
-            m_pVideo->SetGeometry(width, width, height, 0, 0);
+            parts.width = width;
+            parts.height = height;
+            parts.video.SetGeometry(width, width, height, 0, 0);
         }
 
-        const std::uint32_t ownScreen =
-            m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_POINTER));
-        const bool inGame = IsInGameSignature(m_pProcess->ReadDword(ownScreen));
+        const std::uint32_t ownScreen = game.ReadDword(layout.GetAddress(GA_SCREEN_POINTER));
+        const bool inGame = IsInGameSignature(game.ReadDword(ownScreen));
 
         // The picture goes straight into the frame buffer: one read, no copy.
-        const std::uint32_t bits = m_pProcess->ReadDword(m_pLayout->GetAddress(GA_SCREEN_BITS));
+        const std::uint32_t bits = game.ReadDword(layout.GetAddress(GA_SCREEN_BITS));
         const std::size_t pictureBytes =
             static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-        if (!m_pProcess->ReadBlock(bits, m_pFrame.get(), pictureBytes))
+        if (!game.ReadBlock(bits, parts.frame, pictureBytes))
             return 1;
-        if (LooksBlank(m_pFrame.get(), pictureBytes, width))
+        if (LooksBlank(parts.frame, pictureBytes, width))
             return 1;
 
         std::uint8_t palette[kPaletteBytes];
-        if (!m_pProcess->ReadBlock(m_pLayout->GetAddress(GA_PALETTE), palette, sizeof(palette)))
+        if (!game.ReadBlock(layout.GetAddress(GA_PALETTE), palette, sizeof(palette)))
             return 1;
         std::uint8_t cursorBytes[4];
-        if (!m_pProcess->ReadBlock(m_pLayout->GetAddress(GA_CURSOR), cursorBytes,
-                                   sizeof(cursorBytes)))
+        if (!game.ReadBlock(layout.GetAddress(GA_CURSOR), cursorBytes, sizeof(cursorBytes)))
             return 1;
         std::uint32_t cursor = 0;
         std::memcpy(&cursor, cursorBytes, 4);
 
         // The statistics panel, and with it the unit markers, on the in-game
         // screen of v2.0.2.0 only: the other build's tables are not known.
-        const int kind = m_pLayout->GetKind();
-        if (inGame && m_bShowStats && (kind == GK_V2020 || kind == GK_V2020_DDRAW))
-            DrawOverlay(cursor);
+        const int kind = layout.GetKind();
+        if (inGame && parts.showStats && (kind == GK_V2020 || kind == GK_V2020_DDRAW))
+            DrawOverlay(parts, cursor);
 
-        m_bOutOfMemory = m_pVideo->AddFrame(cursor, palette, m_pFrame.get()) == AF_NO_MEMORY;
+        outcome.outOfMemory = parts.video.AddFrame(cursor, palette, parts.frame) == AF_NO_MEMORY;
         return 1;
     }
     catch (const std::runtime_error&)
