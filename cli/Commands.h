@@ -12,6 +12,7 @@ int RunExtract(const std::vector<std::string>& args);
 int RunExport(const std::vector<std::string>& args);
 int RunProbe(const std::vector<std::string>& args);
 int RunRecord(const std::vector<std::string>& args);
+int RunRecover(const std::vector<std::string>& args);
 
 // Helpers shared by the subcommands.
 int Fail(const std::string& message);       // prints "trellon: MESSAGE", returns 1

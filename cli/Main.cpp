@@ -29,8 +29,10 @@ const char kUsage[] =
     "                                 seconds or N recorded frames, or Ctrl-C; then save OUT;\n"
     "                                 --wait gives up (exit 1, no file) when no frame came\n"
     "                                 in S seconds; --stats draws the player panel, --plus\n"
-    "                                 the unit markers too;\n"
+    "                                 the unit markers too; every frame is journalled\n"
     "                                 a new game picture size goes on in OUT-2, OUT-3 ...\n"
+    "  recover [JOURNAL OUT.dk2]      list the journals of recordings never saved (after a\n"
+    "                                 crash or kill), or turn JOURNAL into OUT.dk2\n"
     "\n"
     "Options:\n"
     "  -h, --help                     show this text\n"
@@ -43,8 +45,8 @@ struct Command
 };
 
 const Command kCommands[] = {
-    {"info", RunInfo},     {"verify", RunVerify}, {"extract", RunExtract},
-    {"export", RunExport}, {"probe", RunProbe},   {"record", RunRecord},
+    {"info", RunInfo},   {"verify", RunVerify}, {"extract", RunExtract}, {"export", RunExport},
+    {"probe", RunProbe}, {"record", RunRecord}, {"recover", RunRecover},
 };
 } // namespace
 

@@ -1,7 +1,8 @@
 // trellon record: records the running game without a window, a capture tick
 // per period as the main dialog's timer does. A tick that comes due while the
 // previous one still runs is dropped, as the dialog's guard drops it. Ctrl-C
-// or SIGTERM ends the recording, and what was recorded is saved.
+// or SIGTERM ends the recording, and what was recorded is saved. Meanwhile
+// every frame is journalled, and the journal goes once the file is saved.
 //
 // A video keeps one picture size. When the game comes back at another size
 // (restarted, or switched resolution), the part recorded so far is saved
@@ -55,7 +56,17 @@ int SaveRecording(CVideoManager& manager, const std::string& path)
     if (manager.SaveVideo(path, &reason))
     {
         std::printf("%s: %d frames\n", path.c_str(), manager.GetVideo().GetFrameCount());
+        manager.DiscardJournal(); // the file holds everything the journal had
         return 0;
+    }
+    const std::string journal = manager.GetJournalPath();
+    if (!journal.empty())
+    {
+        manager.CloseJournal();
+        std::fprintf(stderr,
+                     "trellon: the recording stays in the journal %s; "
+                     "trellon recover turns it into a file\n",
+                     journal.c_str());
     }
     const std::string rescue =
         (std::filesystem::temp_directory_path() /
@@ -133,6 +144,10 @@ int RunRecord(const std::vector<std::string>& args)
         return Fail("out of memory: the recorder could not start");
     }
     CVideoManager& manager = *owner;
+    // Every frame also goes to a journal, so that a crash or kill -9 loses
+    // at most the last second (trellon recover).
+    manager.SetJournalFolder(CVideoManager::DefaultJournalFolder());
+    bool toldJournal = false;
     // The markers are drawn by the panel's unit walk, so "+" implies Stats.
     manager.m_bShowStats = stats || plus ? 1 : 0;
     manager.m_bShowPlus = plus ? 1 : 0;
@@ -174,6 +189,14 @@ int RunRecord(const std::vector<std::string>& args)
         {
             outOfMemory = true;
             break;
+        }
+        if (!toldJournal && !manager.GetJournalProblem().empty())
+        {
+            std::fprintf(stderr,
+                         "\ntrellon: the recording is no longer protected against a "
+                         "crash: %s\n",
+                         manager.GetJournalProblem().c_str());
+            toldJournal = true;
         }
         if (manager.GameSizeChanged())
         {

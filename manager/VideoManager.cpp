@@ -2,13 +2,17 @@
 
 #include "Bitmap8Group.h"
 #include "GameLayout.h"
+#include "Journal.h"
 #include "Platform.h"
 #include "Process.h"
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <random>
 
 std::string CVideoManager::FindDataFile(const std::string& name)
 {
@@ -55,6 +59,7 @@ CVideoManager::~CVideoManager()
 
 void CVideoManager::NewVideo()
 {
+    CloseJournal(); // kept unless the caller discarded it
     m_pVideo.reset();
     m_pVideo = std::make_unique<CVideo>();
     m_pVideo->SetGeometry(m_nWidth, m_nWidth, m_nHeight, 0, 0);
@@ -71,6 +76,7 @@ int CVideoManager::ExtractFragment(int first, int last,
     auto fragment = std::make_unique<CVideo>();
     if (!m_pVideo->ExtractTo(first, last, *fragment, progress))
         return 0;
+    CloseJournal();
     m_pVideo = std::move(fragment);
     return 1;
 }
@@ -89,7 +95,11 @@ int CVideoManager::CaptureFrame()
     CaptureOutcome outcome;
     // Cleared first: a tick that raises has found nothing of the kind.
     m_bGameSizeChanged = false;
+    const std::int32_t frames = m_pVideo->GetFrameCount(), nodes = m_pVideo->GetNodeCount(),
+                       palettes = m_pVideo->GetPaletteCount();
     const int result = CaptureTick(parts, outcome);
+    if (m_pVideo->GetFrameCount() == frames + 1)
+        JournalFrame(nodes, palettes);
     m_bOutOfMemory = outcome.outOfMemory;
     m_bGameSizeChanged = outcome.sizeChanged;
     if (outcome.gameWidth != 0)
@@ -119,6 +129,77 @@ void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit,
     ::DrawUnitMarker(parts, record, unit, type, counted, viewX, viewY);
 }
 
+std::string CVideoManager::DefaultJournalFolder()
+{
+    const auto set = [](const char* name) -> std::string
+    {
+        const char* value = std::getenv(name);
+        return value != nullptr ? value : "";
+    };
+    namespace fs = std::filesystem;
+    if (!set("LOCALAPPDATA").empty()) // Windows
+        return (fs::path(set("LOCALAPPDATA")) / "TrellonHD").string();
+    if (!set("XDG_STATE_HOME").empty())
+        return (fs::path(set("XDG_STATE_HOME")) / "trellonhd").string();
+    if (!set("HOME").empty())
+        return (fs::path(set("HOME")) / ".local" / "state" / "trellonhd").string();
+    return {};
+}
+
+std::string CVideoManager::GetJournalPath() const
+{
+    return m_pJournal && m_pJournal->IsOpen() ? m_pJournal->GetPath() : std::string();
+}
+
+void CVideoManager::JournalFrame(std::int32_t nodesBefore, std::int32_t palettesBefore)
+{
+    if (m_strJournalFolder.empty() || !m_strJournalProblem.empty())
+        return;
+    if (m_pVideo->GetFrameCount() == 1)
+    {
+        // The video's first frame fixes its picture size: the journal starts.
+        CloseJournal();
+        std::error_code ec;
+        std::filesystem::create_directories(m_strJournalFolder, ec);
+        const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+        const std::string path =
+            (std::filesystem::path(m_strJournalFolder) /
+             JournalFileName(now, static_cast<long>(std::random_device{}() & 0x7FFFFFFF)))
+                .string();
+        auto journal = std::make_unique<CJournalWriter>();
+        std::string reason;
+        if (!journal->Open(path, m_pVideo->GetWidth(), m_pVideo->GetHeight(), reason))
+        {
+            m_strJournalProblem = "the journal " + path + " can't be written: " + reason;
+            return;
+        }
+        m_pJournal = std::move(journal);
+    }
+    if (!m_pJournal || !m_pJournal->IsOpen())
+        return;
+    if (!m_pJournal->Append(*m_pVideo, nodesBefore, palettesBefore))
+        m_strJournalProblem = "the journal " + m_pJournal->GetPath() +
+                              " can't be written: " + m_pJournal->LastProblem();
+}
+
+void CVideoManager::DiscardJournal()
+{
+    if (m_pJournal)
+        m_pJournal->Remove();
+    m_pJournal.reset();
+    m_strJournalProblem.clear();
+}
+
+void CVideoManager::CloseJournal()
+{
+    if (m_pJournal)
+        m_pJournal->Close();
+    m_pJournal.reset();
+    m_strJournalProblem.clear();
+}
+
 float CVideoManager::GetFrameTime(int index) const
 {
     return m_pVideo->GetFrameTime(index);
@@ -138,6 +219,7 @@ bool CVideoManager::GrowFrameBuffer(std::size_t bytes)
 
 void CVideoManager::InstallLoadedVideo(std::unique_ptr<CVideo> video)
 {
+    CloseJournal();
     m_pVideo = std::move(video);
     const int width = m_pVideo->GetWidth(), height = m_pVideo->GetHeight();
     // A file's size is only taken when the codec can work with it and the

@@ -9,6 +9,7 @@
 #include <string>
 
 class CBitmap8Group;
+class CJournalWriter;
 class CGameLayout;
 class CProcess;
 class CVideo;
@@ -63,6 +64,23 @@ public:
     std::size_t GetFrameBufferBytes() const { return m_nFrameBytes; }
     int GetWidth() const { return m_nWidth; }
     int GetHeight() const { return m_nHeight; }
+    // The recording journal (see CJournalWriter): with a folder set, the
+    // first frame of every video opens a journal there, and every frame the
+    // capture adds is appended to it. Empty turns journalling off.
+    void SetJournalFolder(const std::string& folder) { m_strJournalFolder = folder; }
+    // Where journals live by default: $XDG_STATE_HOME/trellonhd (by default
+    // ~/.local/state/trellonhd), %LOCALAPPDATA%\TrellonHD on Windows.
+    static std::string DefaultJournalFolder();
+    // The journal being written, empty when none.
+    std::string GetJournalPath() const;
+    // Why the recording is no longer journalled (the folder can't be written,
+    // the disk is full); empty while all is well or nothing is journalled.
+    const std::string& GetJournalProblem() const { return m_strJournalProblem; }
+    // Deletes the journal: the recording is saved, or the user gave it up.
+    void DiscardJournal();
+    // Closes the journal and keeps it, as a crash would.
+    void CloseJournal();
+
     // True after a capture whose frame could not be stored for lack of memory.
     bool RanOutOfMemory() const { return m_bOutOfMemory; }
     // True after a capture that found the game at another picture size than
@@ -109,7 +127,12 @@ private:
     std::unique_ptr<CBitmap8Group> m_pUnits;
     std::unique_ptr<CGameLayout> m_pLayout;
     std::unique_ptr<CVideo> m_pVideo;
+    void JournalFrame(std::int32_t nodesBefore, std::int32_t palettesBefore);
+
     bool m_bOutOfMemory = false;
+    std::unique_ptr<CJournalWriter> m_pJournal;
+    std::string m_strJournalFolder;
+    std::string m_strJournalProblem;
     bool m_bGameSizeChanged = false;
     std::int32_t m_nGameWidth = 0;
     std::int32_t m_nGameHeight = 0;

@@ -51,3 +51,12 @@ private:
     std::FILE* m_pFile = nullptr;
     bool m_bSync = true;
 };
+
+// Forces what was written to `file` to the disk (its data; the name is the
+// folder's business). False when the system refused.
+bool SyncToDisk(std::FILE* file);
+// Takes an exclusive advisory lock on the open file for as long as it stays
+// open; false where the system has none or another holder has it.
+bool LockFileExclusive(std::FILE* file);
+// True while another open file holds the lock LockFileExclusive takes.
+bool IsFileLockedByOther(const std::string& path);

@@ -7,6 +7,7 @@
 #include "Process.h"
 #include "SimLaunch.h"
 #include "SimScene.h"
+#include "TestTempFolder.h"
 
 #include <chrono>
 #include <csignal>
@@ -29,6 +30,10 @@ class XServer : public ::testing::Environment
 public:
     void SetUp() override
     {
+        // Journals of the recorders these tests start go to the test's own
+        // folder, never to the user's.
+        setenv("XDG_STATE_HOME", (TestTempFolder() / "state").c_str(), 1);
+        unsetenv("LOCALAPPDATA");
         m_pid = StartVirtualDisplay();
         ASSERT_GT(m_pid, 0) << "Xvfb could not start (install xvfb: scripts/setup)";
     }

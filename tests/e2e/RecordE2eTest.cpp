@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -260,4 +261,47 @@ TEST(RecordE2e, GameRestartedAtAnotherSizeGoesOnIntoASecondFile)
         << "frames recorded before the restart no longer show the game's pictures";
     std::filesystem::remove(path);
     std::filesystem::remove(second);
+}
+
+TEST(RecordE2e, KilledRecorderLeavesAJournalThatRecoversItsFrames)
+{
+    // kill -9 at moments spread over the first seconds of a recording: the
+    // journal recovers into a file that verifies, holds every frame up to
+    // about the last second, and every frame is a picture the demo showed.
+    const auto state = std::filesystem::path(std::getenv("XDG_STATE_HOME")) / "trellonhd";
+    const auto shown = ShownPictures(false);
+    std::srand(static_cast<unsigned>(getpid()));
+    int recoveredFrames = 0;
+    for (int round = 0; round < 20; ++round)
+    {
+        std::filesystem::remove_all(state);
+        pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "30", "--frames", "300"});
+        ASSERT_GT(game, 0);
+        pid_t record = Spawn({TRELLON_CLI, "record", "/dev/null/never-saved.dk2", "--fps", "30"});
+        ASSERT_GT(record, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300 + std::rand() % 1200));
+        kill(record, SIGKILL);
+        waitpid(record, nullptr, 0);
+        Stop(game);
+
+        std::vector<std::filesystem::path> journals;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(state, ec))
+            journals.push_back(entry.path());
+        if (journals.empty())
+            continue; // killed before the first frame
+        ASSERT_EQ(journals.size(), 1u);
+        const std::string out = (state / "recovered.dk2").string();
+        ASSERT_EQ(RunToEnd({TRELLON_CLI, "recover", journals[0].string(), out}), 0) << round;
+        ASSERT_EQ(RunToEnd({TRELLON_CLI, "verify", out}), 0) << round;
+        CVideo video;
+        std::string error;
+        ASSERT_EQ(LoadVideoFile(video, out, error), 1) << error;
+        ASSERT_GE(video.GetFrameCount(), 1);
+        const std::vector<int> matches = Match(video, shown, 0);
+        EXPECT_EQ(std::count(matches.begin(), matches.end(), -1), 0) << "round " << round;
+        recoveredFrames += video.GetFrameCount();
+    }
+    std::filesystem::remove_all(state);
+    EXPECT_GT(recoveredFrames, 20 * 5); // about 25 frames a round at 30 a second
 }

@@ -1,6 +1,7 @@
-// The Linux writer: an unnamed file (O_TMPFILE) in the target's folder,
-// linked into place through /proc/self/fd once complete. A kill at any
-// moment before that leaves nothing on disk; the kernel frees the blocks.
+// Files on Linux. The atomic writer: an unnamed file (O_TMPFILE) in the
+// target's folder, linked into place through /proc/self/fd once complete. A
+// kill at any moment before that leaves nothing on disk; the kernel frees
+// the blocks. Syncing and advisory locks for the recording journal.
 
 #include "FileAccess.h"
 
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace
@@ -123,4 +125,25 @@ void CAtomicFile::Abandon()
     if (!m_strTemporary.empty())
         unlink(m_strTemporary.c_str());
     m_strTemporary.clear();
+}
+
+bool SyncToDisk(std::FILE* file)
+{
+    return file != nullptr && fdatasync(fileno(file)) == 0;
+}
+
+bool LockFileExclusive(std::FILE* file)
+{
+    return file != nullptr && flock(fileno(file), LOCK_EX | LOCK_NB) == 0;
+}
+
+bool IsFileLockedByOther(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    // A lock taken here would be released at once by close: only asking.
+    const bool locked = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return locked;
 }

@@ -1,6 +1,7 @@
-// The Windows writer: a named temporary "TARGET.saving" beside the target,
-// renamed over it once complete (Windows has no unnamed files to link). A
-// stale temporary of a killed run is removed before a new one is made.
+// Files on Windows. The atomic writer: a named temporary "TARGET.saving"
+// beside the target, renamed over it once complete (Windows has no unnamed
+// files to link); a stale temporary of a killed run is removed before a new
+// one is made. Syncing and locks for the recording journal.
 
 #include "FileAccess.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <io.h>
+#include <windows.h>
 
 CAtomicFile::CAtomicFile(std::string path, bool sync) : m_strPath(std::move(path)), m_bSync(sync) {}
 
@@ -73,4 +75,40 @@ void CAtomicFile::Abandon()
         std::filesystem::remove(m_strTemporary, ec);
     }
     m_strTemporary.clear();
+}
+
+bool SyncToDisk(std::FILE* file)
+{
+    return file != nullptr && _commit(_fileno(file)) == 0;
+}
+
+namespace
+{
+HANDLE HandleOf(std::FILE* file)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+} // namespace
+
+bool LockFileExclusive(std::FILE* file)
+{
+    if (file == nullptr)
+        return false;
+    OVERLAPPED at{};
+    return LockFileEx(HandleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &at) != 0;
+}
+
+bool IsFileLockedByOther(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    OVERLAPPED at{};
+    const HANDLE handle = HandleOf(file);
+    const bool locked = LockFileEx(handle, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) == 0;
+    if (!locked)
+        UnlockFileEx(handle, 0, 1, 0, &at);
+    std::fclose(file);
+    return locked;
 }

@@ -1,0 +1,93 @@
+// trellon recover: the journals of recordings that were never saved (the
+// recorder crashed or was killed), listed, and turned back into ".dk2" files.
+
+#include "Commands.h"
+#include "FileAccess.h"
+#include "Journal.h"
+#include "VideoManager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+namespace
+{
+std::string StartText(std::int64_t startMs)
+{
+    const std::time_t seconds = static_cast<std::time_t>(startMs / 1000);
+    std::tm utc{};
+#if defined(_WIN32)
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return text;
+}
+
+int List(const std::string& folder)
+{
+    std::vector<std::filesystem::path> journals;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (IsJournalFileName(it->path().filename().string()))
+            journals.push_back(it->path());
+    std::sort(journals.begin(), journals.end());
+    int shown = 0;
+    for (const auto& path : journals)
+    {
+        if (IsFileLockedByOther(path.string()))
+            continue; // a recording in progress
+        JournalSummary summary;
+        std::string error;
+        if (!ScanJournal(path.string(), summary, error))
+        {
+            std::printf("%s: %s\n", path.string().c_str(), error.c_str());
+            continue;
+        }
+        std::printf("%s\n  started %s, %lld bytes, %d frames of %d x %d%s\n", path.string().c_str(),
+                    StartText(summary.header.startMs).c_str(),
+                    static_cast<long long>(summary.fileBytes), summary.frames, summary.header.width,
+                    summary.header.height, summary.cut ? " (a torn end was dropped)" : "");
+        ++shown;
+    }
+    if (shown == 0)
+        std::printf("no unsaved recordings in %s\n", folder.c_str());
+    else
+        std::printf("turn one into a video with: trellon recover JOURNAL OUT.dk2\n");
+    return 0;
+}
+} // namespace
+
+int RunRecover(const std::vector<std::string>& args)
+{
+    if (args.empty())
+    {
+        const std::string folder = CVideoManager::DefaultJournalFolder();
+        if (folder.empty())
+            return Fail("no folder for journals: HOME is not set");
+        return List(folder);
+    }
+    if (args.size() != 2)
+        return UsageError("recover takes no arguments, or JOURNAL OUT.dk2");
+    const std::string &journal = args[0], &out = args[1];
+    if (IsFileLockedByOther(journal))
+        return Fail(journal + " belongs to a recording in progress");
+    std::error_code ec;
+    if (std::filesystem::exists(out, ec))
+        return Fail(out + " already exists; choose another name");
+    JournalSummary summary;
+    std::string error;
+    if (!RecoverJournal(journal, out, summary, error))
+        return Fail(journal + ": " + error);
+    std::printf("%s: %d frames of %d x %d recovered%s\n", out.c_str(), summary.frames,
+                summary.header.width, summary.header.height,
+                summary.cut ? " (a torn end was dropped)" : "");
+    std::filesystem::remove(journal, ec);
+    return 0;
+}

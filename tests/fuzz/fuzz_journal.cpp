@@ -1,0 +1,30 @@
+// Reads any bytes as a recording journal and recovers what it holds.
+#include "Journal.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const std::string dir = "/tmp/fuzz_journal-" + std::to_string(getpid());
+    static const bool made = [] { return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST; }();
+    if (!made)
+        return 0;
+    const std::string journal = dir + "/in.trj", out = dir + "/out.dk2";
+    std::FILE* file = std::fopen(journal.c_str(), "wb");
+    if (file == nullptr)
+        return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+    JournalSummary summary;
+    std::string error;
+    if (ScanJournal(journal, summary, error) && summary.frames > 0)
+        RecoverJournal(journal, out, summary, error);
+    std::remove(out.c_str());
+    return 0;
+}

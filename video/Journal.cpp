@@ -1,0 +1,450 @@
+// The recording journal: writer, reader and recovery.
+//
+// Layout (little-endian, as the ".dk2" file):
+//   header, 36 bytes: "TRJOURN" and a zero byte, version 1, width, height,
+//     a zero word, the start time (int64 ms since 1970), the CRC-32 of the
+//     32 bytes before it;
+//   then one block per frame: the word "TRJB", the payload's length, the
+//     payload's CRC-32, then the payload: frame index, first new node, new
+//     node count, new palette count (0 or 1), the 16-byte frame record, the
+//     new nodes (16 bytes each) and the new palette (1024 bytes).
+// A reader takes blocks while each is whole, its checksum matches and it
+// continues the tables exactly where the one before left them; the first
+// that does not ends the journal.
+
+#include "Journal.h"
+
+#include "FileAccess.h"
+#include "Video.h"
+#include "VideoFile.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace
+{
+constexpr char kJournalMagic[8] = {'T', 'R', 'J', 'O', 'U', 'R', 'N', '\0'};
+constexpr std::uint32_t kJournalVersion = 1;
+constexpr std::uint32_t kBlockMagic = 0x424A5254; // "TRJB"
+constexpr std::size_t kHeaderBytes = 36;
+constexpr std::size_t kBlockHeadBytes = 12;
+constexpr std::size_t kPayloadHeadBytes = 16 + sizeof(FrameRecord);
+// A frame adds at most one node per square of its tree (a third more than
+// its leaves) and one palette; a block that claims more is damaged.
+constexpr std::uint64_t kMaxBlockNodes =
+    (std::uint64_t{kMaxPictureSide} / 4) * (std::uint64_t{kMaxPictureSide} / 4) * 4 / 3 + 64;
+
+const std::array<std::uint32_t, 256>& CrcTable()
+{
+    static const std::array<std::uint32_t, 256> table = []
+    {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n)
+        {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+// CRC-32 (the polynomial of zip and PNG), continued from `crc`.
+std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc = 0)
+{
+    const auto& table = CrcTable();
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::uint32_t Get32(const std::uint8_t* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+std::string SystemReason()
+{
+    return std::strerror(errno != 0 ? errno : EIO);
+}
+
+// One block as the reader met it: where its payload lies in the file and
+// what it adds.
+struct BlockInfo
+{
+    std::int64_t payloadAt = 0;
+    std::uint32_t nodeCount = 0;
+    std::uint32_t paletteCount = 0;
+};
+
+// Walks the journal's sound blocks, calling `visit` with each block's info
+// and payload. False, with the reason, for a file that is no journal.
+template <typename Visit>
+bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& error, Visit visit)
+{
+    summary = JournalSummary{};
+    std::FILE* file = OpenRegularFile(path, error);
+    if (file == nullptr)
+        return false;
+    std::uint8_t header[kHeaderBytes];
+    if (std::fread(header, 1, sizeof(header), file) != sizeof(header) ||
+        std::memcmp(header, kJournalMagic, sizeof(kJournalMagic)) != 0 ||
+        Crc32(header, 32) != Get32(header + 32))
+    {
+        std::fclose(file);
+        error = "not a TrellonHD recording journal";
+        return false;
+    }
+    if (Get32(header + 8) != kJournalVersion)
+    {
+        std::fclose(file);
+        error = "a journal of another version";
+        return false;
+    }
+    std::memcpy(&summary.header.width, header + 12, 4);
+    std::memcpy(&summary.header.height, header + 16, 4);
+    std::memcpy(&summary.header.startMs, header + 24, 8);
+    if (!IsValidPictureSize(summary.header.width, summary.header.height))
+    {
+        std::fclose(file);
+        error = "the journal's picture size is out of range";
+        return false;
+    }
+    summary.soundBytes = static_cast<std::int64_t>(kHeaderBytes);
+
+    std::vector<std::uint8_t> payload;
+    for (;;)
+    {
+        std::uint8_t head[kBlockHeadBytes];
+        const std::size_t got = std::fread(head, 1, sizeof(head), file);
+        if (got == 0)
+            break; // the clean end
+        const std::uint32_t length = got == sizeof(head) ? Get32(head + 4) : 0;
+        if (got != sizeof(head) || Get32(head) != kBlockMagic || length < kPayloadHeadBytes ||
+            length > kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes)
+        {
+            summary.cut = true;
+            break;
+        }
+        try
+        {
+            payload.resize(length);
+        }
+        catch (const std::bad_alloc&)
+        {
+            summary.cut = true;
+            break;
+        }
+        if (std::fread(payload.data(), 1, length, file) != length ||
+            Crc32(payload.data(), length) != Get32(head + 8))
+        {
+            summary.cut = true;
+            break;
+        }
+        // The block must continue the tables exactly where they stand.
+        const std::uint32_t frame = Get32(&payload[0]), firstNode = Get32(&payload[4]),
+                            nodeCount = Get32(&payload[8]), paletteCount = Get32(&payload[12]);
+        FrameRecord record;
+        std::memcpy(&record, &payload[16], sizeof(record));
+        const std::uint64_t nodesAfter =
+            std::uint64_t{static_cast<std::uint32_t>(summary.nodes)} + nodeCount;
+        const std::int64_t palettesAfter =
+            summary.palettes + static_cast<std::int64_t>(paletteCount);
+        if (frame != static_cast<std::uint32_t>(summary.frames) ||
+            firstNode != static_cast<std::uint32_t>(summary.nodes) || paletteCount > 1 ||
+            length != kPayloadHeadBytes + std::uint64_t{nodeCount} * sizeof(Node) +
+                          std::uint64_t{paletteCount} * kPaletteBytes ||
+            nodesAfter > 0x7FFFFFFFu || record.root >= nodesAfter || record.palette < 0 ||
+            record.palette >= palettesAfter || summary.frames == 0x7FFFFFFF)
+        {
+            summary.cut = true;
+            break;
+        }
+        if (!visit(BlockInfo{summary.soundBytes + static_cast<std::int64_t>(kBlockHeadBytes),
+                             nodeCount, paletteCount},
+                   payload.data()))
+        {
+            std::fclose(file);
+            error = SystemReason();
+            return false;
+        }
+        ++summary.frames;
+        summary.nodes = static_cast<std::int32_t>(nodesAfter);
+        summary.palettes = static_cast<std::int32_t>(palettesAfter);
+        summary.soundBytes += static_cast<std::int64_t>(kBlockHeadBytes + length);
+    }
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        summary.fileBytes = std::ftell(file);
+    summary.cut = summary.cut || summary.fileBytes > summary.soundBytes;
+    std::fclose(file);
+    return true;
+}
+} // namespace
+
+std::string JournalFileName(std::int64_t startMs, long tag)
+{
+    return "recording-" + std::to_string(startMs) + "-" + std::to_string(tag) + ".trj";
+}
+
+bool IsJournalFileName(const std::string& name)
+{
+    const std::string prefix = "recording-", suffix = ".trj";
+    if (name.size() <= prefix.size() + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const auto dash = middle.find('-');
+    const auto digits = [](const std::string& s)
+    { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; };
+    return dash != std::string::npos && digits(middle.substr(0, dash)) &&
+           digits(middle.substr(dash + 1));
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+CJournalWriter::~CJournalWriter()
+{
+    Close();
+}
+
+bool CJournalWriter::Open(const std::string& path, int width, int height, std::string& reason)
+{
+    Close();
+    if (!IsValidPictureSize(width, height))
+    {
+        reason = "no picture size to record";
+        return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) // never over another journal
+    {
+        reason = "a journal of that name exists";
+        return false;
+    }
+    errno = 0;
+    m_pFile = std::fopen(path.c_str(), "wb");
+    if (m_pFile == nullptr)
+    {
+        reason = SystemReason();
+        return false;
+    }
+    // Held while the journal is written: a second TrellonHD takes it for a
+    // recording in progress, not for one to recover.
+    LockFileExclusive(m_pFile);
+    m_strPath = path;
+    m_strProblem.clear();
+    m_bFailed = false;
+    m_nFrames = 0;
+
+    const std::int64_t startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
+    std::vector<std::uint8_t> header(kJournalMagic, kJournalMagic + sizeof(kJournalMagic));
+    Put32(header, kJournalVersion);
+    Put32(header, static_cast<std::uint32_t>(width));
+    Put32(header, static_cast<std::uint32_t>(height));
+    Put32(header, 0);
+    Put32(header, static_cast<std::uint32_t>(startMs));
+    Put32(header, static_cast<std::uint32_t>(static_cast<std::uint64_t>(startMs) >> 32));
+    Put32(header, Crc32(header.data(), header.size()));
+    errno = 0;
+    if (std::fwrite(header.data(), 1, header.size(), m_pFile) != header.size() ||
+        std::fflush(m_pFile) != 0)
+    {
+        reason = SystemReason();
+        std::fclose(m_pFile);
+        m_pFile = nullptr;
+        std::remove(path.c_str());
+        return false;
+    }
+    m_nBytes = static_cast<std::int64_t>(header.size());
+    m_bStop = false;
+    m_bDirty = true;
+    m_syncThread = std::thread(&CJournalWriter::SyncLoop, this);
+    return true;
+}
+
+bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
+                            std::int32_t palettesBefore)
+{
+    if (m_pFile == nullptr || m_bFailed)
+        return false;
+    const int frame = video.GetFrameCount() - 1;
+    const FrameRecord* record = video.GetFrameRecord(frame);
+    const std::int32_t nodes = video.GetNodeCount() - nodesBefore,
+                       palettes = video.GetPaletteCount() - palettesBefore;
+    if (record == nullptr || frame != m_nFrames || nodes < 0 || palettes < 0 || palettes > 1)
+    {
+        m_bFailed = true;
+        m_strProblem = "the journal lost step with the recording";
+        return false;
+    }
+
+    std::vector<std::uint8_t> payload;
+    payload.reserve(kPayloadHeadBytes + static_cast<std::size_t>(nodes) * sizeof(Node) +
+                    static_cast<std::size_t>(palettes) * kPaletteBytes);
+    Put32(payload, static_cast<std::uint32_t>(frame));
+    Put32(payload, static_cast<std::uint32_t>(nodesBefore));
+    Put32(payload, static_cast<std::uint32_t>(nodes));
+    Put32(payload, static_cast<std::uint32_t>(palettes));
+    const auto* recordBytes = reinterpret_cast<const std::uint8_t*>(record);
+    payload.insert(payload.end(), recordBytes, recordBytes + sizeof(FrameRecord));
+    for (std::int32_t n = 0; n < nodes; ++n)
+    {
+        const auto* node = reinterpret_cast<const std::uint8_t*>(
+            video.GetNode(static_cast<std::uint32_t>(nodesBefore + n)));
+        payload.insert(payload.end(), node, node + sizeof(Node));
+    }
+    if (palettes == 1)
+    {
+        const Palette* palette = video.GetStoredPalette(palettesBefore);
+        payload.insert(payload.end(), palette->bytes, palette->bytes + kPaletteBytes);
+    }
+    std::vector<std::uint8_t> head;
+    Put32(head, kBlockMagic);
+    Put32(head, static_cast<std::uint32_t>(payload.size()));
+    Put32(head, Crc32(payload.data(), payload.size()));
+
+    errno = 0;
+    const bool written =
+        std::fwrite(head.data(), 1, head.size(), m_pFile) == head.size() &&
+        std::fwrite(payload.data(), 1, payload.size(), m_pFile) == payload.size() &&
+        std::fflush(m_pFile) == 0;
+    if (!written)
+    {
+        // A part of the block may be in the file: the reader drops it. The
+        // frames before stay recoverable; nothing after is written.
+        m_strProblem = SystemReason();
+        m_bFailed = true;
+        return false;
+    }
+    ++m_nFrames;
+    m_nBytes += static_cast<std::int64_t>(head.size() + payload.size());
+    m_bDirty = true;
+    return true;
+}
+
+void CJournalWriter::SyncLoop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bStop)
+    {
+        m_wake.wait_for(lock, std::chrono::seconds(1));
+        if (m_bDirty.exchange(false) && m_pFile != nullptr)
+        {
+            lock.unlock();
+            SyncToDisk(m_pFile);
+            lock.lock();
+        }
+    }
+}
+
+void CJournalWriter::Close()
+{
+    if (m_syncThread.joinable())
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStop = true;
+        }
+        m_wake.notify_all();
+        m_syncThread.join();
+    }
+    if (m_pFile != nullptr)
+    {
+        SyncToDisk(m_pFile);
+        std::fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+}
+
+void CJournalWriter::Remove()
+{
+    Close();
+    if (!m_strPath.empty())
+        std::remove(m_strPath.c_str());
+    m_strPath.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+bool ScanJournal(const std::string& path, JournalSummary& summary, std::string& error)
+{
+    return WalkJournal(path, summary, error,
+                       [](const BlockInfo&, const std::uint8_t*) { return true; });
+}
+
+bool RecoverJournal(const std::string& path, const std::string& out, JournalSummary& summary,
+                    std::string& error)
+{
+    if (!ScanJournal(path, summary, error))
+        return false;
+    if (summary.frames == 0)
+    {
+        error = "the journal holds no frame";
+        return false;
+    }
+    CAtomicFile target(out);
+    std::FILE* file = target.Open(error);
+    if (file == nullptr)
+        return false;
+    // The ".dk2" file holds the frame records, then the nodes, then the
+    // palettes: three passes over the journal, each copying its part.
+    const std::int32_t header[6] = {CVideo::kVersion, summary.header.width, summary.header.height,
+                                    summary.frames,   summary.nodes,        summary.palettes};
+    errno = 0;
+    bool ok = std::fwrite(kVideoMagic, sizeof(kVideoMagic), 1, file) == 1 &&
+              std::fwrite(header, sizeof(header), 1, file) == 1;
+    const std::int32_t frames = summary.frames;
+    for (int pass = 0; pass < 3 && ok; ++pass)
+    {
+        JournalSummary again;
+        std::int32_t taken = 0;
+        ok =
+            WalkJournal(path, again, error,
+                        [&](const BlockInfo& block, const std::uint8_t* payload)
+                        {
+                            if (taken++ >= frames)
+                                return true; // written after the first scan
+                            const std::uint8_t* nodes = payload + kPayloadHeadBytes;
+                            const std::uint8_t* palette =
+                                nodes + std::size_t{block.nodeCount} * sizeof(Node);
+                            if (pass == 0)
+                                return std::fwrite(payload + 16, sizeof(FrameRecord), 1, file) == 1;
+                            if (pass == 1)
+                                return block.nodeCount == 0 ||
+                                       std::fwrite(nodes, sizeof(Node), block.nodeCount, file) ==
+                                           block.nodeCount;
+                            return block.paletteCount == 0 ||
+                                   std::fwrite(palette, kPaletteBytes, 1, file) == 1;
+                        }) &&
+            taken >= frames;
+    }
+    if (!ok)
+    {
+        if (error.empty())
+            error = SystemReason();
+        return false;
+    }
+    return target.Commit(error);
+}
