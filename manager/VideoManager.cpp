@@ -189,6 +189,12 @@ void CVideoManager::DiscardJournal()
     if (m_pJournal)
         m_pJournal->Remove();
     m_pJournal.reset();
+    if (!m_strAdoptedJournal.empty())
+    {
+        std::error_code ec;
+        std::filesystem::remove(m_strAdoptedJournal, ec);
+        m_strAdoptedJournal.clear();
+    }
     m_strJournalProblem.clear();
 }
 
@@ -197,6 +203,7 @@ void CVideoManager::CloseJournal()
     if (m_pJournal)
         m_pJournal->Close();
     m_pJournal.reset();
+    m_strAdoptedJournal.clear();
     m_strJournalProblem.clear();
 }
 

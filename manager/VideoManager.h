@@ -78,6 +78,10 @@ public:
     const std::string& GetJournalProblem() const { return m_strJournalProblem; }
     // Deletes the journal: the recording is saved, or the user gave it up.
     void DiscardJournal();
+    // Takes the journal at `path` (of an earlier run, recovered into the
+    // current video) as this video's: DiscardJournal deletes it, while
+    // anything else keeps it for the next start.
+    void AdoptJournal(const std::string& path) { m_strAdoptedJournal = path; }
     // Closes the journal and keeps it, as a crash would.
     void CloseJournal();
 
@@ -133,6 +137,7 @@ private:
     std::unique_ptr<CJournalWriter> m_pJournal;
     std::string m_strJournalFolder;
     std::string m_strJournalProblem;
+    std::string m_strAdoptedJournal;
     bool m_bGameSizeChanged = false;
     std::int32_t m_nGameWidth = 0;
     std::int32_t m_nGameHeight = 0;

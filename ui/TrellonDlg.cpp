@@ -18,6 +18,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,6 +62,7 @@ CTrellonDlg::CTrellonDlg(const QString& commandLine, UiServices services, QWidge
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
+    m_pManager->SetJournalFolder(QFile::encodeName(m_services.journalFolder).toStdString());
     CreateControls();
     DoDataExchange(false);
 }
@@ -89,6 +91,7 @@ bool CTrellonDlg::OnInitDialog()
     OnSpeedChange(3);
     m_cbTargetFps->setCurrentIndex(13);
     m_frequency = m_services.counterFrequency > 0 ? m_services.counterFrequency : 1;
+    OfferRecovery();
     if (!m_strCommandLine.isEmpty())
     {
         QString path = m_strCommandLine;
@@ -287,6 +290,15 @@ int CTrellonDlg::GrabFrame()
         ReportOutOfMemory();
     if (m_pManager->GameSizeChanged())
         ReportGameSizeChange();
+    if (!m_pManager->GetJournalProblem().empty() && !m_bToldJournalProblem)
+    {
+        m_bToldJournalProblem = true;
+        Message(QStringLiteral("Error"),
+                QStringLiteral("The recording goes on, but it is no longer protected against a "
+                               "crash:\n") +
+                    QString::fromLocal8Bit(m_pManager->GetJournalProblem().c_str()),
+                QMessageBox::Ok, QMessageBox::Warning);
+    }
 
     SetSliderRange(m_pManager->GetVideo().GetFrameCount() - 1);
     UpdateByteCount();
@@ -482,9 +494,12 @@ bool CTrellonDlg::OnClose()
     if (m_pManager->GetVideo().IsSaved())
         return true;
     m_bPlaying = 0;
-    return Message(QStringLiteral("Closing application"),
-                   QStringLiteral("You have some unsaved frames, exit anyway?"),
-                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) == QMessageBox::Yes;
+    if (Message(QStringLiteral("Closing application"),
+                QStringLiteral("You have some unsaved frames, exit anyway?"),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Question) != QMessageBox::Yes)
+        return false;
+    m_pManager->DiscardJournal(); // the person gave the frames up
+    return true;
 }
 
 void CTrellonDlg::dragEnterEvent(QDragEnterEvent* event)

@@ -101,6 +101,9 @@ public:
     void ShowFrame();
     int LoadVideo(const QString& path);
     int ClearVideo();
+    // Offers the journals of recordings an earlier run never saved
+    // (TrellonDlgRecovery.cpp); part of the dialog's initialisation.
+    void OfferRecovery();
     void SizeViewToVideo();
 
     // Handlers of the controls, the timer, the system menu and the window.
@@ -173,6 +176,7 @@ private:
     void ReportUnreadableGame();
     void ReportOutOfMemory();
     void ReportGameSizeChange();
+
     void InvalidateVideo();
     void KeepDisplayImage();
 
@@ -198,6 +202,7 @@ private:
     unsigned m_nTimerPeriodMs = 0;
     QString m_strShownProblem; // the unreadable-game reason last told
     bool m_bToldOutOfMemory = false;
+    bool m_bToldJournalProblem = false;
     QImage m_displayImage;
     bool m_bFrameDue = false; // the next paint fetches the frame again
     QMap<int, QWidget*> m_controls;

@@ -77,6 +77,7 @@ void CTrellonDlg::OnSave()
     std::string reason;
     if (m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &reason))
     {
+        m_pManager->DiscardJournal(); // the file holds the whole recording
         m_strFileName = path;
         UpdateControls();
     }
@@ -159,9 +160,11 @@ int CTrellonDlg::ClearVideo()
         Message(QStringLiteral("?"), QStringLiteral("Clear current video?"),
                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
         return 0;
+    m_pManager->DiscardJournal(); // confirmed, or saved before
     m_pManager->NewVideo();
     m_strFileName.clear();
     m_bToldOutOfMemory = false;
+    m_bToldJournalProblem = false;
     SetSliderRange(0);
     SetSliderPos(0);
     UpdateControls();

@@ -1,5 +1,7 @@
 #include "UiServices.h"
 
+#include "VideoManager.h"
+
 #include <QDialog>
 #include <QFileDialog>
 #include <chrono>
@@ -51,5 +53,6 @@ UiServices UiServices::Standard()
                                              .count());
     };
     services.counterFrequency = 1000000000;
+    services.journalFolder = QString::fromStdString(CVideoManager::DefaultJournalFolder());
     return services;
 }

@@ -28,6 +28,8 @@ struct UiServices
     RunModalFn runModal;
     CounterFn counter;                 // the performance counter
     std::int64_t counterFrequency = 1; // its ticks per second
+    // Where recordings are journalled against a crash; empty: not at all.
+    QString journalFolder;
 
     // The toolkit's own dialogs and std::chrono::steady_clock in nanoseconds.
     static UiServices Standard();

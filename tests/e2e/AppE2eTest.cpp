@@ -5,6 +5,7 @@
 
 #include "SimLaunch.h"
 #include "SimScene.h"
+#include "TestTempFolder.h"
 #include "TrellonDlg.h"
 #include "Video.h"
 #include "VideoFile.h"
@@ -217,6 +218,10 @@ int main(int argc, char** argv)
         return 1;
     }
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // Journals go to the test's own folder, never the user's, and no journal
+    // of the user's is offered for recovery.
+    setenv("XDG_STATE_HOME", (TestTempFolder() / "state").c_str(), 1);
+    unsetenv("LOCALAPPDATA");
     int result = 0;
     {
         QApplication application(argc, argv);

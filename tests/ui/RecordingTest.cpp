@@ -39,6 +39,8 @@ private slots:
     void showCursorTogglesThePointer();
     void gameSizeChangeStopsTheRecordingAndKeepsItsFrames();
     void titleTellsTheRecordingAndTheFile();
+    void journalLivesUntilTheRecordingIsSavedOrGivenUp();
+    void unsavedRecordingOfAnEarlierRunIsOffered();
 };
 
 void RecordingTest::recordStopCycleSwitchesTheControls()
@@ -270,6 +272,70 @@ void RecordingTest::titleTellsTheRecordingAndTheFile()
     QCOMPARE(dlg->windowTitle(), "TrellonHD");
     QCOMPARE(dlg->LoadVideo(Path("game.dk2")), 1);
     QCOMPARE(dlg->windowTitle(), "TrellonHD \u2014 game.dk2");
+}
+
+namespace
+{
+QStringList Journals(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.trj")}, QDir::Files);
+}
+} // namespace
+
+void RecordingTest::journalLivesUntilTheRecordingIsSavedOrGivenUp()
+{
+    StartFakeGame();
+    const QString folder = Path("journals");
+    auto dlg = NewDialog();
+    RecordTicks(*dlg, 3);
+    QCOMPARE(Journals(folder).size(), 1);
+    chosenFile = Path("kept.dk2");
+    dlg->OnSave(); // saved: the journal goes
+    QCOMPARE(Journals(folder).size(), 0);
+
+    dlg->OnClear(); // saved: no question
+    RecordTicks(*dlg, 2);
+    QCOMPARE(Journals(folder).size(), 1);
+    Expect("?", "Clear current video?", kYesNo, QMessageBox::No);
+    dlg->OnClear(); // not given up: kept
+    QCOMPARE(Journals(folder).size(), 1);
+    dlg->show();
+    Expect("Closing application", "You have some unsaved frames, exit anyway?", kYesNo,
+           QMessageBox::Yes, QMessageBox::Question);
+    QVERIFY(dlg->close());
+    QCOMPARE(Journals(folder).size(), 0);
+}
+
+void RecordingTest::unsavedRecordingOfAnEarlierRunIsOffered()
+{
+    StartFakeGame();
+    const QString folder = Path("journals");
+    {
+        // A run that ends without saving, as a crash would leave it.
+        auto crashed = NewDialog();
+        RecordTicks(*crashed, 4);
+        crashed->GetManager().CloseJournal();
+    }
+    QCOMPARE(Journals(folder).size(), 1);
+
+    // No, then no to deleting: the journal stays for the next start.
+    Expect("Recover recording", "", kYesNo, QMessageBox::No, QMessageBox::Question);
+    Expect("Recover recording", "", kYesNo, QMessageBox::No, QMessageBox::Question);
+    QCOMPARE(Frames(*NewDialog()), 0);
+    QCOMPARE(Journals(folder).size(), 1);
+
+    // Yes: the frames come back unsaved; saving them ends the journal.
+    CFakeGame::Get().HideWindow(); // the game's map would keep the picture away
+    Expect("Recover recording", "", kYesNo, QMessageBox::Yes, QMessageBox::Question);
+    Expect("Recover recording", "", QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Information);
+    auto dlg = NewDialog();
+    QCOMPARE(Frames(*dlg), 4);
+    QVERIFY(!dlg->GetManager().GetVideo().IsSaved());
+    QCOMPARE(Pixel(*dlg, 3, 2), TestPicture(640, 480, 0)[2 * 640 + 3]);
+    chosenFile = Path("recovered.dk2");
+    dlg->OnSave();
+    QCOMPARE(Journals(folder).size(), 0);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 0);
 }
 
 std::unique_ptr<QObject> MakeRecordingTest()
