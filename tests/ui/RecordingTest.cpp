@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QSlider>
 #include <QTest>
 
@@ -41,6 +42,7 @@ private slots:
     void titleTellsTheRecordingAndTheFile();
     void journalLivesUntilTheRecordingIsSavedOrGivenUp();
     void unsavedRecordingOfAnEarlierRunIsOffered();
+    void unwritableJournalIsToldOnceAndTheRecordingGoesOn();
 };
 
 void RecordingTest::recordStopCycleSwitchesTheControls()
@@ -336,6 +338,20 @@ void RecordingTest::unsavedRecordingOfAnEarlierRunIsOffered()
     dlg->OnSave();
     QCOMPARE(Journals(folder).size(), 0);
     QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 0);
+}
+
+void RecordingTest::unwritableJournalIsToldOnceAndTheRecordingGoesOn()
+{
+    StartFakeGame();
+    QFile blocker(Path("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    journalFolder = Path("file/journals"); // a folder under a file: can't be made
+    auto dlg = NewDialog();
+    journalFolder.clear();
+    Expect("Error", "", QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Warning);
+    RecordTicks(*dlg, 4);
+    QCOMPARE(Frames(*dlg), 4);
 }
 
 std::unique_ptr<QObject> MakeRecordingTest()

@@ -108,7 +108,8 @@ std::unique_ptr<CTrellonDlg> UiTest::NewDialog(const QString& commandLine)
     };
     services.counter = [this] { return m_ticks; };
     services.counterFrequency = 1000;
-    services.journalFolder = Path(QStringLiteral("journals"));
+    services.journalFolder =
+        journalFolder.isEmpty() ? Path(QStringLiteral("journals")) : journalFolder;
     auto dlg = std::make_unique<CTrellonDlg>(commandLine, std::move(services));
     dlg->OnInitDialog();
     return dlg;

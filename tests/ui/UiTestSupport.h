@@ -36,6 +36,7 @@ protected:
     QString Path(const QString& name) const { return m_dir->filePath(name); }
 
     QString chosenFile;                 // what the file chooser answers
+    QString journalFolder;              // where dialogs journal; empty: Path("journals")
     QString fragmentStart, fragmentEnd; // typed into the fragment dialog before Extract
     QStringList fragmentFound;          // what its fields held when it opened
 
