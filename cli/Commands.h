@@ -13,6 +13,9 @@ int RunExport(const std::vector<std::string>& args);
 int RunProbe(const std::vector<std::string>& args);
 int RunRecord(const std::vector<std::string>& args);
 int RunRecover(const std::vector<std::string>& args);
+// export to a video file (.mp4, .webm, .mkv, .gif), where the build has one.
+bool IsVideoExportPath(const std::string& path);
+int RunVideoExport(const std::vector<std::string>& args);
 
 // Helpers shared by the subcommands.
 int Fail(const std::string& message);       // prints "trellon: MESSAGE", returns 1

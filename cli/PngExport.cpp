@@ -43,6 +43,9 @@ std::vector<std::filesystem::path> FrameFilesIn(const std::filesystem::path& dir
 
 int RunExport(const std::vector<std::string>& args)
 {
+    for (const std::string& arg : args)
+        if (arg.rfind("--", 0) != 0 && IsVideoExportPath(arg))
+            return RunVideoExport(args);
     std::vector<std::string> positional;
     int first = 1, last = std::numeric_limits<int>::max();
     bool cursor = false, force = false;

@@ -1,0 +1,383 @@
+// Export through FFmpeg: decode each recorded frame, enlarge it, turn it
+// into the encoder's pixels (the palette colours as 32-bit RGB for FFV1 and
+// the YUV encoders, the indices themselves with their palette for GIF),
+// encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
+// taken from the recording's own, or from a constant rate.
+
+#include "VideoExport.h"
+
+#include "Video.h"
+
+extern "C"
+{
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace
+{
+std::string AvError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof(text));
+    return text;
+}
+
+struct FormatInfo
+{
+    const char* muxer;
+    const char* encoder;
+    AVPixelFormat pixels;
+    int timeBase; // ticks per second
+    bool evenSides;
+};
+
+FormatInfo InfoOf(ExportFormat format)
+{
+    switch (format)
+    {
+    case ExportFormat::Mp4:
+        return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
+    case ExportFormat::WebM:
+        return {"webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 1000, true};
+    case ExportFormat::Mkv:
+        return {"matroska", "ffv1", AV_PIX_FMT_BGR0, 1000, false};
+    case ExportFormat::Gif:
+        return {"gif", "gif", AV_PIX_FMT_PAL8, 100, false};
+    }
+    return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
+}
+
+// Owners of FFmpeg's objects, freed in any order of leaving.
+struct OutputContext
+{
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVFrame* frame = nullptr;
+    AVFrame* rgb = nullptr;
+    AVPacket* packet = nullptr;
+    SwsContext* scaler = nullptr;
+    bool opened = false;
+    // How long each frame shows, by its time stamp: not every encoder hands
+    // a frame's duration on to its packet, and the container needs the last
+    // one's to end the video where the recording ends.
+    std::map<std::int64_t, std::int64_t> durations;
+    ~OutputContext()
+    {
+        sws_freeContext(scaler);
+        av_packet_free(&packet);
+        av_frame_free(&rgb);
+        av_frame_free(&frame);
+        avcodec_free_context(&codec);
+        if (format != nullptr)
+        {
+            if (opened)
+                avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    }
+};
+
+// Sends `frame` (null: the end) and writes every packet the encoder gives.
+int Drain(OutputContext& out, AVStream* stream, AVFrame* frame)
+{
+    int result = avcodec_send_frame(out.codec, frame);
+    if (result < 0)
+        return result;
+    for (;;)
+    {
+        result = avcodec_receive_packet(out.codec, out.packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+            return 0;
+        if (result < 0)
+            return result;
+        if (out.packet->duration <= 0)
+        {
+            const auto known = out.durations.find(out.packet->pts);
+            if (known != out.durations.end())
+                out.packet->duration = known->second;
+        }
+        av_packet_rescale_ts(out.packet, out.codec->time_base, stream->time_base);
+        out.packet->stream_index = stream->index;
+        result = av_interleaved_write_frame(out.format, out.packet);
+        if (result < 0)
+            return result;
+    }
+}
+} // namespace
+
+bool ExportFormatOf(const std::string& path, ExportFormat& format)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](char c)
+                   { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    if (ext == ".mp4")
+        format = ExportFormat::Mp4;
+    else if (ext == ".webm")
+        format = ExportFormat::WebM;
+    else if (ext == ".mkv")
+        format = ExportFormat::Mkv;
+    else if (ext == ".gif")
+        format = ExportFormat::Gif;
+    else
+        return false;
+    return true;
+}
+
+bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat format,
+                 const ExportOptions& options, const std::function<bool(int, int)>& progress,
+                 std::string& error)
+{
+    const int frames = video.GetFrameCount();
+    const int first = std::max(options.first, 1), last = std::min(options.last, frames);
+    if (first > last)
+    {
+        error = "no frames to export";
+        return false;
+    }
+    if (options.scale < 1 || options.scale > kMaxExportScale || options.fps < 0 ||
+        options.fps > kMaxExportFps)
+    {
+        error = "scale or frame rate out of range";
+        return false;
+    }
+    av_log_set_level(AV_LOG_ERROR); // the encoders' statistics are not ours to print
+    const FormatInfo info = InfoOf(format);
+    const int width = video.GetWidth(), height = video.GetHeight();
+    const int scaledW = width * options.scale, scaledH = height * options.scale;
+    // H.264 and VP9 in 4:2:0 need even sides: the picture gets one more
+    // column or row, a copy of its last one.
+    const int outW = info.evenSides ? (scaledW + 1) & ~1 : scaledW;
+    const int outH = info.evenSides ? (scaledH + 1) & ~1 : scaledH;
+
+    // The output frames: (recorded frame, time in the output's ticks).
+    std::vector<std::pair<int, std::int64_t>> plan;
+    const double start = video.GetFrameTime(first - 1);
+    const auto seconds = [&](int n)
+    {
+        const double t = static_cast<double>(video.GetFrameTime(n - 1)) - start;
+        return std::isfinite(t) && t > 0 ? t : 0.0;
+    };
+    double end = 0; // when the last frame stops showing
+    if (first < last)
+        end = seconds(last) + (seconds(last) - seconds(last - 1));
+    if (!(end > seconds(last)))
+        end = seconds(last) + 1.0 / 30;
+    if (options.fps > 0)
+    {
+        const auto count = static_cast<std::int64_t>(std::ceil(end * options.fps - 1e-9));
+        int n = first;
+        for (std::int64_t k = 0; k < std::max<std::int64_t>(count, 1); ++k)
+        {
+            const double at = static_cast<double>(k) / options.fps;
+            while (n < last && seconds(n + 1) <= at)
+                ++n;
+            plan.emplace_back(n, k);
+        }
+    }
+    else
+    {
+        std::int64_t previous = -1;
+        for (int n = first; n <= last; ++n)
+        {
+            // Time stamps that run backwards or repeat are moved one tick on.
+            std::int64_t at = static_cast<std::int64_t>(std::llround(seconds(n) * info.timeBase));
+            at = std::max(at, previous + 1);
+            plan.emplace_back(n, at);
+            previous = at;
+        }
+    }
+    const AVRational timeBase =
+        options.fps > 0 ? AVRational{1, options.fps} : AVRational{1, info.timeBase};
+
+    const std::string temporary = out + ".exporting";
+    OutputContext ctx;
+    int result =
+        avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, temporary.c_str());
+    const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
+    if (result < 0 || encoder == nullptr)
+    {
+        error = std::string("this FFmpeg has no ") + (encoder ? info.muxer : info.encoder);
+        return false;
+    }
+    AVStream* stream = avformat_new_stream(ctx.format, nullptr);
+    ctx.codec = avcodec_alloc_context3(encoder);
+    ctx.frame = av_frame_alloc();
+    ctx.rgb = av_frame_alloc();
+    ctx.packet = av_packet_alloc();
+    if (stream == nullptr || !ctx.codec || !ctx.frame || !ctx.rgb || !ctx.packet)
+    {
+        error = "out of memory";
+        return false;
+    }
+    ctx.codec->width = outW;
+    ctx.codec->height = outH;
+    ctx.codec->pix_fmt = info.pixels;
+    ctx.codec->time_base = timeBase;
+    ctx.codec->framerate = options.fps > 0 ? AVRational{options.fps, 1} : AVRational{0, 1};
+    ctx.codec->sample_aspect_ratio = {1, 1};
+    if (ctx.format->oformat->flags & AVFMT_GLOBALHEADER)
+        ctx.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* settings = nullptr;
+    if (format == ExportFormat::Mp4)
+    {
+        av_dict_set(&settings, "preset", "veryfast", 0);
+        // No reordered frames: with irregular time stamps every player then
+        // shows the first frame at 0 and each one when it is due.
+        av_dict_set(&settings, "bf", "0", 0);
+        av_dict_set_int(&settings, "crf", options.quality >= 0 ? options.quality : 18, 0);
+    }
+    else if (format == ExportFormat::WebM)
+    {
+        av_dict_set(&settings, "deadline", "realtime", 0);
+        av_dict_set(&settings, "cpu-used", "8", 0);
+        av_dict_set(&settings, "row-mt", "1", 0);
+        av_dict_set_int(&settings, "crf", options.quality >= 0 ? options.quality : 30, 0);
+        av_dict_set(&settings, "b", "0", 0);
+    }
+    else if (format == ExportFormat::Mkv)
+        av_dict_set(&settings, "level", "3", 0);
+    result = avcodec_open2(ctx.codec, encoder, &settings);
+    av_dict_free(&settings);
+    if (result < 0)
+    {
+        error = "the " + std::string(info.encoder) + " encoder refused: " + AvError(result);
+        return false;
+    }
+    avcodec_parameters_from_context(stream->codecpar, ctx.codec);
+    stream->time_base = timeBase;
+    stream->sample_aspect_ratio = {1, 1};
+    result = avio_open(&ctx.format->pb, temporary.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0)
+    {
+        error = "Error writing to " + out + ": " + AvError(result);
+        return false;
+    }
+    ctx.opened = true;
+    const auto fail = [&](const std::string& why)
+    {
+        error = why;
+        avio_closep(&ctx.format->pb);
+        ctx.opened = false;
+        std::remove(temporary.c_str());
+        return false;
+    };
+    result = avformat_write_header(ctx.format, nullptr);
+    if (result < 0)
+        return fail("Error writing to " + out + ": " + AvError(result));
+
+    ctx.frame->format = info.pixels;
+    ctx.frame->width = outW;
+    ctx.frame->height = outH;
+    if (av_frame_get_buffer(ctx.frame, 0) < 0)
+        return fail("out of memory");
+    if (info.pixels == AV_PIX_FMT_YUV420P)
+    {
+        ctx.rgb->format = AV_PIX_FMT_BGR0;
+        ctx.rgb->width = outW;
+        ctx.rgb->height = outH;
+        ctx.scaler = sws_getContext(outW, outH, AV_PIX_FMT_BGR0, outW, outH, AV_PIX_FMT_YUV420P,
+                                    SWS_POINT, nullptr, nullptr, nullptr);
+        if (av_frame_get_buffer(ctx.rgb, 0) < 0 || ctx.scaler == nullptr)
+            return fail("out of memory");
+    }
+
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
+                                      static_cast<std::size_t>(height));
+    std::uint8_t palette[kPaletteBytes];
+    int shown = -1;
+    const int total = static_cast<int>(plan.size());
+    for (int i = 0; i < total; ++i)
+    {
+        const int n = plan[static_cast<std::size_t>(i)].first;
+        if (n != shown)
+        {
+            if (!video.GetFrame(n - 1, picture.data(), options.cursor) ||
+                !video.GetPalette(n - 1, palette))
+                std::fill(std::begin(palette), std::end(palette), std::uint8_t{0});
+            shown = n;
+        }
+        if (av_frame_make_writable(ctx.frame) < 0)
+            return fail("out of memory");
+        // Enlarged by repeating pixels; the padding copies the edge.
+        AVFrame* target = info.pixels == AV_PIX_FMT_YUV420P ? ctx.rgb : ctx.frame;
+        if (info.pixels == AV_PIX_FMT_YUV420P && av_frame_make_writable(ctx.rgb) < 0)
+            return fail("out of memory");
+        for (int y = 0; y < outH; ++y)
+        {
+            const std::uint8_t* row =
+                picture.data() + static_cast<std::size_t>(std::min(y / options.scale, height - 1)) *
+                                     static_cast<std::size_t>(width);
+            std::uint8_t* line =
+                target->data[0] + static_cast<std::ptrdiff_t>(y) * target->linesize[0];
+            for (int x = 0; x < outW; ++x)
+            {
+                const std::uint8_t index = row[std::min(x / options.scale, width - 1)];
+                if (info.pixels == AV_PIX_FMT_PAL8)
+                    line[x] = index;
+                else
+                {
+                    const std::uint8_t* rgb = palette + 4 * index;
+                    std::uint8_t* px = line + 4 * x; // blue, green, red, unused
+                    px[0] = rgb[2];
+                    px[1] = rgb[1];
+                    px[2] = rgb[0];
+                    px[3] = 0;
+                }
+            }
+        }
+        if (info.pixels == AV_PIX_FMT_PAL8)
+        {
+            auto* colours = reinterpret_cast<std::uint32_t*>(ctx.frame->data[1]);
+            for (int c = 0; c < 256; ++c)
+                colours[c] = 0xFF000000u | std::uint32_t{palette[4 * c]} << 16 |
+                             std::uint32_t{palette[4 * c + 1]} << 8 | palette[4 * c + 2];
+        }
+        else if (info.pixels == AV_PIX_FMT_YUV420P)
+            sws_scale(ctx.scaler, ctx.rgb->data, ctx.rgb->linesize, 0, outH, ctx.frame->data,
+                      ctx.frame->linesize);
+        ctx.frame->pts = plan[static_cast<std::size_t>(i)].second;
+        // The last frame lasts as long as the one before it.
+        const std::int64_t next =
+            i + 1 < total ? plan[static_cast<std::size_t>(i) + 1].second
+                          : (options.fps > 0
+                                 ? ctx.frame->pts + 1
+                                 : std::max<std::int64_t>(ctx.frame->pts + 1, std::llround(end * info.timeBase)));
+        ctx.frame->pkt_duration = next - ctx.frame->pts;
+        ctx.durations[ctx.frame->pts] = next - ctx.frame->pts;
+        result = Drain(ctx, stream, ctx.frame);
+        if (result < 0)
+            return fail("Error writing to " + out + ": " + AvError(result));
+        if (progress && !progress(i + 1, total))
+            return fail("cancelled");
+    }
+    result = Drain(ctx, stream, nullptr);
+    if (result >= 0)
+        result = av_write_trailer(ctx.format);
+    if (result < 0)
+        return fail("Error writing to " + out + ": " + AvError(result));
+    avio_closep(&ctx.format->pb);
+    ctx.opened = false;
+    std::error_code ec;
+    std::filesystem::rename(temporary, out, ec);
+    if (ec)
+    {
+        std::remove(temporary.c_str());
+        error = "Error writing to " + out + ": " + ec.message();
+        return false;
+    }
+    return true;
+}

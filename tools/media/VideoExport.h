@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+class CVideo;
+
+// Export of a recording as a video file that common players and sites take,
+// through FFmpeg's libraries: MP4 (H.264, yuv420p), WebM (VP9), lossless MKV
+// (FFV1 over RGB: every pixel the recording's colour) and GIF (the
+// recording's own palettes, no dithering). The output's extension picks the
+// format.
+//
+// Frame times follow the recording's time stamps (a variable frame rate; a
+// recording of 60 seconds gives 60 seconds), or with `fps` a constant rate
+// at which each output frame shows the recorded frame on screen at its time.
+// The file is written under a temporary name beside the target and takes
+// its name only when complete.
+
+enum class ExportFormat
+{
+    Mp4,
+    WebM,
+    Mkv,
+    Gif,
+};
+
+struct ExportOptions
+{
+    int first = 1;         // 1-based, inclusive
+    int last = 0x7FFFFFFF; // cut at the video's end
+    int scale = 1;         // nearest-pixel enlargement, 1 to kMaxExportScale
+    int fps = 0;           // 0: the recording's own time stamps
+    int quality = -1;      // CRF for H.264 and VP9; -1: the format's default
+    bool cursor = false;   // draw the mouse pointer marker
+};
+
+inline constexpr int kMaxExportScale = 8;
+inline constexpr int kMaxExportFps = 240;
+
+// The format for an output path's extension (case ignored); false for none.
+bool ExportFormatOf(const std::string& path, ExportFormat& format);
+
+// Writes frames options.first..options.last of `video` to `out`. `progress`
+// (frames done, frames in all) is called after every frame; returning false
+// cancels, and nothing is left behind. False, with the reason, on failure.
+bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat format,
+                 const ExportOptions& options, const std::function<bool(int, int)>& progress,
+                 std::string& error);
