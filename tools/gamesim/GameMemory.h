@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The demo game's memory as TrellonHD sees it: the game's variables at the
 // fixed addresses of the chosen build, its screen buffer, and with a wrapper
@@ -43,23 +44,41 @@ public:
     void SetPalette(const std::uint8_t* palette); // 1024 bytes
     void SetCursor(std::uint32_t cursor);
     void SetFrameNumber(std::uint32_t frame);
-    // The bytes at a game address: the variables (0x00400000 .. 0x00500000),
-    // the unit records and the map's unit table. Null for any other address.
+    // The bytes at a game address: the variables (0x00400000 .. 0x00500000,
+    // less the executable's headers on Windows), the unit records and the
+    // map's unit table. Null for any other address.
     std::uint8_t* At(std::uint32_t address) const;
 
 private:
-    void* MapAt(std::uint32_t address, std::size_t size, std::string& error);
-    // A variable at a fixed address inside 0x00400000 .. 0x00500000.
+    // The platform's part (linux/GameMemoryLinux.cpp, win32/GameMemoryWin32.cpp):
+    // the variables' block, memory at a fixed address, and the wrapper loaded
+    // so that the process's module list names it. ReleaseAll undoes all three.
+    bool MapVariables(std::string& error);
+    std::uint8_t* MapAt(std::uint32_t address, std::size_t size, std::string& error);
+    // Loads the wrapper image and returns the address of its pvBmpBits in
+    // `bits`.
+    bool LoadWrapper(const std::string& wrapperName, std::uint32_t*& bits, std::string& error);
+    void ReleaseAll();
+
+    // The wrapper's image: exports pvBmpBits and, after it in the name table,
+    // a longer name that contains it. `bitsRva` is pvBmpBits's place.
+    static std::vector<std::uint8_t> WrapperImage(const std::string& wrapperName, bool pe32Plus,
+                                                  std::uint32_t imageBase, std::uint32_t& bitsRva);
+    // A variable at a fixed address inside the variables' block.
     std::uint8_t* Variable(std::uint32_t address) const;
 
     bool m_b2021 = false;
-    void* m_pVariables = nullptr; // 0x00400000 .. 0x00500000
+    // The game's variables: m_nVariablesBegin .. m_nVariablesEnd, at least
+    // the part of 0x00400000 .. 0x00500000 that the demo writes.
+    std::uint8_t* m_pVariables = nullptr;
+    std::uint32_t m_nVariablesBegin = 0;
+    std::uint32_t m_nVariablesEnd = 0;
     std::uint8_t* m_pScreen = nullptr;
     std::uint8_t* m_pWrapperScreen = nullptr;
-    void* m_pWrapperImage = nullptr;
+    void* m_pWrapperImage = nullptr; // the mapping, or the loaded module
     std::uint8_t* m_pUnits = nullptr;
     std::uint8_t* m_pMapTable = nullptr;
     std::size_t m_nScreenBytes = 0;
     std::size_t m_nWrapperImageBytes = 0;
-    std::string m_strWrapperDir;
+    std::string m_strWrapperDir; // the wrapper file's folder, while it exists
 };

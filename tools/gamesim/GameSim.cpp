@@ -1,8 +1,9 @@
-// gamesim: the demo game. A process that looks, to TrellonHD, like the game
-// running under Wine: the variables of the chosen build at their fixed
-// addresses, a screen buffer with a scene that changes at a steady rate, an
-// X11 window titled "WARCRAFT II", and optionally a ddraw.dll wrapper whose
-// pvBmpBits points at the picture shown.
+// gamesim: the demo game. A process that looks, to TrellonHD, like the game:
+// the variables of the chosen build at their fixed addresses, a screen
+// buffer with a scene that changes at a steady rate, a window titled
+// "WARCRAFT II", and optionally a ddraw.dll wrapper whose pvBmpBits points at
+// the picture shown. On Linux it stands for the game running under Wine; the
+// Windows build runs on Windows or itself under Wine.
 
 #include "GameMemory.h"
 #include "RtsScene.h"
@@ -66,7 +67,8 @@ int main(int argc, char** argv)
         {
             options.wrapper = true;
             options.wrapperName = argv[++i];
-            if (options.wrapperName.empty() || options.wrapperName.find('/') != std::string::npos)
+            if (options.wrapperName.empty() ||
+                options.wrapperName.find_first_of("/\\:") != std::string::npos)
                 return Usage("--ddraw-name takes a file name");
         }
         else if (arg == "--build" && more)

@@ -1,35 +1,31 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
-#include <xcb/xcb.h>
 
-// The demo game's X11 window: titled like the game, carrying _NET_WM_PID so
-// that the recorder can find the process, and showing the 8-bit picture
-// through the palette.
+// The demo game's window: titled like the game, owned by the demo's process
+// where the recorder looks for it (the window's process id on Windows,
+// _NET_WM_PID on X11), and showing the 8-bit picture through the palette.
+// Each platform has its own (linux/SimWindowLinux.cpp with xcb,
+// win32/SimWindowWin32.cpp with GDI).
 class CSimWindow
 {
 public:
-    CSimWindow() = default;
+    CSimWindow();
     ~CSimWindow();
     CSimWindow(const CSimWindow&) = delete;
     CSimWindow& operator=(const CSimWindow&) = delete;
 
     bool Open(const char* title, int width, int height, std::string& error);
+    // Shows `picture` (width x height bytes) through `palette` (256 entries
+    // of red, green, blue and a fourth byte). Both stay valid until the next
+    // call: the window may paint from them again.
     void Show(const std::uint8_t* picture, const std::uint8_t* palette);
     // Handles pending events; false once the window was closed.
     bool Pump();
 
 private:
-    xcb_atom_t Intern(const char* name);
-
-    xcb_connection_t* m_pConnection = nullptr;
-    xcb_window_t m_window = 0;
-    xcb_gcontext_t m_gc = 0;
-    xcb_atom_t m_deleteAtom = 0;
-    std::uint8_t m_nDepth = 24;
-    int m_nWidth = 0;
-    int m_nHeight = 0;
-    std::vector<std::uint32_t> m_pixels;
+    struct SState;
+    std::unique_ptr<SState> m_pState;
 };

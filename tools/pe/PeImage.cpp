@@ -41,6 +41,16 @@ void CPeImageBuilder::AddForwarder(const std::string& name, const std::string& t
 
 std::vector<std::uint8_t> CPeImageBuilder::Build(std::uint32_t imageBase) const
 {
+    return BuildImage(imageBase, false);
+}
+
+std::vector<std::uint8_t> CPeImageBuilder::BuildPe32Plus(std::uint64_t imageBase) const
+{
+    return BuildImage(imageBase, true);
+}
+
+std::vector<std::uint8_t> CPeImageBuilder::BuildImage(std::uint64_t imageBase, bool pe32Plus) const
+{
     const std::uint32_t sizeOfImage = kDataRva + kDataSize;
     std::vector<std::uint8_t> image(sizeOfImage, 0);
 
@@ -49,24 +59,34 @@ std::vector<std::uint8_t> CPeImageBuilder::Build(std::uint32_t imageBase) const
     image[1] = 'Z';
     Put32(image, 60, kPeOffset);
     std::memcpy(&image[kPeOffset], "PE\0\0", 4);
-    // File header: i386, one section, a PE32 optional header, a DLL.
+    // File header: one section, a DLL. PE32 for i386 (32-bit machine), or
+    // PE32+ for x86-64 (large address aware).
     const std::size_t file = kPeOffset + 4;
-    Put16(image, file + 0, 0x14C);
+    const std::uint32_t optionalSize = pe32Plus ? 240 : 224;
+    Put16(image, file + 0, pe32Plus ? 0x8664 : 0x14C);
     Put16(image, file + 2, 1);
-    Put16(image, file + 16, 224);
-    Put16(image, file + 18, 0x2102);
-    // Optional header.
+    Put16(image, file + 16, optionalSize);
+    Put16(image, file + 18, pe32Plus ? 0x2022 : 0x2102);
+    // Optional header; PE32+ widens the image base and drops the base of
+    // data, so its data directories start 16 bytes further on.
     const std::size_t opt = file + 20;
-    Put16(image, opt + 0, 0x10B);
-    Put32(image, opt + 28, imageBase);
-    Put32(image, opt + 32, kAlign); // section alignment
-    Put32(image, opt + 36, kAlign); // file alignment
-    Put16(image, opt + 40, 4);      // operating system version
-    Put16(image, opt + 48, 4);      // subsystem version
+    Put16(image, opt + 0, pe32Plus ? 0x20B : 0x10B);
+    if (pe32Plus)
+    {
+        Put32(image, opt + 24, static_cast<std::uint32_t>(imageBase));
+        Put32(image, opt + 28, static_cast<std::uint32_t>(imageBase >> 32));
+    }
+    else
+        Put32(image, opt + 28, static_cast<std::uint32_t>(imageBase));
+    Put32(image, opt + 32, kAlign);           // section alignment
+    Put32(image, opt + 36, kAlign);           // file alignment
+    Put16(image, opt + 40, pe32Plus ? 5 : 4); // operating system version
+    Put16(image, opt + 48, pe32Plus ? 5 : 4); // subsystem version
     Put32(image, opt + 56, sizeOfImage);
     Put32(image, opt + 60, kAlign); // size of headers
     Put16(image, opt + 68, 2);      // subsystem: windows
-    Put32(image, opt + 92, 16);     // data directories
+    const std::size_t directories = opt + (pe32Plus ? 112 : 96);
+    Put32(image, directories - 4, 16); // data directories
 
     // The export directory and its tables, names sorted as loaders expect.
     std::vector<std::size_t> named;
@@ -107,11 +127,11 @@ std::vector<std::uint8_t> CPeImageBuilder::Build(std::uint32_t imageBase) const
     Put32(image, kExportRva + 28, functions);
     Put32(image, kExportRva + 32, names);
     Put32(image, kExportRva + 36, ordinals);
-    Put32(image, opt + 96, kExportRva);
-    Put32(image, opt + 100, exportSize);
+    Put32(image, directories, kExportRva);
+    Put32(image, directories + 4, exportSize);
 
     // One section holding the export directory and the data area.
-    const std::size_t section = opt + 224;
+    const std::size_t section = opt + optionalSize;
     std::memcpy(&image[section], ".data\0\0\0", 8);
     Put32(image, section + 8, sizeOfImage - kExportRva);  // virtual size
     Put32(image, section + 12, kExportRva);               // virtual address
