@@ -453,10 +453,16 @@ void CTrellonDlg::OnSysCommand(int id)
 void CTrellonDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    QAction* exportVideo = menu.addAction(tr("&Export..."));
+    exportVideo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exportVideo->setEnabled(!m_bRecording && m_pManager->GetVideo().GetFrameCount() > 0);
     QAction* about = menu.addAction(tr("&About TrellonHD..."));
     about->setShortcut(QKeySequence(Qt::Key_F1));
-    if (menu.exec(event->globalPos()) == about)
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == about)
         OnSysCommand(IDM_ABOUTBOX);
+    else if (chosen == exportVideo)
+        OnExport();
 }
 
 bool CTrellonDlg::eventFilter(QObject* watched, QEvent* event)
@@ -476,6 +482,11 @@ bool CTrellonDlg::PreTranslateMessage(QObject*, QEvent* event)
     if (key == Qt::Key_F1)
     {
         OnSysCommand(IDM_ABOUTBOX);
+        return true;
+    }
+    if (key == Qt::Key_E && static_cast<QKeyEvent*>(event)->modifiers() == Qt::ControlModifier)
+    {
+        OnExport();
         return true;
     }
     return false;

@@ -125,6 +125,9 @@ public:
     // The detached window is going: the video area shows the picture again.
     void OnViewClosed();
     void OnExtract();
+    // Exports the video as a video file (TrellonDlgExport.cpp): context menu
+    // and Ctrl+E.
+    void OnExport();
     // The close request: false when the person chose to keep the program.
     bool OnClose();
 
@@ -208,6 +211,8 @@ private:
     QMap<int, QWidget*> m_controls;
     QString m_strTitle;    // the dialog's own caption, without a status
     QString m_strFileName; // the file the video was loaded from or saved to
+    int m_nLastFirst = 0;  // the fragment numbers last used (1-based); 0: none
+    int m_nLastEnd = 0;
     std::int64_t m_nDroppedTicks = 0;
     std::int64_t m_lastTickCounter = 0;  // when the last tick came
     std::int64_t m_lastTitleCounter = 0; // when the recording status was last shown

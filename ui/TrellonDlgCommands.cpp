@@ -223,6 +223,8 @@ void CTrellonDlg::OnExtract()
     // Cutting a long video takes a while: show how far it got, and let the
     // person cancel, which keeps the video as it was.
     const int first = ToIndex(dialog.m_nStartFrame), last = ToIndex(dialog.m_nEndFrame);
+    m_nLastFirst = dialog.m_nStartFrame;
+    m_nLastEnd = dialog.m_nEndFrame;
     QProgressDialog progress(QStringLiteral("Extracting frames..."), QStringLiteral("Cancel"), 0,
                              100, this);
     progress.setWindowModality(Qt::WindowModal);

@@ -38,6 +38,17 @@ QString ChooseVideoFile(QWidget* owner, bool forSaving)
         return {};
     return dialog.selectedFiles().constFirst();
 }
+QString ChooseExportFile(QWidget* owner, const QString& extension)
+{
+    QFileDialog dialog(owner);
+    dialog.setNameFilters({QStringLiteral("%1 (*.%2)").arg(extension.toUpper(), extension)});
+    dialog.setDefaultSuffix(extension);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
 } // namespace
 
 UiServices UiServices::Standard()
@@ -45,6 +56,7 @@ UiServices UiServices::Standard()
     UiServices services;
     services.messageBox = ShowMessageBox;
     services.chooseFile = ChooseVideoFile;
+    services.chooseExportFile = ChooseExportFile;
     services.runModal = [](QDialog& dialog) { return dialog.exec(); };
     services.counter = []
     {

@@ -19,12 +19,15 @@ struct UiServices
         QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)>;
     // The path the person chose, or an empty text when they cancelled.
     using ChooseFileFn = std::function<QString(QWidget* owner, bool forSaving)>;
+    // The path to export to, with `extension` ("mp4"); empty when cancelled.
+    using ChooseExportFileFn = std::function<QString(QWidget* owner, const QString& extension)>;
     // Runs a dialog modally and returns its result (QDialog::Accepted or not).
     using RunModalFn = std::function<int(QDialog& dialog)>;
     using CounterFn = std::function<std::int64_t()>;
 
     MessageBoxFn messageBox;
     ChooseFileFn chooseFile;
+    ChooseExportFileFn chooseExportFile;
     RunModalFn runModal;
     CounterFn counter;                 // the performance counter
     std::int64_t counterFrequency = 1; // its ticks per second

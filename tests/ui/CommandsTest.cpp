@@ -48,6 +48,7 @@ private slots:
     void largeVideoOpensOneDetachedWindow();
     void russianCaptionsLeaveRunTimeTextsEnglish();
     void everyCaptionFitsItsControlInBothLanguages();
+    void exportWritesTheChosenFramesAndCancelLeavesNothing();
 };
 
 void CommandsTest::loadAndSaveFailuresAreTold()
@@ -322,6 +323,42 @@ void CommandsTest::everyCaptionFitsItsControlInBothLanguages()
             QVERIFY2(CaptionSize(*g, g->title()).width() + 8 <= g->width(),
                      qPrintable(language + g->title()));
     }
+}
+
+void CommandsTest::exportWritesTheChosenFramesAndCancelLeavesNothing()
+{
+    auto dlg = Loaded(6);
+    QVERIFY(dlg);
+    // The dialog offers the whole video, then the fragment numbers last used.
+    exportFile = Path("whole.mkv");
+    exportFormat = 2; // MKV, lossless
+    QTest::keyClick(dlg.get(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(exportFound, (QStringList{"0", "1", "6", "1"}));
+    QVERIFY(QFileInfo(Path("whole.mkv")).size() > 0);
+
+    exportFormat = -1; // the dialog cancelled: nothing is asked or written
+    exportFile = Path("never.gif");
+    dlg->OnExport();
+    QVERIFY(!QFileInfo::exists(Path("never.gif")));
+
+    // A name the formats don't know is refused with the reason.
+    exportFormat = 3;
+    exportFile = Path("frames.avi");
+    Expect("Error", "Error writing to " + Path("frames.avi") +
+                        "\nthe file name must end in .mp4, .webm, .mkv or .gif");
+    dlg->OnExport();
+    QVERIFY(!QFileInfo::exists(Path("frames.avi")));
+
+    // Not while recording.
+    StartFakeGame();
+    auto recording = NewDialog();
+    recording->OnRecord();
+    recording->OnTimer();
+    QCOMPARE(Frames(*recording), 1);
+    exportFound.clear();
+    recording->OnExport();
+    QVERIFY(exportFound.isEmpty());
+    recording->OnRecord();
 }
 
 std::unique_ptr<QObject> MakeCommandsTest()

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "ExportDlg.h"
 #include "ExtractDlg.h"
 #include "FakeGame.h"
 #include "GameLayout.h"
@@ -8,6 +9,7 @@
 #include "VideoManager.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 #include <cmath>
@@ -94,9 +96,21 @@ std::unique_ptr<CTrellonDlg> UiTest::NewDialog(const QString& commandLine)
         return box.answer;
     };
     services.chooseFile = [this](QWidget*, bool) { return chosenFile; };
+    services.chooseExportFile = [this](QWidget*, const QString&) { return exportFile; };
     // The fragment dialog is filled in and confirmed; any other is cancelled.
     services.runModal = [this](QDialog& dialog)
     {
+        if (auto* exporting = qobject_cast<CExportDlg*>(&dialog))
+        {
+            exportFound = {
+                QString::number(exporting->GetFormat()), QString::number(exporting->GetFirst()),
+                QString::number(exporting->GetLast()), QString::number(exporting->GetScale())};
+            if (exportFormat < 0)
+                return static_cast<int>(QDialog::Rejected);
+            exporting->GetFormatList()->setCurrentIndex(exportFormat);
+            exporting->accept();
+            return exporting->result();
+        }
         auto* fragment = qobject_cast<CExtractDlg*>(&dialog);
         if (fragment == nullptr)
             return static_cast<int>(QDialog::Rejected);

@@ -38,6 +38,9 @@ protected:
     QString chosenFile;                 // what the file chooser answers
     QString journalFolder;              // where dialogs journal; empty: Path("journals")
     QString fragmentStart, fragmentEnd; // typed into the fragment dialog before Extract
+    int exportFormat = -1;              // chosen in the export dialog; -1 cancels it
+    QStringList exportFound;            // its format, first, last and scale when it opened
+    QString exportFile;                 // what the export file chooser answers
     QStringList fragmentFound;          // what its fields held when it opened
 
 private slots:

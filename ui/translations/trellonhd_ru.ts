@@ -21,6 +21,45 @@
     </message>
 </context>
 <context>
+    <name>CExportDlg</name>
+    <message>
+        <source>Export</source>
+        <translation>Экспорт</translation>
+    </message>
+    <message>
+        <source>MP4 (H.264), for players and sites</source>
+        <translation>MP4 (H.264), для плееров и сайтов</translation>
+    </message>
+    <message>
+        <source>WebM (VP9), for browsers</source>
+        <translation>WebM (VP9), для браузеров</translation>
+    </message>
+    <message>
+        <source>MKV, lossless</source>
+        <translation>MKV, без потерь</translation>
+    </message>
+    <message>
+        <source>GIF, the recording&apos;s own colours</source>
+        <translation>GIF, в цветах записи</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Формат</translation>
+    </message>
+    <message>
+        <source>First frame</source>
+        <translation>Первый кадр</translation>
+    </message>
+    <message>
+        <source>Last frame</source>
+        <translation>Последний кадр</translation>
+    </message>
+    <message>
+        <source>Enlarge</source>
+        <translation>Увеличение</translation>
+    </message>
+</context>
+<context>
     <name>CExtractDlg</name>
     <message>
         <source>Extraction</source>
@@ -59,6 +98,10 @@ So would be better to save the draft file first.</source>
 </context>
 <context>
     <name>CTrellonDlg</name>
+    <message>
+        <source>&amp;Export...</source>
+        <translation>&amp;Экспорт...</translation>
+    </message>
     <message>
         <source>&amp;About TrellonHD...</source>
         <translation>&amp;О программе TrellonHD...</translation>
