@@ -31,26 +31,18 @@ std::string StartText(std::int64_t startMs)
 
 int List(const std::string& folder)
 {
-    std::vector<std::filesystem::path> journals;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec))
-        if (IsJournalFileName(it->path().filename().string()))
-            journals.push_back(it->path());
-    std::sort(journals.begin(), journals.end());
+    const std::vector<std::string> journals = ListJournals(folder);
     int shown = 0;
-    for (const auto& path : journals)
+    for (const std::string& path : journals)
     {
-        if (IsFileLockedByOther(path.string()))
-            continue; // a recording in progress
         JournalSummary summary;
         std::string error;
-        if (!ScanJournal(path.string(), summary, error))
+        if (!ScanJournal(path, summary, error))
         {
-            std::printf("%s: %s\n", path.string().c_str(), error.c_str());
+            std::printf("%s: %s\n", path.c_str(), error.c_str());
             continue;
         }
-        std::printf("%s\n  started %s, %lld bytes, %d frames of %d x %d%s\n", path.string().c_str(),
+        std::printf("%s\n  started %s, %lld bytes, %d frames of %d x %d%s\n", path.c_str(),
                     StartText(summary.header.startMs).c_str(),
                     static_cast<long long>(summary.fileBytes), summary.frames, summary.header.width,
                     summary.header.height, summary.cut ? " (a torn end was dropped)" : "");

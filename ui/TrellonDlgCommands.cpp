@@ -4,6 +4,7 @@
 #include "DisplayImage.h"
 #include "ExtractDlg.h"
 #include "FileAccess.h"
+#include "LongTask.h"
 #include "ResizableView.h"
 #include "TrellonDlg.h"
 #include "Video.h"
@@ -225,28 +226,16 @@ void CTrellonDlg::OnExtract()
     const int first = ToIndex(dialog.m_nStartFrame), last = ToIndex(dialog.m_nEndFrame);
     m_nLastFirst = dialog.m_nStartFrame;
     m_nLastEnd = dialog.m_nEndFrame;
-    QProgressDialog progress(QStringLiteral("Extracting frames..."), QStringLiteral("Cancel"), 0,
-                             100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    const auto report = [&progress](int done, int total)
+    int extracted = 0;
     {
-        if (total > 0)
-            progress.setValue(static_cast<int>(static_cast<long long>(done) * 100 / total));
-        return !progress.wasCanceled();
-    };
-    // Ticks that come meanwhile are dropped, as during any long tick.
-    const int wasInTimer = s_bInTimer;
-    s_bInTimer = 1;
-    const int extracted = m_pManager->ExtractFragment(first, last, report);
-    s_bInTimer = wasInTimer;
-    if (!extracted && !progress.wasCanceled())
-        Message(QStringLiteral("Error"),
-                QStringLiteral("Not enough memory for the fragment: the video was kept."),
-                QMessageBox::Ok, QMessageBox::Warning);
-    progress.close();
+        CLongTask task(this, QStringLiteral("Extracting frames..."), s_bInTimer);
+        extracted = m_pManager->ExtractFragment(
+            first, last, [&task](int done, int total) { return task.Report(done, total); });
+        if (!extracted && !task.Cancelled())
+            Message(QStringLiteral("Error"),
+                    QStringLiteral("Not enough memory for the fragment: the video was kept."),
+                    QMessageBox::Ok, QMessageBox::Warning);
+    }
     if (extracted)
         m_strFileName.clear(); // a new video, saved nowhere yet
 

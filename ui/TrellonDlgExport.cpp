@@ -4,13 +4,13 @@
 // nothing behind).
 
 #include "ExportDlg.h"
+#include "LongTask.h"
 #include "TrellonDlg.h"
 #include "Video.h"
 #include "VideoExport.h"
 #include "VideoManager.h"
 
 #include <QFile>
-#include <QProgressDialog>
 
 void CTrellonDlg::OnExport()
 {
@@ -43,26 +43,15 @@ void CTrellonDlg::OnExport()
     options.last = dialog.GetLast();
     options.scale = dialog.GetScale();
     options.cursor = m_pManager->m_bShowCursor != 0;
-    QProgressDialog progress(QStringLiteral("Exporting frames..."), QStringLiteral("Cancel"), 0,
-                             100, this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    const auto report = [&progress](int done, int total)
-    {
-        if (total > 0)
-            progress.setValue(static_cast<int>(static_cast<long long>(done) * 100 / total));
-        return !progress.wasCanceled();
-    };
     std::string error;
-    const int wasInTimer = s_bInTimer;
-    s_bInTimer = 1; // no ticks meanwhile, as during any long command
-    const bool ok =
-        ExportVideo(video, QFile::encodeName(path).toStdString(), format, options, report, error);
-    s_bInTimer = wasInTimer;
-    const bool cancelled = progress.wasCanceled();
-    progress.close();
+    bool ok = false, cancelled = false;
+    {
+        CLongTask task(this, QStringLiteral("Exporting frames..."), s_bInTimer);
+        ok = ExportVideo(
+            video, QFile::encodeName(path).toStdString(), format, options,
+            [&task](int done, int total) { return task.Report(done, total); }, error);
+        cancelled = task.Cancelled();
+    }
     if (!ok && !cancelled)
         Message(QStringLiteral("Error"),
                 QStringLiteral("Error writing to ") + path + "\n" + QString::fromStdString(error),

@@ -21,26 +21,19 @@ void CTrellonDlg::OfferRecovery()
     const std::string folder = QFile::encodeName(m_services.journalFolder).toStdString();
     if (folder.empty())
         return;
-    std::vector<std::filesystem::path> journals;
+    std::vector<std::string> journals = ListJournals(folder);
+    std::reverse(journals.begin(), journals.end()); // the newest first
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec))
-        if (IsJournalFileName(it->path().filename().string()))
-            journals.push_back(it->path());
-    std::sort(journals.rbegin(), journals.rend()); // the newest first
 
-    for (const auto& journal : journals)
+    for (const std::string& path : journals)
     {
-        const std::string path = journal.string();
-        if (IsFileLockedByOther(path))
-            continue; // another TrellonHD is recording into it
         JournalSummary summary;
         std::string error;
         if (!ScanJournal(path, summary, error))
             continue;
         if (summary.frames == 0)
         {
-            std::filesystem::remove(journal, ec); // nothing was recorded
+            std::filesystem::remove(path, ec); // nothing was recorded
             continue;
         }
         const QString started = QDateTime::fromMSecsSinceEpoch(summary.header.startMs)
@@ -62,7 +55,7 @@ void CTrellonDlg::OfferRecovery()
                             .arg(shown),
                         QMessageBox::Yes | QMessageBox::No,
                         QMessageBox::Question) == QMessageBox::Yes)
-                std::filesystem::remove(journal, ec);
+                std::filesystem::remove(path, ec);
             continue;
         }
 

@@ -18,6 +18,7 @@
 #include "Video.h"
 #include "VideoFile.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -216,6 +217,21 @@ bool IsJournalFileName(const std::string& name)
     { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; };
     return dash != std::string::npos && digits(middle.substr(0, dash)) &&
            digits(middle.substr(dash + 1));
+}
+
+std::vector<std::string> ListJournals(const std::string& folder)
+{
+    std::vector<std::string> journals;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (IsJournalFileName(it->path().filename().string()) &&
+            !IsFileLockedByOther(it->path().string()))
+            journals.push_back(it->path().string());
+    // The start time leads the name, so the names sort by it while the
+    // numbers have one length (until the year 2286).
+    std::sort(journals.begin(), journals.end());
+    return journals;
 }
 
 // ---------------------------------------------------------------------------

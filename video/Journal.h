@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class CVideo;
 
@@ -92,6 +93,8 @@ bool ScanJournal(const std::string& path, JournalSummary& summary, std::string& 
 // no frame, or the file can't be written.
 bool RecoverJournal(const std::string& path, const std::string& out, JournalSummary& summary,
                     std::string& error);
+// The journals in `folder` that no running recorder holds, oldest first.
+std::vector<std::string> ListJournals(const std::string& folder);
 // The file name every journal has: "recording-START-TAG.trj", where TAG
 // tells apart recordings started in the same millisecond.
 std::string JournalFileName(std::int64_t startMs, long tag);

@@ -308,6 +308,34 @@ class Hostile(unittest.TestCase):
             self.assertFalse(os.path.exists(out))
 
 
+class Recover(unittest.TestCase):
+    SEED = os.path.join(DATA, '..', 'fuzz', 'corpus', 'journal', 'three_frames.trj')
+
+    def test_lists_and_recovers_a_journal_once(self):
+        with tempfile.TemporaryDirectory() as state:
+            env = dict(os.environ, XDG_STATE_HOME=state)
+            env.pop('LOCALAPPDATA', None)
+            r = run('recover', env=env)
+            self.assertEqual(r.returncode, 0)
+            self.assertIn('no unsaved recordings', r.stdout)
+            folder = os.path.join(state, 'trellonhd')
+            os.makedirs(folder)
+            journal = os.path.join(folder, 'recording-1765000000000-7.trj')
+            shutil.copyfile(self.SEED, journal)
+            r = run('recover', env=env)
+            self.assertIn('3 frames of 24 x 16', r.stdout)
+            out = os.path.join(state, 'back.dk2')
+            open(out, 'wb').write(b'keep')
+            self.assertEqual(run('recover', journal, out, env=env).returncode, 1)
+            self.assertEqual(open(out, 'rb').read(), b'keep')
+            os.remove(out)
+            r = run('recover', journal, out, env=env)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(run('verify', out).returncode, 0)
+            self.assertFalse(os.path.exists(journal))
+            self.assertEqual(run('recover', GOLDEN, out + '2').returncode, 1)
+
+
 def write_video(path, width, height, times, colour=5):
     """A .dk2 of one colour per frame: leaf 0, an 8 x 8 square of it, and
     squares of that up to the tree's size; every frame uses the top node."""

@@ -6,7 +6,10 @@
 
 namespace
 {
-// The overlay's addresses in build v2.0.2.0.
+// The overlay's addresses in build v2.0.2.0: the demo's own copy of what the
+// recorder reads (capture/GameMemoryMap.h), kept apart on purpose, so that a
+// mistyped address on either side fails the end-to-end tests instead of
+// agreeing with itself.
 constexpr std::uint32_t kAmount1 = 0x004AB9C4;
 constexpr std::uint32_t kAmount2 = 0x004AD3A8;
 constexpr std::uint32_t kUsedCount = 0x004ADA7C;
