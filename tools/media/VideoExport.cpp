@@ -165,7 +165,7 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
 
     // The output frames: (recorded frame, time in the output's ticks).
     std::vector<std::pair<int, std::int64_t>> plan;
-    const double start = video.GetFrameTime(first - 1);
+    const double start = static_cast<double>(video.GetFrameTime(first - 1));
     const auto seconds = [&](int n)
     {
         const double t = static_cast<double>(video.GetFrameTime(n - 1)) - start;
