@@ -308,6 +308,7 @@ class Hostile(unittest.TestCase):
             self.assertFalse(os.path.exists(out))
 
 
+@unittest.skipIf(EMULATOR, 'Wine puts its own LOCALAPPDATA in place of the journal folder')
 class Recover(unittest.TestCase):
     SEED = os.path.join(DATA, '..', 'fuzz', 'corpus', 'journal', 'three_frames.trj')
 

@@ -91,7 +91,7 @@ TEST(Journal, ATornLastBlockKeepsExactlyTheFramesBeforeIt)
 {
     const Recording r = Record("torn", 6);
     const auto bytes = ReadFileBytes(r.journal);
-    JournalSummary whole, five;
+    JournalSummary whole;
     ASSERT_FALSE(Recovered(r.journal, whole).empty());
     // Where the last block starts: the end of five frames' worth.
     const Recording first = Record("torn-five", 5);
