@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace testsheets;
 
@@ -162,13 +161,6 @@ TEST(BitmapSheet, RefusesMissingAndShortFiles)
     EXPECT_FALSE(sheet.Load("/nonexistent/units.bmp", true));
     EXPECT_EQ(sheet.GetCellCount(), 0);
     EXPECT_EQ(sheet.GetBits(), nullptr);
-
-    // A FIFO with no writer: refused at once instead of waiting in the open.
-    const std::string fifo = WriteTemp("fifo.bmp", {});
-    std::remove(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(sheet.Load(fifo, false));
-    std::remove(fifo.c_str());
 }
 
 TEST(BitmapSheet, AcceptsAFileThatEndsRightAfterItsLastPixel)

@@ -4,9 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testpics;
 
@@ -333,73 +330,4 @@ TEST(VideoCodec, PreviousFrameShortcutBuildsTheSameTablesAsThePlainEncoder)
     }
     ExpectSameTables(fast, plain);
     EXPECT_LT(fast.GetDictionaryStats().lookups, plain.GetDictionaryStats().lookups / 2);
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TRELLON_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TRELLON_ASAN 1
-#endif
-#endif
-
-TEST(VideoCodec, RunningOutOfMemoryLeavesTheVideoAsItWas)
-{
-#ifdef TRELLON_ASAN
-    GTEST_SKIP() << "an address-space limit and the sanitizer's shadow memory do not mix";
-#else
-    // In a child process with a small address-space limit, add noise frames
-    // (every node new) until memory runs out, then check that the video still
-    // holds exactly the frames it reported and that they decode.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-    {
-        CVideo video;
-        if (!video.SetGeometry(640, 640, 480, 0, 0))
-            _exit(10);
-        rlimit limit{};
-        getrlimit(RLIMIT_AS, &limit);
-        limit.rlim_cur = 512ull << 20;
-        if (setrlimit(RLIMIT_AS, &limit) != 0)
-            _exit(11);
-        std::vector<std::uint8_t> picture(640 * 480);
-        std::vector<std::uint8_t> decoded(640 * 480);
-        int result = AF_ADDED, k = 0;
-        for (; k < 100000 && result == AF_ADDED; ++k)
-        {
-            std::uint32_t s = static_cast<std::uint32_t>(k) * 2654435761u + 7;
-            for (auto& v : picture)
-            {
-                s ^= s << 13;
-                s ^= s >> 17;
-                s ^= s << 5;
-                v = static_cast<std::uint8_t>(s);
-            }
-            const int frames = video.GetFrameCount(), nodes = video.GetNodeCount();
-            result = video.AddFrame(0, kPalette.data(), picture.data());
-            if (result == AF_NO_MEMORY &&
-                (video.GetFrameCount() != frames || video.GetNodeCount() != nodes))
-                _exit(12);
-        }
-        if (result != AF_NO_MEMORY)
-            _exit(13);
-        // The last frame that went in decodes to its picture.
-        std::uint32_t s = static_cast<std::uint32_t>(k - 2) * 2654435761u + 7;
-        for (auto& v : picture)
-        {
-            s ^= s << 13;
-            s ^= s >> 17;
-            s ^= s << 5;
-            v = static_cast<std::uint8_t>(s);
-        }
-        if (!video.GetFrame(video.GetFrameCount() - 1, decoded.data(), false) || decoded != picture)
-            _exit(14);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child died by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-#endif
 }
