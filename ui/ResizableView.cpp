@@ -33,7 +33,7 @@ void CResizableView::paintEvent(QPaintEvent*)
     // A minimised main dialog gets no paints, so this window carries the
     // playback loop on meanwhile.
     if (m_pOwner->IsPlaying() && m_pOwner->isMinimized())
-        m_pOwner->OnPaint();
+        m_pOwner->OnPaint(this);
     const QImage* image = m_pOwner->GetDisplayImage();
     QPainter painter(this);
     if (image == nullptr)

@@ -29,6 +29,7 @@
 #include <QSlider>
 #include <QTimerEvent>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -62,6 +63,9 @@ CTrellonDlg::CTrellonDlg(const QString& commandLine, UiServices services, QWidge
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
+    m_nextPaint.setSingleShot(true);
+    m_nextPaint.setTimerType(Qt::PreciseTimer);
+    connect(&m_nextPaint, &QTimer::timeout, this, &CTrellonDlg::InvalidateVideo);
     m_pManager->SetJournalFolder(QFile::encodeName(m_services.journalFolder).toStdString());
     CreateControls();
     DoDataExchange(false);
@@ -169,7 +173,11 @@ void CTrellonDlg::SetSliderRange(int maximum)
 void CTrellonDlg::InvalidateVideo()
 {
     m_bFrameDue = true;
-    m_pArea->update();
+    // A minimised dialog gets no paints: the detached window carries on.
+    if (m_pView != nullptr && isMinimized())
+        m_pView->update();
+    else
+        m_pArea->update();
 }
 
 // The shown picture looks at the frame buffer until something else is put
@@ -375,13 +383,17 @@ void CTrellonDlg::UpdateByteCount()
 // frame is fetched anew while playing, when something asked for it, or when
 // there is no picture yet. A capture tick, which shows its frame itself, is
 // then not followed by a second decode.
-void CTrellonDlg::OnPaint()
+void CTrellonDlg::OnPaint(QWidget* painting)
 {
+    // The window being painted draws the new picture itself, right after:
+    // asking it for another paint would paint on and on.
+    m_pPainting = painting;
     const bool playing = m_bPlaying != 0;
     if (playing)
         PlaybackStep();
     if (playing || m_bFrameDue || m_displayImage.isNull())
         ShowFrame();
+    m_pPainting = nullptr;
 }
 
 void CTrellonDlg::PlaybackStep()
@@ -400,8 +412,17 @@ void CTrellonDlg::PlaybackStep()
         m_bPlaying = 0;
     }
     SetSliderPos(i);
-    if (m_bPlaying)
+    if (!m_bPlaying)
+        return;
+    // The frame shown stays right until the clock passes its time stamp: the
+    // next paint is asked for then, not at once, so that playback leaves
+    // the processor idle between frames.
+    const double due = (static_cast<double>(m_pManager->GetFrameTime(i)) - m_dPlayTime) / m_dSpeed;
+    m_nNextPaintMs = due > 0 ? static_cast<int>(std::min(due * 1000.0, 1000.0)) + 1 : 0;
+    if (m_nNextPaintMs == 0)
         InvalidateVideo();
+    else
+        m_nextPaint.start(m_nNextPaintMs);
 }
 
 void CTrellonDlg::OnPlay()
@@ -417,6 +438,7 @@ void CTrellonDlg::OnPlay()
 void CTrellonDlg::OnPause()
 {
     m_bPlaying = 0;
+    m_nextPaint.stop();
 }
 
 void CTrellonDlg::OnSpeedChange(int index)

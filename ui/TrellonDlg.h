@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMap>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 
@@ -133,7 +134,7 @@ public:
 
     // The paint of the video area: a playback step while playing, then
     // ShowFrame.
-    void OnPaint();
+    void OnPaint(QWidget* painting = nullptr);
     void PlaybackStep();
 
     QWidget* GetDlgItem(int id) const { return m_controls.value(id, nullptr); }
@@ -142,6 +143,8 @@ public:
     bool IsRecording() const { return m_bRecording != 0; }
     bool IsPlaying() const { return m_bPlaying != 0; }
     double GetPlayTime() const { return m_dPlayTime; }
+    // The wait before the next playback paint that the last one asked for.
+    int GetNextPaintDelayMs() const { return m_nNextPaintMs; }
     double GetSpeed() const { return m_dSpeed; }
     unsigned GetTimerPeriodMs() const { return m_nTimerPeriodMs; }
     bool HasTimer() const { return m_nTimerId != 0; }
@@ -195,6 +198,9 @@ private:
     int m_nTimerId = 0;
     double m_dSpeed = 1.0;
     std::int64_t m_lastCounter = 0;
+    QTimer m_nextPaint;             // asks for the next playback paint when its frame is due
+    int m_nNextPaintMs = 0;         // the delay it was last started with
+    QWidget* m_pPainting = nullptr; // the window whose paint runs the playback step
     double m_dPlayTime = 0;
     std::int64_t m_frequency = 1;
     int m_bPlaying = 0;

@@ -47,10 +47,9 @@ void CTrellonDlg::ShowFrame()
         if (image.isNull())
             return;
         m_displayImage = std::move(image);
-        if (m_pView != nullptr)
-            m_pView->update();
-        else if (!m_pArea->paintingActive())
-            m_pArea->update();
+        QWidget* const shows = m_pView != nullptr ? static_cast<QWidget*>(m_pView) : m_pArea;
+        if (shows != m_pPainting)
+            shows->update();
 
         m_pFrameText->setText(
             QString::asprintf("Frame %d/%d", i + 1, m_pManager->GetVideo().GetFrameCount()));

@@ -14,7 +14,7 @@ CVideoArea::CVideoArea(CTrellonDlg* owner) : QWidget(owner), m_pOwner(owner)
 
 void CVideoArea::paintEvent(QPaintEvent*)
 {
-    m_pOwner->OnPaint();
+    m_pOwner->OnPaint(this);
     const QImage* image = m_pOwner->GetDisplayImage();
     if (image == nullptr || m_pOwner->GetView() != nullptr)
         return;

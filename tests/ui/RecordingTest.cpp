@@ -164,12 +164,16 @@ void RecordingTest::playbackClockFollowsTheCounter()
     QCOMPARE(dlg->GetSliderPos(), 3); // the first frame not before 0.25 s
     QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 4/10");
     QCOMPARE(Text(*dlg, IDC_TIME_TEXT), "Time 0.30");
+    // The next paint is asked for when the clock passes 0.30 s, not at once.
+    QVERIFY(qAbs(dlg->GetNextPaintDelayMs() - 50) <= 1);
 
     Item<QComboBox>(*dlg, IDC_SPEED)->setCurrentIndex(5); // 2x, from where the clock is
     QCOMPARE(dlg->GetPlayTime(), 0.25);
     Advance(0.1);
     dlg->OnPaint();
     QCOMPARE(dlg->GetSliderPos(), 5);
+    // 0.05 s of the recording at twice the speed.
+    QVERIFY(qAbs(dlg->GetNextPaintDelayMs() - 25) <= 1);
 
     Advance(0.5); // the person drags the slider meanwhile
     Item<QSlider>(*dlg, IDC_FRAME_SLIDER)->setValue(7);
