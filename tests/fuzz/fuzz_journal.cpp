@@ -11,10 +11,22 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string dir = "/tmp/fuzz_journal-" + std::to_string(getpid());
-    static const bool made = [] { return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST; }();
-    if (!made)
+    // A folder of this run's own, gone when the run ends.
+    struct Folder
+    {
+        std::string path = "/tmp/fuzz_journal-" + std::to_string(getpid());
+        bool made = mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+        ~Folder()
+        {
+            std::remove((path + "/in.trj").c_str());
+            std::remove((path + "/out.dk2").c_str());
+            rmdir(path.c_str());
+        }
+    };
+    static const Folder folder;
+    if (!folder.made)
         return 0;
+    const std::string& dir = folder.path;
     const std::string journal = dir + "/in.trj", out = dir + "/out.dk2";
     std::FILE* file = std::fopen(journal.c_str(), "wb");
     if (file == nullptr)
