@@ -17,6 +17,10 @@ int RunRecover(const std::vector<std::string>& args);
 bool IsVideoExportPath(const std::string& path);
 int RunVideoExport(const std::vector<std::string>& args);
 
+// Calls `handler` on the signal that pauses and resumes `trellon record`
+// (SIGUSR1); nothing where the system has no such signal.
+void InstallPauseSignal(void (*handler)(int));
+
 // Helpers shared by the subcommands.
 int Fail(const std::string& message);       // prints "trellon: MESSAGE", returns 1
 int UsageError(const std::string& message); // prints the message and a hint, returns 2

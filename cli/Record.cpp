@@ -3,6 +3,7 @@
 // previous one still runs is dropped, as the dialog's guard drops it. Ctrl-C
 // or SIGTERM ends the recording, and what was recorded is saved. Meanwhile
 // every frame is journalled, and the journal goes once the file is saved.
+// SIGUSR1 (where the system has it) pauses and resumes.
 //
 // A video keeps one picture size. When the game comes back at another size
 // (restarted, or switched resolution), the part recorded so far is saved
@@ -30,10 +31,16 @@
 namespace
 {
 volatile std::sig_atomic_t g_bStop = 0;
+volatile std::sig_atomic_t g_nPauseRequests = 0; // SIGUSR1s not yet handled
 
 extern "C" void OnStopSignal(int)
 {
     g_bStop = 1;
+}
+
+extern "C" void OnPauseSignal(int)
+{
+    g_nPauseRequests = g_nPauseRequests + 1;
 }
 
 // The file of part `part` (1 for the first): OUT itself, then OUT-2 ...
@@ -133,6 +140,7 @@ int RunRecord(const std::vector<std::string>& args)
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    InstallPauseSignal(OnPauseSignal);
 
     std::unique_ptr<CVideoManager> owner;
     try
@@ -167,8 +175,32 @@ int RunRecord(const std::vector<std::string>& args)
     std::string problem;
     int part = 1;
     long long savedFrames = 0; // in the parts already saved
+    bool paused = false;
+    std::sig_atomic_t pausesHandled = 0;
+    Clock::duration pausedFor{}; // not counted against --seconds
+    Clock::time_point pausedAt{};
     while (!g_bStop)
     {
+        // Each SIGUSR1 pauses or resumes: the video stays open, the ticks
+        // stop, and the paused time is taken out of the time line.
+        for (; pausesHandled != g_nPauseRequests; ++pausesHandled)
+        {
+            paused = !paused;
+            if (paused)
+                pausedAt = Clock::now();
+            else
+            {
+                pausedFor += Clock::now() - pausedAt;
+                manager.GetVideo().ResumeTimeLine(std::chrono::duration<double>(period).count());
+                next = Clock::now();
+            }
+            std::fprintf(stderr, "\nrecord: %s\n", paused ? "paused (SIGUSR1 resumes)" : "resumed");
+        }
+        if (paused)
+        {
+            std::this_thread::sleep_for(period);
+            continue;
+        }
         try
         {
             const bool found = manager.CaptureFrame() != 0;
@@ -233,7 +265,7 @@ int RunRecord(const std::vector<std::string>& args)
             nextReport = now + std::chrono::seconds(1);
         }
         if ((frames != 0 && recorded >= frames) ||
-            (seconds != 0 && now - start >= std::chrono::seconds(seconds)))
+            (seconds != 0 && now - start - pausedFor >= std::chrono::seconds(seconds)))
             break;
         next += period;
         while (next <= now)

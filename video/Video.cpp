@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -139,6 +140,17 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     m_frames.Append(FrameRecord{root, paletteIndex, cursor, static_cast<float>(seconds)});
     ++m_nFrameCount;
     return AF_ADDED;
+}
+
+void CVideo::ResumeTimeLine(double gapSeconds)
+{
+    if (m_nFrameCount == 0 || m_frequency <= 0 ||
+        static_cast<std::size_t>(m_nFrameCount) > m_frames.Size())
+        return; // the first frame starts the time line anyway
+    const double last =
+        static_cast<double>(m_frames[static_cast<std::size_t>(m_nFrameCount) - 1].time);
+    const double at = (std::isfinite(last) ? last : 0) + std::max(gapSeconds, 0.0);
+    m_startCount = ReadCounter() - static_cast<std::int64_t>(at * static_cast<double>(m_frequency));
 }
 
 int CVideo::GetFrame(int index, std::uint8_t* target, bool withCursor) const

@@ -103,6 +103,9 @@ public:
     int GetPalette(int index, std::uint8_t* target) const;
     float GetFrameTime(int index) const;
     void SetFrameTime(int index, float time);
+    // After a pause: the time line moves on so that a frame added now comes
+    // `gapSeconds` after the last one, and the paused time is not in it.
+    void ResumeTimeLine(double gapSeconds);
 
     // The file body: everything after the magic (VideoFile.cpp).
     int WriteBody(std::FILE* file);

@@ -5,6 +5,7 @@
 
 #include "SimLaunch.h"
 #include "SimScene.h"
+#include "TestTempFolder.h"
 #include "Video.h"
 #include "VideoFile.h"
 
@@ -304,4 +305,35 @@ TEST(RecordE2e, KilledRecorderLeavesAJournalThatRecoversItsFrames)
     }
     std::filesystem::remove_all(state);
     EXPECT_GT(recoveredFrames, 20 * 5); // about 25 frames a round at 30 a second
+}
+
+TEST(RecordE2e, PauseTakesThePausedTimeOutOfTheTimeLine)
+{
+    pid_t game = Spawn({TRELLON_GAMESIM, "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    const std::string path = (TestTempFolder() / "paused.dk2").string();
+    pid_t record = Spawn({TRELLON_CLI, "record", path, "--fps", "30"});
+    ASSERT_GT(record, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    kill(record, SIGUSR1); // pause
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(record, SIGUSR1); // resume
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    kill(record, SIGINT);
+    int status = 0;
+    waitpid(record, &status, 0);
+    Stop(game);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+    ASSERT_GE(video.GetFrameCount(), 20);
+    float longest = 0;
+    for (int k = 1; k < video.GetFrameCount(); ++k)
+        longest = std::max(longest, video.GetFrameTime(k) - video.GetFrameTime(k - 1));
+    // No frozen gap where the pause was: every step is about a period, and
+    // the whole lasts about the recorded (not the paused) time.
+    EXPECT_LT(longest, 0.4f);
+    EXPECT_LT(video.GetFrameTime(video.GetFrameCount() - 1), 2.6f);
 }

@@ -1,0 +1,8 @@
+#include "Commands.h"
+
+#include <csignal>
+
+void InstallPauseSignal(void (*handler)(int))
+{
+    std::signal(SIGUSR1, handler);
+}
