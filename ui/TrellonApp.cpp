@@ -1,8 +1,11 @@
 #include "TrellonApp.h"
 
+#include "RemoteCommands.h"
 #include "TrellonDlg.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -21,6 +24,11 @@ const char kUsage[] =
     "\n"
     "  -h, --help     show this help and exit\n"
     "  -v, --version  show the version and exit\n"
+    "\n"
+    "To the TrellonHD that already runs (for a key of the desktop, or a script):\n"
+    "  --toggle-recording   start or stop recording\n"
+    "  --pause-recording    pause or resume the recording\n"
+    "  --save PATH          stop recording if need be and save the video to PATH\n"
     "\n"
     "Qt's own options (such as -platform) are accepted as well.\n";
 
@@ -66,6 +74,35 @@ int CTrellonApp::Run(int argc, char** argv)
             std::printf("trellonhd %s\n", TRELLON_VERSION);
             return 0;
         }
+    }
+
+    // Commands to the TrellonHD that runs; they need no display.
+    for (int n = 1; n < argc; ++n)
+    {
+        QString command;
+        if (std::strcmp(argv[n], "--toggle-recording") == 0)
+            command = QStringLiteral("toggle");
+        else if (std::strcmp(argv[n], "--pause-recording") == 0)
+            command = QStringLiteral("pause");
+        else if (std::strcmp(argv[n], "--save") == 0)
+        {
+            if (n + 1 >= argc)
+            {
+                std::fprintf(stderr, "trellonhd: --save needs a PATH\n%s", kUsage);
+                return 2;
+            }
+            // The running TrellonHD may have another working directory.
+            command = QStringLiteral("save ") +
+                      QFileInfo(QString::fromLocal8Bit(argv[n + 1])).absoluteFilePath();
+        }
+        else
+            continue;
+        QCoreApplication core(argc, argv);
+        QString answer;
+        const int status = SendRemoteCommand(RemoteCommandServerName(), command, answer);
+        if (status != 0)
+            std::fprintf(stderr, "trellonhd: %s\n", answer.toLocal8Bit().constData());
+        return status;
     }
 
     if (!HasDisplay(argc, argv))
@@ -133,6 +170,8 @@ bool CTrellonApp::InstallTranslators(const QLocale& locale, QTranslator& dialogs
 bool CTrellonApp::InitInstance(const QString& commandLine)
 {
     CTrellonDlg dialog(commandLine);
+    // Commands from other processes; a second TrellonHD leaves them to the first.
+    dialog.ListenForCommands(RemoteCommandServerName());
     dialog.DoModal();
     return false; // the program ends with its dialog
 }

@@ -197,9 +197,11 @@ void CTrellonDlg::OnRecord()
 {
     const int wasRecording = m_bRecording;
     m_bRecording = !m_bRecording;
+    m_bPaused = 0; // a paused recording ends as any other
     if (wasRecording)
     {
-        killTimer(m_nTimerId);
+        if (m_nTimerId != 0)
+            killTimer(m_nTimerId);
         m_nTimerId = 0;
         if (m_pManager->GetVideo().GetFrameCount() >= 1)
             m_pManager->GetVideo().SetAppendable(false);

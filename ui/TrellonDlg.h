@@ -129,6 +129,15 @@ public:
     // Exports the video as a video file (TrellonDlgExport.cpp): context menu
     // and Ctrl+E.
     void OnExport();
+    // Pauses or resumes a recording (TrellonDlgRemote.cpp): the video stays
+    // open, the timer stops, the paused time is left out of the time line.
+    void OnPauseRecording();
+    bool IsPaused() const { return m_bPaused != 0; }
+    // Takes commands from other processes at the local socket `name`; false
+    // when another TrellonHD already listens there.
+    bool ListenForCommands(const QString& name);
+    // One command ("toggle", "pause", "save PATH"); "ok" or why not.
+    QString RunCommand(const QString& line);
     // The close request: false when the person chose to keep the program.
     bool OnClose();
 
@@ -195,6 +204,7 @@ private:
     QIcon m_hIcon;
     std::unique_ptr<CVideoManager> m_pManager;
     int m_bRecording = 0;
+    int m_bPaused = 0;
     int m_nTimerId = 0;
     double m_dSpeed = 1.0;
     std::int64_t m_lastCounter = 0;

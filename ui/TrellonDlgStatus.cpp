@@ -37,12 +37,13 @@ void CTrellonDlg::UpdateTitle(bool now)
         m_lastTitleCounter = counter;
         const int frames = video.GetFrameCount();
         const double elapsed = frames > 0 ? static_cast<double>(video.GetFrameTime(frames - 1)) : 0;
-        title += dash + QStringLiteral("\u25CF REC ") + Clock(elapsed) +
-                 QStringLiteral(" \u00B7 ") + english.toString(frames) +
-                 (frames == 1 ? QStringLiteral(" frame") : QStringLiteral(" frames")) +
-                 QStringLiteral(" \u00B7 ") +
-                 english.toString(static_cast<qlonglong>(m_nDroppedTicks)) +
-                 QStringLiteral(" dropped");
+        title +=
+            dash +
+            (m_bPaused ? QStringLiteral("\u275A\u275A PAUSED ") : QStringLiteral("\u25CF REC ")) +
+            Clock(elapsed) + QStringLiteral(" \u00B7 ") + english.toString(frames) +
+            (frames == 1 ? QStringLiteral(" frame") : QStringLiteral(" frames")) +
+            QStringLiteral(" \u00B7 ") + english.toString(static_cast<qlonglong>(m_nDroppedTicks)) +
+            QStringLiteral(" dropped");
     }
     else if (!m_strFileName.isEmpty() || video.GetFrameCount() > 0)
     {

@@ -3,6 +3,7 @@
 // the program itself is started with a video on its command line and
 // photographed.
 
+#include "RemoteCommands.h"
 #include "SimLaunch.h"
 #include "SimScene.h"
 #include "TestTempFolder.h"
@@ -186,6 +187,50 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
     EXPECT_TRUE(WaitFor(matches, 20)) << "see " << shot.toStdString();
     Stop(app);
     std::filesystem::remove(path);
+}
+
+TEST(AppE2e, CommandsFromAnotherProcessDriveTheRecording)
+{
+    // trellonhd --toggle-recording and friends, run as a key of the desktop
+    // runs them, reach the TrellonHD that runs; with none running they say so.
+    // The other process waits for its answer while this one's event loop
+    // (the running TrellonHD's) serves it.
+    const auto command = [](const QStringList& arguments, QString* said = nullptr)
+    {
+        QProcess other;
+        other.start(QStringLiteral(TRELLON_APP), arguments);
+        WaitFor([&] { return other.state() == QProcess::NotRunning; }, 60);
+        if (said != nullptr)
+            *said = QString::fromLocal8Bit(other.readAllStandardError());
+        return other.exitStatus() == QProcess::NormalExit ? other.exitCode() : -1;
+    };
+    QString said;
+    EXPECT_EQ(command({QStringLiteral("--toggle-recording")}, &said), 1);
+    EXPECT_TRUE(said.contains(QLatin1String("no TrellonHD is running"))) << said.toStdString();
+
+    pid_t game = Spawn({TRELLON_GAMESIM, "--fps", "30"});
+    ASSERT_GT(game, 0);
+    CTrellonDlg dlg(QString(), NoQuestions());
+    if (!dlg.ListenForCommands(RemoteCommandServerName()))
+        GTEST_SKIP() << "a TrellonHD of this user already takes commands";
+    dlg.show();
+    dlg.OnInitDialog();
+    EXPECT_EQ(command({QStringLiteral("--toggle-recording")}), 0);
+    const CVideo& video = dlg.GetManager().GetVideo();
+    ASSERT_TRUE(WaitFor([&] { return video.GetFrameCount() >= 10; }, 30));
+    EXPECT_EQ(command({QStringLiteral("--pause-recording")}), 0);
+    EXPECT_TRUE(dlg.IsPaused());
+    const int paused = video.GetFrameCount();
+    QTest::qWait(500);
+    EXPECT_EQ(video.GetFrameCount(), paused);
+    const std::string path = (TestTempFolder() / "remote.dk2").string();
+    EXPECT_EQ(command({QStringLiteral("--save"), QString::fromStdString(path)}), 0);
+    EXPECT_FALSE(dlg.IsRecording());
+    CVideo saved;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(saved, path, error), 1) << error;
+    EXPECT_EQ(saved.GetFrameCount(), paused);
+    Stop(game);
 }
 
 TEST(AppE2e, WithoutADisplayItSaysSoInOneLine)

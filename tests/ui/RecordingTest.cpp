@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSlider>
 #include <QTest>
 
@@ -43,6 +44,8 @@ private slots:
     void journalLivesUntilTheRecordingIsSavedOrGivenUp();
     void unsavedRecordingOfAnEarlierRunIsOffered();
     void unwritableJournalIsToldOnceAndTheRecordingGoesOn();
+    void pauseKeepsTheVideoOpenAndTheTimeLineWhole();
+    void commandsFromOtherProcessesDriveTheRecording();
 };
 
 void RecordingTest::recordStopCycleSwitchesTheControls()
@@ -356,6 +359,51 @@ void RecordingTest::unwritableJournalIsToldOnceAndTheRecordingGoesOn()
     Expect("Error", "", QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Warning);
     RecordTicks(*dlg, 4);
     QCOMPARE(Frames(*dlg), 4);
+}
+
+void RecordingTest::pauseKeepsTheVideoOpenAndTheTimeLineWhole()
+{
+    StartFakeGame();
+    auto dlg = NewDialog();
+    Item<QComboBox>(*dlg, IDC_TARGET_FPS)->setCurrentIndex(13); // 33 ms
+    dlg->OnRecord();
+    dlg->OnTimer();
+    dlg->OnTimer();
+    dlg->OnPauseRecording();
+    QVERIFY(dlg->IsPaused() && dlg->IsRecording() && !dlg->HasTimer());
+    QVERIFY(dlg->windowTitle().contains(QString::fromUtf8("\u275A\u275A PAUSED 00:00:00")));
+    QTest::qSleep(400); // the time stamps come from the real clock
+    dlg->OnPauseRecording();
+    QVERIFY(!dlg->IsPaused() && dlg->HasTimer());
+    dlg->OnTimer();
+    QCOMPARE(Frames(*dlg), 3);
+    const CVideo& video = dlg->GetManager().GetVideo();
+    // One period after the last frame before the pause, not the pause later.
+    QVERIFY2(video.GetFrameTime(2) - video.GetFrameTime(1) < 0.2f,
+             qPrintable(QString::number(static_cast<double>(video.GetFrameTime(2)))));
+    dlg->OnPauseRecording();
+    dlg->OnRecord(); // a paused recording ends as any other
+    QVERIFY(!dlg->IsRecording() && !dlg->IsPaused() && !dlg->HasTimer());
+    QVERIFY(!video.IsAppendable());
+}
+
+void RecordingTest::commandsFromOtherProcessesDriveTheRecording()
+{
+    StartFakeGame();
+    auto dlg = NewDialog();
+    QCOMPARE(dlg->RunCommand("pause"), "not recording");
+    QCOMPARE(dlg->RunCommand("toggle"), "ok");
+    QVERIFY(dlg->IsRecording());
+    dlg->OnTimer();
+    QCOMPARE(dlg->RunCommand("pause"), "ok");
+    QVERIFY(dlg->IsPaused());
+    const QString path = Path("remote.dk2");
+    QCOMPARE(dlg->RunCommand("save " + path), "ok"); // ends the recording first
+    QVERIFY(!dlg->IsRecording());
+    QVERIFY(QFileInfo(path).size() > 32);
+    QCOMPARE(dlg->RunCommand("toggle"), "the recording has ended; Clear starts a new one");
+    QVERIFY(dlg->RunCommand("save " + Path("no/such/folder.dk2")).startsWith("Error writing to "));
+    QVERIFY(dlg->RunCommand("launch").startsWith("unknown command"));
 }
 
 std::unique_ptr<QObject> MakeRecordingTest()
