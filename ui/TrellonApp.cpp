@@ -172,6 +172,7 @@ bool CTrellonApp::InitInstance(const QString& commandLine)
     CTrellonDlg dialog(commandLine);
     // Commands from other processes; a second TrellonHD leaves them to the first.
     dialog.ListenForCommands(RemoteCommandServerName());
+    dialog.ListenForHotkeys();
     dialog.DoModal();
     return false; // the program ends with its dialog
 }

@@ -138,6 +138,11 @@ public:
     bool ListenForCommands(const QString& name);
     // One command ("toggle", "pause", "save PATH"); "ok" or why not.
     QString RunCommand(const QString& line);
+    // Takes the global hotkeys Ctrl+Alt+R and Ctrl+Alt+P, which work while
+    // the game has the focus; a key another program holds is told once.
+    void ListenForHotkeys();
+    // A global hotkey was pressed (a PlatformHotkey).
+    void OnHotkey(int hotkey);
     // The close request: false when the person chose to keep the program.
     bool OnClose();
 

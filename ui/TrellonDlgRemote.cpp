@@ -1,14 +1,18 @@
 // Commands from other processes (trellonhd --toggle-recording,
-// --pause-recording, --save PATH), so that a key of the desktop or a script
-// can drive a recording while the game has the focus; and the pause itself.
+// --pause-recording, --save PATH) and the global hotkeys (Ctrl+Alt+R,
+// Ctrl+Alt+P), so that a recording is driven while the game has the focus;
+// and the pause itself.
 
+#include "Hotkeys.h"
 #include "TrellonDlg.h"
 #include "Video.h"
 #include "VideoManager.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 
 bool CTrellonDlg::ListenForCommands(const QString& name)
 {
@@ -95,4 +99,39 @@ void CTrellonDlg::OnPauseRecording()
         m_nTimerId = startTimer(std::chrono::milliseconds(m_nTimerPeriodMs), Qt::PreciseTimer);
     }
     UpdateTitle();
+}
+
+void CTrellonDlg::ListenForHotkeys()
+{
+    std::vector<int> taken;
+    const int descriptor = PlatformGrabHotkeys(taken);
+    if (descriptor >= 0)
+    {
+        auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [this]
+                {
+                    for (int hotkey : PlatformTakeHotkeys())
+                        OnHotkey(hotkey);
+                });
+    }
+    if (taken.empty())
+        return;
+    QStringList names;
+    for (int hotkey : taken)
+        names.append(QString::fromLatin1(PlatformHotkeyName(hotkey)));
+    Message(QGuiApplication::applicationDisplayName(),
+            QStringLiteral("%1 can't be used: another program holds it.\n"
+                           "trellonhd --toggle-recording and --pause-recording still work; "
+                           "bind them to keys of your desktop instead.")
+                .arg(names.join(QStringLiteral(", "))),
+            QMessageBox::Ok, QMessageBox::Information);
+}
+
+void CTrellonDlg::OnHotkey(int hotkey)
+{
+    if (hotkey == HK_TOGGLE_RECORDING)
+        RunCommand(QStringLiteral("toggle"));
+    else if (hotkey == HK_PAUSE_RECORDING)
+        RunCommand(QStringLiteral("pause"));
 }

@@ -17,6 +17,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -231,6 +232,84 @@ TEST(AppE2e, CommandsFromAnotherProcessDriveTheRecording)
     ASSERT_EQ(LoadVideoFile(saved, path, error), 1) << error;
     EXPECT_EQ(saved.GetFrameCount(), paused);
     Stop(game);
+}
+
+TEST(AppE2e, GlobalHotkeysDriveTheRecordingWhileTheGameHasTheFocus)
+{
+    pid_t game = Spawn({TRELLON_GAMESIM, "--fps", "30"});
+    ASSERT_GT(game, 0);
+    ASSERT_TRUE(WaitFor(
+        []
+        {
+            return !Output(QStringLiteral("xdotool"),
+                           {QStringLiteral("search"), QStringLiteral("--name"),
+                            QStringLiteral("^WARCRAFT II$")})
+                        .isEmpty();
+        },
+        20));
+    CTrellonDlg dlg(QString(), NoQuestions());
+    dlg.show();
+    dlg.OnInitDialog();
+    dlg.ListenForHotkeys();
+    // The game's window has the focus; the keys go to TrellonHD all the same.
+    const QString gameWindow =
+        Output(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                           QStringLiteral("^WARCRAFT II$")})
+            .section(QLatin1Char('\n'), 0, 0);
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("windowfocus"), QStringLiteral("--sync"), gameWindow});
+    const auto press = [](const char* keys)
+    {
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("key"), QString::fromLatin1(keys)});
+    };
+    press("ctrl+alt+r");
+    ASSERT_TRUE(WaitFor([&] { return dlg.IsRecording(); }, 10));
+    const CVideo& video = dlg.GetManager().GetVideo();
+    ASSERT_TRUE(WaitFor([&] { return video.GetFrameCount() >= 5; }, 20));
+    press("ctrl+alt+p");
+    ASSERT_TRUE(WaitFor([&] { return dlg.IsPaused(); }, 10));
+    const int paused = video.GetFrameCount();
+    QTest::qWait(600);
+    EXPECT_EQ(video.GetFrameCount(), paused);
+    press("ctrl+alt+p"); // resumed: no gap of the pause's length
+    ASSERT_TRUE(WaitFor([&] { return video.GetFrameCount() >= paused + 3; }, 20));
+    EXPECT_LT(video.GetFrameTime(paused) - video.GetFrameTime(paused - 1), 0.3f);
+    press("ctrl+alt+r");
+    ASSERT_TRUE(WaitFor([&] { return !dlg.IsRecording(); }, 10));
+    Stop(game);
+    dlg.GetManager().NewVideo(); // nothing to ask about on the way out
+}
+
+TEST(AppE2e, HotkeysAnotherProgramHoldsAreToldOnce)
+{
+    // A TrellonHD that runs holds both keys; a second one can't have them.
+    pid_t first = Spawn({TRELLON_APP});
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(WaitFor(
+        []
+        {
+            return !Output(QStringLiteral("xdotool"),
+                           {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                            QStringLiteral("--name"), QStringLiteral("^TrellonHD( |$)")})
+                        .isEmpty();
+        },
+        20));
+    UiServices services = UiServices::Standard();
+    QStringList told;
+    services.messageBox = [&told](QWidget*, const QString&, const QString& text,
+                                  QMessageBox::StandardButtons, QMessageBox::Icon)
+    {
+        told.append(text);
+        return QMessageBox::Ok;
+    };
+    CTrellonDlg dlg(QString(), services);
+    dlg.ListenForHotkeys();
+    Stop(first);
+    QLocalServer::removeServer(RemoteCommandServerName()); // the killed one's socket
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith(QLatin1String("Ctrl+Alt+R, Ctrl+Alt+P can't be used")))
+        << told[0].toStdString();
 }
 
 TEST(AppE2e, WithoutADisplayItSaysSoInOneLine)

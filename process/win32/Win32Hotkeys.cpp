@@ -1,0 +1,56 @@
+// Global hotkeys on Windows: RegisterHotKey on the calling thread; the
+// presses arrive as WM_HOTKEY messages in its queue.
+
+#include "Hotkeys.h"
+
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+namespace
+{
+bool g_bRegistered[3] = {};
+}
+
+const char* PlatformHotkeyName(int hotkey)
+{
+    return hotkey == HK_TOGGLE_RECORDING  ? "Ctrl+Alt+R"
+           : hotkey == HK_PAUSE_RECORDING ? "Ctrl+Alt+P"
+                                          : "?";
+}
+
+int PlatformGrabHotkeys(std::vector<int>& taken)
+{
+    PlatformReleaseHotkeys();
+    taken.clear();
+    const struct
+    {
+        int hotkey;
+        UINT key;
+    } keys[] = {{HK_TOGGLE_RECORDING, 'R'}, {HK_PAUSE_RECORDING, 'P'}};
+    for (const auto& k : keys)
+    {
+        g_bRegistered[k.hotkey] =
+            RegisterHotKey(nullptr, k.hotkey, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, k.key) != 0;
+        if (!g_bRegistered[k.hotkey])
+            taken.push_back(k.hotkey);
+    }
+    return -1;
+}
+
+std::vector<int> PlatformTakeHotkeys()
+{
+    std::vector<int> pressed;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_HOTKEY, WM_HOTKEY, PM_REMOVE))
+        pressed.push_back(static_cast<int>(message.wParam));
+    return pressed;
+}
+
+void PlatformReleaseHotkeys()
+{
+    for (int hotkey : {HK_TOGGLE_RECORDING, HK_PAUSE_RECORDING})
+        if (g_bRegistered[hotkey])
+            UnregisterHotKey(nullptr, hotkey);
+    g_bRegistered[HK_TOGGLE_RECORDING] = g_bRegistered[HK_PAUSE_RECORDING] = false;
+}
