@@ -5,6 +5,10 @@
 
 QString RemoteCommandServerName()
 {
+    // Tests running side by side each take a name of their own.
+    const char* chosen = std::getenv("TRELLON_COMMAND_SOCKET");
+    if (chosen != nullptr && *chosen != '\0')
+        return QString::fromLocal8Bit(chosen);
     const char* user = std::getenv("USER");
     return QStringLiteral("trellonhd-") +
            QString::fromLocal8Bit(user != nullptr && *user != '\0' ? user : "user");

@@ -7,7 +7,7 @@
 // ("toggle", "pause", "save PATH"); the answer is one line, "ok" or the
 // reason it could not be done.
 
-// The socket's name for this user.
+// The socket's name for this user (TRELLON_COMMAND_SOCKET chooses another).
 QString RemoteCommandServerName();
 
 // Sends `command` to the TrellonHD listening at `server` and waits for its

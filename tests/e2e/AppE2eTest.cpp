@@ -187,6 +187,7 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
     };
     EXPECT_TRUE(WaitFor(matches, 20)) << "see " << shot.toStdString();
     Stop(app);
+    QLocalServer::removeServer(RemoteCommandServerName()); // the killed one's socket
     std::filesystem::remove(path);
 }
 
@@ -345,6 +346,8 @@ int main(int argc, char** argv)
     // Journals go to the test's own folder, never the user's, and no journal
     // of the user's is offered for recovery.
     setenv("XDG_STATE_HOME", (TestTempFolder() / "state").c_str(), 1);
+    // Commands between TrellonHDs of this test process only.
+    setenv("TRELLON_COMMAND_SOCKET", ("trellonhd-test-" + std::to_string(getpid())).c_str(), 1);
     unsetenv("LOCALAPPDATA");
     int result = 0;
     {
