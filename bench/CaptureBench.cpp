@@ -1,7 +1,11 @@
 // One capture tick against the running demo game: attach, detect, read the
 // picture, palette and cursor from the other process, encode; and the same
-// with the recording journal appending every frame (j:1). The benchmark
-// starts its own X server (Xvfb) and the demo game at each size.
+// with the recording journal appending every frame (j:1). Beside it the
+// floor that no tick can go below (BM_CaptureFloor): one process_vm_readv of
+// the picture straight into the frame and one AddFrame of it, against the same
+// game at the same rate, so that the tick's fixed cost is the difference of
+// two figures of one run. The benchmark starts its own X server (Xvfb) and
+// the demo game at each size.
 //
 //   build/release/bin/capture_bench
 
@@ -14,10 +18,13 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <spawn.h>
 #include <string>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +32,71 @@
 
 namespace
 {
+// Frames a video holds before the benchmarks start a new one, outside the
+// timing, so that long runs measure the same work throughout.
+constexpr std::int32_t kFramesPerVideo = 3000;
+
+void BM_CaptureFloor(benchmark::State& state)
+{
+    const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
+    pid_t server = StartVirtualDisplay("2048x1200x24"), game = 0;
+    if (server <= 0)
+    {
+        state.SkipWithError("Xvfb could not start");
+        return;
+    }
+    game = Spawn({TRELLON_GAMESIM, "--size", std::to_string(width) + "x" + std::to_string(height),
+                  "--fps", "100"});
+    CProcess process;
+    CGameLayout layout;
+    for (int i = 0; i < 500 && !process.Attach(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::size_t pictureBytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> frame(pictureBytes);
+    std::uint8_t palette[kPaletteBytes] = {};
+    std::uint32_t picture = 0;
+    try
+    {
+        layout.Detect(process);
+        picture = process.ReadDword(layout.GetAddress(GA_SCREEN_BITS));
+        process.ReadBlock(layout.GetAddress(GA_PALETTE), palette, sizeof palette);
+    }
+    catch (const std::exception&)
+    {
+    }
+    const auto video = [&]
+    {
+        auto made = std::make_unique<CVideo>();
+        made->SetGeometry(width, width, height, 0, 0);
+        return made;
+    };
+    std::unique_ptr<CVideo> recording = video();
+    const pid_t pid = game; // the demo game's window is its own
+    iovec local{frame.data(), pictureBytes};
+    iovec remote{reinterpret_cast<void*>(std::uintptr_t{picture}), pictureBytes};
+    if (picture == 0 || process_vm_readv(pid, &local, 1, &remote, 1, 0) !=
+                            static_cast<ssize_t>(pictureBytes))
+        state.SkipWithError("the demo game's picture could not be read");
+    for (auto _ : state)
+    {
+        if (recording->GetFrameCount() >= kFramesPerVideo)
+        {
+            state.PauseTiming();
+            recording = video();
+            state.ResumeTiming();
+        }
+        if (process_vm_readv(pid, &local, 1, &remote, 1, 0) != static_cast<ssize_t>(pictureBytes))
+        {
+            state.SkipWithError("a read of the picture failed");
+            break;
+        }
+        benchmark::DoNotOptimize(recording->AddFrame(0, palette, frame.data()));
+    }
+    Stop(game);
+    StopVirtualDisplay(server);
+}
+
 void BM_CaptureTick(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
@@ -48,7 +120,7 @@ void BM_CaptureTick(benchmark::State& state)
         state.SkipWithError("the demo game was not captured");
     for (auto _ : state)
     {
-        if (manager.GetVideo().GetFrameCount() >= 3000)
+        if (manager.GetVideo().GetFrameCount() >= kFramesPerVideo)
         {
             state.PauseTiming();
             manager.DiscardJournal();
@@ -75,6 +147,12 @@ void BM_CaptureTick(benchmark::State& state)
     StopVirtualDisplay(server);
 }
 } // namespace
+
+BENCHMARK(BM_CaptureFloor)
+    ->ArgNames({"w", "h"})
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_CaptureTick)
     ->ArgNames({"w", "h", "j"})

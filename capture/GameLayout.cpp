@@ -23,16 +23,18 @@ constexpr AddressRow kAddresses[] = {
 };
 } // namespace
 
-void CGameLayout::Detect(CProcess& process)
+void CGameLayout::Detect(CProcess& process, Clock::time_point now)
 {
     try
     {
         const bool wasPending = m_bWrapperPending;
-        if (m_bWrapperPending)
+        if (m_bWrapperPending && now >= m_nextWrapperLook)
         {
             m_nWrapperBits = process.GetScreenBitsAddress();
             if (m_nWrapperBits != 0)
                 m_bWrapperPending = false;
+            else
+                m_nextWrapperLook = now + kWrapperLookInterval;
         }
         if (m_nKind != GK_UNKNOWN && m_bWrapperPending == wasPending)
             return;
@@ -78,6 +80,7 @@ void CGameLayout::Reset()
     m_bWrapperPending = true;
     m_nKind = GK_UNKNOWN;
     m_nWrapperBits = 0;
+    m_nextWrapperLook = Clock::time_point::min();
 }
 
 const char* GameKindText(int kind)

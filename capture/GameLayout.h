@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 class CProcess;
@@ -29,19 +30,32 @@ constexpr std::uint8_t kVersionByte2021 = 0x8B;
 
 // Which of the four supported games runs, and where its variables lie.
 //
-// The wrapper lookup is the expensive part (a module search in the game), and
-// a wrapper may be loaded after the game started, so while none has been
-// found it is repeated on every Detect; the version byte, which never changes
-// for a running game, is read only while the kind is unknown or in the call
-// that first finds the wrapper.
+// The wrapper lookup is the expensive part (a module search in the game: a
+// parse of /proc/PID/maps on Linux, a module snapshot on Windows), far dearer
+// than the rest of a capture tick. A wrapper may be loaded after the game
+// started, so while none has been found it is looked for again, but at most
+// once per kWrapperLookInterval rather than on every Detect: the first
+// Detect after a Reset looks at once, and a wrapper loaded later is found by
+// the first Detect that comes kWrapperLookInterval or more after the last
+// look, so it goes unnoticed for at most that interval plus one tick period.
+// The version byte, which never changes for a running game, is read only
+// while the kind is unknown or in the call that first finds the wrapper; a
+// different game (another build) is a different process, which the capture
+// notices when Attach fails and answers with Reset.
 class CGameLayout
 {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kWrapperLookInterval{500};
+
     CGameLayout() = default;
     virtual ~CGameLayout() = default;
 
     // Raises std::runtime_error("x6") when a read or lookup inside fails.
-    void Detect(CProcess& process);
+    void Detect(CProcess& process) { Detect(process, Clock::now()); }
+    // The same at a given time, which decides whether a missing wrapper is
+    // looked for again.
+    void Detect(CProcess& process, Clock::time_point now);
     // Raises std::runtime_error("x10") while the kind is unknown.
     std::uint32_t GetAddress(GameAddr entry) const;
     void Reset();
@@ -52,6 +66,9 @@ private:
     std::int32_t m_nKind = GK_UNKNOWN;
     std::uint32_t m_nWrapperBits = 0;
     bool m_bWrapperPending = true;
+    // While the wrapper is pending: the earliest time of the next look; the
+    // clock's minimum makes the next Detect look.
+    Clock::time_point m_nextWrapperLook = Clock::time_point::min();
 };
 
 // The first four bytes of the game's own screen buffer on the in-game screen.

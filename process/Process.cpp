@@ -7,6 +7,7 @@ CProcess::~CProcess()
     if (m_hProcess != nullptr)
         PlatformCloseProcess(m_hProcess);
     m_hProcess = nullptr;
+    m_nPid = 0;
     m_hGameWnd = 0;
     m_bAttached = false;
 }
@@ -19,6 +20,7 @@ bool CProcess::Attach()
         if (pid != 0)
         {
             m_hProcess = PlatformOpenProcess(pid);
+            m_nPid = m_hProcess ? pid : 0;
             m_strProblem = m_hProcess ? std::string() : PlatformLastProblem();
         }
         if (m_hProcess == nullptr)
@@ -35,6 +37,7 @@ bool CProcess::Attach()
     // The game has ended.
     PlatformCloseProcess(m_hProcess);
     m_hProcess = nullptr;
+    m_nPid = 0;
     m_bAttached = false;
     return false;
 }

@@ -8,7 +8,9 @@
 
 // The system's handle on the running game. Attach finds the game by its
 // window title and opens its process once; while that process runs the
-// handle is kept and the window is not looked for again, and after it ends
+// handle, its id and the window are kept and the window is not looked for
+// again (asking whether the process still runs is one cheap platform call,
+// which is all a tick pays to notice that the game ended), and after it ends
 // the first Attach drops the handle so that the next one finds a restarted
 // game afresh. Reads come in four shapes and raise std::runtime_error with
 // a short code on failure ("x1" to "x5"); on an object that is not attached
@@ -30,8 +32,10 @@ public:
     std::uint32_t ReadDword(std::uint32_t address);
     bool ReadBlock(std::uint32_t address, void* buffer, std::size_t size);
 
-    // The game address of the variable "pvBmpBits" exported by the game's
-    // "ddraw.dll", or 0 (RemoteExports.cpp).
+    // The game address of the variable "pvBmpBits" exported by the
+    // "ddraw.dll" of the attached process, or 0 (RemoteExports.cpp). The
+    // module is looked for in the process that Attach opened, not in whatever
+    // process owns the game's window now.
     std::uint32_t GetScreenBitsAddress();
 
     bool IsAttached() const { return m_bAttached; }
@@ -42,6 +46,7 @@ public:
 
 private:
     PlatformProcess* m_hProcess = nullptr;
+    PlatformPid m_nPid = 0; // the id m_hProcess was opened by; 0 while none is
     bool m_bAttached = false;
     std::uint64_t m_hGameWnd = 0;
     std::string m_strProblem;

@@ -133,11 +133,16 @@ struct SExport
     std::string strForwarder;
 };
 
-bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, const char* name,
-                std::uint32_t ordinal, bool byOrdinal, SExport& found)
+// `confirmBase` asks the platform first whether a module lies at
+// `moduleBase` (and where it says it lies); a base just taken from the
+// process's module list needs no second asking, which on Linux would be a
+// second parse of /proc/PID/maps.
+bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, bool confirmBase,
+                const char* name, std::uint32_t ordinal, bool byOrdinal, SExport& found)
 {
-    std::uint64_t reported = 0;
-    if (!PlatformModuleBase(process, moduleBase, reported) || reported >= kGameAddressEnd)
+    std::uint64_t reported = moduleBase;
+    if (confirmBase &&
+        (!PlatformModuleBase(process, moduleBase, reported) || reported >= kGameAddressEnd))
         return false;
     const std::uint64_t base = reported;
 
@@ -267,8 +272,11 @@ std::uint32_t GetGameModuleBase(const char* name)
     return GetRemoteModuleBase(name, pid);
 }
 
-std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base, const char* name,
-                                   std::uint32_t ordinal, bool byOrdinal)
+namespace
+{
+// GetRemoteProcAddress, told whether `base` came from the module list.
+std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, bool baseListed,
+                           const char* name, std::uint32_t ordinal, bool byOrdinal)
 {
     if (!byOrdinal && name == nullptr)
         return 0;
@@ -278,7 +286,8 @@ std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base,
     for (int forwarders = 0;; ++forwarders)
     {
         SExport found;
-        if (!FindExport(process, base, strName.c_str(), ordinal, byOrdinal, found))
+        const bool confirmBase = forwarders > 0 || !baseListed;
+        if (!FindExport(process, base, confirmBase, strName.c_str(), ordinal, byOrdinal, found))
             return 0;
         if (!found.bForwarded)
             return found.nAddress;
@@ -314,15 +323,24 @@ std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base,
         }
     }
 }
+} // namespace
+
+std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base, const char* name,
+                                   std::uint32_t ordinal, bool byOrdinal)
+{
+    return LookUpExport(process, base, false, name, ordinal, byOrdinal);
+}
 
 std::uint32_t CProcess::GetScreenBitsAddress()
 {
+    // The attached process itself: its id is known, so the window search (a
+    // walk of the whole X tree on Linux) is not repeated, and a second game
+    // whose window appeared meanwhile can't lend its module list to the
+    // process whose memory is read.
     if (!m_bAttached)
         return 0;
-    std::uint64_t window = 0;
-    const PlatformPid pid = PlatformFindWindowProcess(kGameTitle, window);
-    const std::uint32_t base = GetRemoteModuleBase("ddraw.dll", pid);
+    const std::uint32_t base = GetRemoteModuleBase("ddraw.dll", m_nPid);
     if (base == 0)
         return 0;
-    return GetRemoteProcAddress(m_hProcess, base, "pvBmpBits", 0, false);
+    return LookUpExport(m_hProcess, base, true, "pvBmpBits", 0, false);
 }

@@ -10,15 +10,18 @@
 
 #include "Platform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -180,29 +183,76 @@ std::vector<xcb_window_t> Titled(CDisplay& display, xcb_connection_t* c,
     return found;
 }
 
+// The whole of a file under /proc, which the kernel makes as it is read: in
+// pieces until read() reports the end. Plain system calls, no stream: a
+// Wine process's maps run to a thousand lines and more.
+bool ReadProcFile(const std::string& path, std::string& text)
+{
+    text.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char chunk[16384];
+    for (;;)
+    {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+        {
+            close(fd);
+            return n == 0;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+// The next field of a maps line, from `at` on: the characters up to the next
+// space.
+std::string_view NextField(std::string_view line, std::size_t& at)
+{
+    while (at < line.size() && line[at] == ' ')
+        ++at;
+    const std::size_t start = at;
+    while (at < line.size() && line[at] != ' ')
+        ++at;
+    return line.substr(start, at - start);
+}
+
 // Files mapped at offset 0, in the order they first appear, with the lowest
 // address each is mapped at.
 bool ReadModules(PlatformPid pid, std::vector<PlatformModule>& modules)
 {
     modules.clear();
-    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
-    if (!maps)
+    std::string text;
+    if (!ReadProcFile("/proc/" + std::to_string(pid) + "/maps", text))
         return false;
-    std::vector<std::string> paths;
-    std::string line;
-    while (std::getline(maps, line))
+    std::vector<std::string_view> paths; // of `modules`, index for index
+    constexpr std::string_view kDeleted = " (deleted)";
+    std::string_view rest = text;
+    while (!rest.empty())
     {
-        std::istringstream fields(line);
-        std::string range, perms, offset, device, inode, path;
-        fields >> range >> perms >> offset >> device >> inode;
-        std::getline(fields >> std::ws, path);
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        // address range, permissions, offset, device, inode, then the path,
+        // which may hold spaces of its own
+        std::size_t at = 0;
+        const std::string_view range = NextField(line, at);
+        NextField(line, at);
+        const std::string_view offset = NextField(line, at);
+        NextField(line, at);
+        NextField(line, at);
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        std::string_view path = line.substr(at);
         if (path.empty() || path[0] != '/' || offset.find_first_not_of('0') != std::string::npos)
             continue;
-        const std::string deleted = " (deleted)";
-        if (path.size() > deleted.size() &&
-            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-            path.resize(path.size() - deleted.size());
-        const std::uint64_t start = std::strtoull(range.c_str(), nullptr, 16);
+        if (path.size() > kDeleted.size() &&
+            path.substr(path.size() - kDeleted.size()) == kDeleted)
+            path.remove_suffix(kDeleted.size());
+        std::uint64_t start = 0; // the range's first address, in hexadecimal up to its dash
+        std::from_chars(range.data(), range.data() + range.size(), start, 16);
         bool known = false;
         for (std::size_t i = 0; i < paths.size(); ++i)
             if (paths[i] == path)
@@ -214,7 +264,7 @@ bool ReadModules(PlatformPid pid, std::vector<PlatformModule>& modules)
         if (!known)
         {
             paths.push_back(path);
-            modules.push_back({path.substr(path.rfind('/') + 1), start});
+            modules.push_back({std::string(path.substr(path.rfind('/') + 1)), start});
         }
     }
     return true;

@@ -5,6 +5,7 @@
 #include "PeImage.h"
 #include "Process.h"
 
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -12,6 +13,9 @@
 namespace
 {
 constexpr std::uint32_t kDdrawBase = 0x10000000;
+// Detect's clock, set by the tests: any time serves as the start.
+const CGameLayout::Clock::time_point kStart{std::chrono::hours(1000)};
+constexpr auto kInterval = CGameLayout::kWrapperLookInterval;
 
 class GameLayoutTest : public ::testing::Test
 {
@@ -54,10 +58,10 @@ TEST_F(GameLayoutTest, PlainV2020UsesItsOwnScreenPointer)
 TEST_F(GameLayoutTest, WrapperLoadedLaterMovesKindOneToThree)
 {
     Version(0x3D);
-    layout.Detect(process);
+    layout.Detect(process, kStart);
     ASSERT_EQ(layout.GetKind(), GK_V2020);
     const std::uint32_t bits = LoadWrapper();
-    layout.Detect(process);
+    layout.Detect(process, kStart + kInterval);
     EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
     EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
     EXPECT_EQ(layout.GetAddress(GA_PALETTE), 0x004AE844u);
@@ -65,8 +69,54 @@ TEST_F(GameLayoutTest, WrapperLoadedLaterMovesKindOneToThree)
 
     // Found once, not looked for again.
     const int listings = game.ModuleListings();
-    layout.Detect(process);
+    layout.Detect(process, kStart + 10 * kInterval);
     EXPECT_EQ(game.ModuleListings(), listings);
+}
+
+TEST_F(GameLayoutTest, MissingWrapperIsLookedForOncePerIntervalCountedFromTheLastLook)
+{
+    Version(0x3D);
+    layout.Detect(process, kStart);
+    EXPECT_EQ(game.ModuleListings(), 1);
+    EXPECT_EQ(game.WindowSearches(), 1); // Attach's, none for the lookup
+
+    // Within the interval the lookup is not repeated, so a wrapper loaded
+    // meanwhile is not seen yet.
+    LoadWrapper();
+    layout.Detect(process, kStart + kInterval - std::chrono::milliseconds(1));
+    EXPECT_EQ(game.ModuleListings(), 1);
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), 0x004D4A94u);
+
+    // A tick late: the next look counts from this one.
+    game.ClearModules();
+    layout.Detect(process, kStart + kInterval + std::chrono::milliseconds(7));
+    EXPECT_EQ(game.ModuleListings(), 2);
+    game.AddModule("ddraw.dll", kDdrawBase);
+    layout.Detect(process, kStart + 2 * kInterval);
+    EXPECT_EQ(game.ModuleListings(), 2);
+    layout.Detect(process, kStart + 2 * kInterval + std::chrono::milliseconds(7));
+    EXPECT_EQ(game.ModuleListings(), 3);
+    EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+}
+
+TEST_F(GameLayoutTest, AfterResetTheNextGameIsExaminedAtOnce)
+{
+    Version(0x3D);
+    layout.Detect(process, kStart);
+    ASSERT_EQ(layout.GetKind(), GK_V2020);
+    layout.Reset(); // the game ended
+
+    // Another game, of the other build and with its wrapper, a moment later.
+    game.EndProcess();
+    game.ShowWindow("WARCRAFT II", 78);
+    ASSERT_FALSE(process.Attach()); // drops the ended game
+    ASSERT_TRUE(process.Attach());
+    Version(0x8B);
+    const std::uint32_t bits = LoadWrapper();
+    layout.Detect(process, kStart + std::chrono::milliseconds(1));
+    EXPECT_EQ(layout.GetKind(), GK_V2021_DDRAW);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
 }
 
 TEST_F(GameLayoutTest, V2021WithAWrapperPresentAtOnceIsKindFour)
@@ -103,10 +153,10 @@ TEST_F(GameLayoutTest, UnknownVersionByteIsReadAgainAndAddressesRaiseX10)
 TEST_F(GameLayoutTest, KnownKindDoesNotReadTheVersionAgainWhileTheWrapperStaysMissing)
 {
     Version(0x3D);
-    layout.Detect(process);
+    layout.Detect(process, kStart);
     Version(0x8B); // a changed byte would show if it were read again
     const int listings = game.ModuleListings();
-    layout.Detect(process);
+    layout.Detect(process, kStart + kInterval);
     EXPECT_EQ(layout.GetKind(), GK_V2020);
     EXPECT_GT(game.ModuleListings(), listings); // the wrapper lookup repeats
 }

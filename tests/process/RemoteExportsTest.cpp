@@ -100,14 +100,19 @@ TEST_F(RemoteExports, ScreenBitsOfDetachedProcessReadsNothing)
     EXPECT_EQ(CFakeGame::Get().Reads(), 0);
 }
 
-TEST_F(RemoteExports, ScreenBitsLooksForTheWindowAfresh)
+TEST_F(RemoteExports, ScreenBitsLooksInTheAttachedProcessWithoutAWindowSearch)
 {
     Load("ddraw.dll", kBase, WrapperImage());
     CProcess process;
     ASSERT_TRUE(process.Attach());
-    CFakeGame::Get().HideWindow();
+    CFakeGame::Get().HideWindow(); // the window no longer names the process
+    const int searches = CFakeGame::Get().WindowSearches();
+    EXPECT_EQ(process.GetScreenBitsAddress(), kBase + 0x3010);
+    EXPECT_EQ(CFakeGame::Get().WindowSearches(), searches);
+
+    // Once the process has ended, the lookup finds nothing in it.
+    CFakeGame::Get().EndProcess();
     EXPECT_EQ(process.GetScreenBitsAddress(), 0u);
-    EXPECT_EQ(CFakeGame::Get().ModuleListings(), 0);
 }
 
 // ---- By name ---------------------------------------------------------------
