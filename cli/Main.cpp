@@ -34,7 +34,7 @@ const char kUsage[] =
     "                                 --wait gives up (exit 1, no file) when no frame came\n"
     "                                 in S seconds; --stats draws the player panel, --plus\n"
     "                                 the unit markers too; every frame is journalled;\n"
-    "                                 SIGUSR1 pauses and resumes (kill -USR1 PID)\n"
+    "                                 SIGUSR1 pauses and resumes (Linux: kill -USR1 PID);\n"
     "                                 a new game picture size goes on in OUT-2, OUT-3 ...\n"
     "  recover [JOURNAL OUT.dk2]      list the journals of recordings never saved (after a\n"
     "                                 crash or kill), or turn JOURNAL into OUT.dk2\n"
