@@ -36,17 +36,42 @@ namespace
 // timing, so that long runs measure the same work throughout.
 constexpr std::int32_t kFramesPerVideo = 3000;
 
+// A virtual display with the demo game on it at a picture size, for one
+// benchmark; both end with it.
+class DemoGame
+{
+public:
+    DemoGame(int width, int height) : m_server(StartVirtualDisplay("2048x1200x24"))
+    {
+        if (m_server > 0)
+            m_game = Spawn({TRELLON_GAMESIM, "--size",
+                            std::to_string(width) + "x" + std::to_string(height), "--fps", "100"});
+    }
+    ~DemoGame()
+    {
+        Stop(m_game);
+        StopVirtualDisplay(m_server);
+    }
+    DemoGame(const DemoGame&) = delete;
+    DemoGame& operator=(const DemoGame&) = delete;
+
+    bool Started() const { return m_server > 0; }
+    pid_t Game() const { return m_game; }
+
+private:
+    pid_t m_server = 0;
+    pid_t m_game = 0;
+};
+
 void BM_CaptureFloor(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    pid_t server = StartVirtualDisplay("2048x1200x24"), game = 0;
-    if (server <= 0)
+    DemoGame demo(width, height);
+    if (!demo.Started())
     {
         state.SkipWithError("Xvfb could not start");
         return;
     }
-    game = Spawn({TRELLON_GAMESIM, "--size", std::to_string(width) + "x" + std::to_string(height),
-                  "--fps", "100"});
     CProcess process;
     CGameLayout layout;
     for (int i = 0; i < 500 && !process.Attach(); ++i)
@@ -72,11 +97,11 @@ void BM_CaptureFloor(benchmark::State& state)
         return made;
     };
     std::unique_ptr<CVideo> recording = video();
-    const pid_t pid = game; // the demo game's window is its own
+    const pid_t pid = demo.Game(); // the demo game's window is its own
     iovec local{frame.data(), pictureBytes};
     iovec remote{reinterpret_cast<void*>(std::uintptr_t{picture}), pictureBytes};
-    if (picture == 0 || process_vm_readv(pid, &local, 1, &remote, 1, 0) !=
-                            static_cast<ssize_t>(pictureBytes))
+    if (picture == 0 ||
+        process_vm_readv(pid, &local, 1, &remote, 1, 0) != static_cast<ssize_t>(pictureBytes))
         state.SkipWithError("the demo game's picture could not be read");
     for (auto _ : state)
     {
@@ -93,22 +118,18 @@ void BM_CaptureFloor(benchmark::State& state)
         }
         benchmark::DoNotOptimize(recording->AddFrame(0, palette, frame.data()));
     }
-    Stop(game);
-    StopVirtualDisplay(server);
 }
 
 void BM_CaptureTick(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
     const bool journal = state.range(2) != 0;
-    pid_t server = StartVirtualDisplay("2048x1200x24"), game = 0;
-    if (server <= 0)
+    DemoGame demo(width, height);
+    if (!demo.Started())
     {
         state.SkipWithError("Xvfb could not start");
         return;
     }
-    game = Spawn({TRELLON_GAMESIM, "--size", std::to_string(width) + "x" + std::to_string(height),
-                  "--fps", "100"});
     CVideoManager manager;
     const auto journals = std::filesystem::temp_directory_path() /
                           ("trellon-bench-journal-" + std::to_string(getpid()));
@@ -143,8 +164,6 @@ void BM_CaptureTick(benchmark::State& state)
     manager.DiscardJournal();
     std::error_code ec;
     std::filesystem::remove_all(journals, ec);
-    Stop(game);
-    StopVirtualDisplay(server);
 }
 } // namespace
 

@@ -2,6 +2,7 @@
 // the 1-based frame number.
 
 #include "Commands.h"
+#include "ExportFormat.h"
 #include "FileAccess.h"
 #include "IndexedPng.h"
 #include "Video.h"
@@ -15,6 +16,12 @@
 #include <filesystem>
 #include <limits>
 #include <vector>
+
+bool IsVideoExportPath(const std::string& path)
+{
+    ExportFormat format;
+    return ExportFormatOf(path, format);
+}
 
 namespace
 {

@@ -63,7 +63,6 @@ int SaveRecording(CVideoManager& manager, const std::string& path)
     if (manager.SaveVideo(path, &reason))
     {
         std::printf("%s: %d frames\n", path.c_str(), manager.GetVideo().GetFrameCount());
-        manager.DiscardJournal(); // the file holds everything the journal had
         return 0;
     }
     const std::string journal = manager.GetJournalPath();

@@ -22,12 +22,6 @@ extern "C" void OnCancelSignal(int)
 }
 } // namespace
 
-bool IsVideoExportPath(const std::string& path)
-{
-    ExportFormat format;
-    return ExportFormatOf(path, format);
-}
-
 int RunVideoExport(const std::vector<std::string>& args)
 {
     std::vector<std::string> positional;

@@ -67,7 +67,10 @@ void CVideoManager::NewVideo()
 
 int CVideoManager::SaveVideo(const std::string& path, std::string* reason)
 {
-    return SaveVideoFile(*m_pVideo, path, reason);
+    if (!SaveVideoFile(*m_pVideo, path, reason))
+        return 0;
+    DiscardJournal(); // the file holds everything the journal had
+    return 1;
 }
 
 int CVideoManager::ExtractFragment(int first, int last,

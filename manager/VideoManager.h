@@ -32,8 +32,9 @@ public:
     CVideoManager& operator=(const CVideoManager&) = delete;
 
     void NewVideo();
-    // Saves the current video: 1 when the whole file was written; else 0
-    // with the system's reason in `reason` when one is given.
+    // Saves the current video: 1 when the whole file was written, and the
+    // journal, which it makes redundant, is deleted; else 0 with the
+    // system's reason in `reason` when one is given.
     int SaveVideo(const std::string& path, std::string* reason = nullptr);
     // Replaces the video by frames first..last (0-based, inclusive) of it.
     // 0, keeping the current video, when memory ran out or `progress`

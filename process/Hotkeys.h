@@ -13,7 +13,7 @@ enum PlatformHotkey
     HK_PAUSE_RECORDING = 2,  // Ctrl+Alt+P
 };
 
-// The keys as people read them: "Ctrl+Alt+R".
+// The keys as people read them: "Ctrl+Alt+R" (Hotkeys.cpp, for every backend).
 const char* PlatformHotkeyName(int hotkey);
 
 // Takes both hotkeys. Returns a descriptor that becomes readable when one

@@ -102,6 +102,9 @@ public:
     void ShowFrame();
     int LoadVideo(const QString& path);
     int ClearVideo();
+    // Saves the video to `path` and takes it as the video's file; false with
+    // the system's reason.
+    bool SaveTo(const QString& path, QString& reason);
     // Offers the journals of recordings an earlier run never saved
     // (TrellonDlgRecovery.cpp); part of the dialog's initialisation.
     void OfferRecovery();

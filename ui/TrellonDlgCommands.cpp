@@ -74,17 +74,23 @@ void CTrellonDlg::OnSave()
     const QString path = m_services.chooseFile(this, true);
     if (path.isEmpty())
         return;
-    std::string reason;
-    if (m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &reason))
-    {
-        m_pManager->DiscardJournal(); // the file holds the whole recording
-        m_strFileName = path;
-        UpdateControls();
-    }
-    else
-        Message(QStringLiteral("Error"),
-                QStringLiteral("Error writing to ") + path + "\n" + QString::fromLocal8Bit(reason),
+    QString reason;
+    if (!SaveTo(path, reason))
+        Message(QStringLiteral("Error"), QStringLiteral("Error writing to ") + path + "\n" + reason,
                 QMessageBox::Ok);
+}
+
+bool CTrellonDlg::SaveTo(const QString& path, QString& reason)
+{
+    std::string why;
+    if (!m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &why))
+    {
+        reason = QString::fromLocal8Bit(why.c_str());
+        return false;
+    }
+    m_strFileName = path;
+    UpdateControls();
+    return true;
 }
 
 void CTrellonDlg::OnLoad()

@@ -8,7 +8,6 @@
 #include "Video.h"
 #include "VideoManager.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -68,13 +67,9 @@ QString CTrellonDlg::RunCommand(const QString& line)
         if (m_bRecording)
             OnRecord(); // a recording is saved whole: it ends first
         const QString path = line.mid(5);
-        std::string reason;
-        if (!m_pManager->SaveVideo(QFile::encodeName(path).toStdString(), &reason))
-            return QStringLiteral("Error writing to ") + path + QStringLiteral(": ") +
-                   QString::fromLocal8Bit(reason.c_str());
-        m_pManager->DiscardJournal();
-        m_strFileName = path;
-        UpdateControls();
+        QString reason;
+        if (!SaveTo(path, reason))
+            return QStringLiteral("Error writing to ") + path + QStringLiteral(": ") + reason;
         return QStringLiteral("ok");
     }
     return QStringLiteral("unknown command: ") + line;

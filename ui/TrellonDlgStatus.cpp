@@ -25,16 +25,21 @@ QString Clock(double seconds)
 
 void CTrellonDlg::UpdateTitle(bool now)
 {
-    const CVideo& video = m_pManager->GetVideo();
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    const QString dash = QStringLiteral(" \u2014 ");
-    QString title = m_strTitle;
+    // Most ticks come between two refreshes: they return before anything
+    // is formatted.
     if (m_bRecording)
     {
         const std::int64_t counter = m_services.counter();
         if (!now && counter - m_lastTitleCounter < m_frequency / kTitleRefreshesPerSecond)
             return;
         m_lastTitleCounter = counter;
+    }
+    const CVideo& video = m_pManager->GetVideo();
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const QString dash = QStringLiteral(" \u2014 ");
+    QString title = m_strTitle;
+    if (m_bRecording)
+    {
         const int frames = video.GetFrameCount();
         const double elapsed = frames > 0 ? static_cast<double>(video.GetFrameTime(frames - 1)) : 0;
         title +=

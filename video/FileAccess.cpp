@@ -28,3 +28,12 @@ std::FILE* OpenRegularFile(const std::string& path, std::string& reason)
         reason = std::strerror(errno);
     return file;
 }
+
+// The parts of the atomic writer every system shares; opening, committing
+// and abandoning are the system's own (linux/, win32/).
+CAtomicFile::CAtomicFile(std::string path, bool sync) : m_strPath(std::move(path)), m_bSync(sync) {}
+
+CAtomicFile::~CAtomicFile()
+{
+    Abandon();
+}

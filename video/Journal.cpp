@@ -292,7 +292,6 @@ bool CJournalWriter::Open(const std::string& path, int width, int height, std::s
         std::remove(path.c_str());
         return false;
     }
-    m_nBytes = static_cast<std::int64_t>(header.size());
     m_bStop = false;
     m_bDirty = true;
     m_syncThread = std::thread(&CJournalWriter::SyncLoop, this);
@@ -315,36 +314,36 @@ bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
         return false;
     }
 
-    std::vector<std::uint8_t> payload;
-    payload.reserve(kPayloadHeadBytes + static_cast<std::size_t>(nodes) * sizeof(Node) +
-                    static_cast<std::size_t>(palettes) * kPaletteBytes);
-    Put32(payload, static_cast<std::uint32_t>(frame));
-    Put32(payload, static_cast<std::uint32_t>(nodesBefore));
-    Put32(payload, static_cast<std::uint32_t>(nodes));
-    Put32(payload, static_cast<std::uint32_t>(palettes));
+    // The block is built in a buffer kept from frame to frame, so that a
+    // tick allocates nothing once the buffer has grown to its frames' size:
+    // the head's place first, then the payload, then the head.
+    std::vector<std::uint8_t>& block = m_block;
+    block.assign(kBlockHeadBytes, 0);
+    Put32(block, static_cast<std::uint32_t>(frame));
+    Put32(block, static_cast<std::uint32_t>(nodesBefore));
+    Put32(block, static_cast<std::uint32_t>(nodes));
+    Put32(block, static_cast<std::uint32_t>(palettes));
     const auto* recordBytes = reinterpret_cast<const std::uint8_t*>(record);
-    payload.insert(payload.end(), recordBytes, recordBytes + sizeof(FrameRecord));
+    block.insert(block.end(), recordBytes, recordBytes + sizeof(FrameRecord));
     for (std::int32_t n = 0; n < nodes; ++n)
     {
         const auto* node = reinterpret_cast<const std::uint8_t*>(
             video.GetNode(static_cast<std::uint32_t>(nodesBefore + n)));
-        payload.insert(payload.end(), node, node + sizeof(Node));
+        block.insert(block.end(), node, node + sizeof(Node));
     }
     if (palettes == 1)
     {
         const Palette* palette = video.GetStoredPalette(palettesBefore);
-        payload.insert(payload.end(), palette->bytes, palette->bytes + kPaletteBytes);
+        block.insert(block.end(), palette->bytes, palette->bytes + kPaletteBytes);
     }
-    std::vector<std::uint8_t> head;
-    Put32(head, kBlockMagic);
-    Put32(head, static_cast<std::uint32_t>(payload.size()));
-    Put32(head, Crc32(payload.data(), payload.size()));
+    const std::size_t length = block.size() - kBlockHeadBytes;
+    const std::uint32_t head[3] = {kBlockMagic, static_cast<std::uint32_t>(length),
+                                   Crc32(block.data() + kBlockHeadBytes, length)};
+    std::memcpy(block.data(), head, sizeof(head));
 
     errno = 0;
-    const bool written =
-        std::fwrite(head.data(), 1, head.size(), m_pFile) == head.size() &&
-        std::fwrite(payload.data(), 1, payload.size(), m_pFile) == payload.size() &&
-        std::fflush(m_pFile) == 0;
+    const bool written = std::fwrite(block.data(), 1, block.size(), m_pFile) == block.size() &&
+                         std::fflush(m_pFile) == 0;
     if (!written)
     {
         // A part of the block may be in the file: the reader drops it. The
@@ -354,7 +353,6 @@ bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
         return false;
     }
     ++m_nFrames;
-    m_nBytes += static_cast<std::int64_t>(head.size() + payload.size());
     m_bDirty = true;
     return true;
 }

@@ -74,9 +74,9 @@ private:
     std::string m_strPath;
     std::string m_strProblem;
     std::FILE* m_pFile = nullptr;
+    std::vector<std::uint8_t> m_block; // the block being written, kept for its capacity
     bool m_bFailed = false;
     std::int32_t m_nFrames = 0;
-    std::int64_t m_nBytes = 0; // the sound bytes written so far
     std::thread m_syncThread;
     std::mutex m_mutex;
     std::condition_variable m_wake;

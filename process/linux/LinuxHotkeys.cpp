@@ -55,13 +55,6 @@ xcb_keycode_t KeycodeOf(xcb_connection_t* c, xcb_keysym_t lower, xcb_keysym_t up
 }
 } // namespace
 
-const char* PlatformHotkeyName(int hotkey)
-{
-    return hotkey == HK_TOGGLE_RECORDING  ? "Ctrl+Alt+R"
-           : hotkey == HK_PAUSE_RECORDING ? "Ctrl+Alt+P"
-                                          : "?";
-}
-
 int PlatformGrabHotkeys(std::vector<int>& taken)
 {
     PlatformReleaseHotkeys();

@@ -248,8 +248,7 @@ bool ReadModules(PlatformPid pid, std::vector<PlatformModule>& modules)
         std::string_view path = line.substr(at);
         if (path.empty() || path[0] != '/' || offset.find_first_not_of('0') != std::string::npos)
             continue;
-        if (path.size() > kDeleted.size() &&
-            path.substr(path.size() - kDeleted.size()) == kDeleted)
+        if (path.size() > kDeleted.size() && path.substr(path.size() - kDeleted.size()) == kDeleted)
             path.remove_suffix(kDeleted.size());
         std::uint64_t start = 0; // the range's first address, in hexadecimal up to its dash
         std::from_chars(range.data(), range.data() + range.size(), start, 16);

@@ -12,13 +12,6 @@ namespace
 bool g_bRegistered[3] = {};
 }
 
-const char* PlatformHotkeyName(int hotkey)
-{
-    return hotkey == HK_TOGGLE_RECORDING  ? "Ctrl+Alt+R"
-           : hotkey == HK_PAUSE_RECORDING ? "Ctrl+Alt+P"
-                                          : "?";
-}
-
 int PlatformGrabHotkeys(std::vector<int>& taken)
 {
     PlatformReleaseHotkeys();

@@ -1,9 +1,11 @@
 #include "TestPictures.h"
 
 #include "TestTempFolder.h"
+#include "Video.h"
 
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <unistd.h>
 
@@ -68,5 +70,18 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+void FillVideo(CVideo& video, int frames)
+{
+    ASSERT_EQ(video.SetGeometry(64, 64, 48, 0, 0), 1);
+    for (int k = 0; k < frames; ++k)
+    {
+        const auto picture =
+            k % 3 == 2 ? Noise(64, 48, static_cast<std::uint32_t>(k)) : Gradient(64, 48, k);
+        const auto palette = MakePalette(static_cast<std::uint8_t>(k / 4));
+        ASSERT_EQ(
+            video.AddFrame(static_cast<std::uint32_t>(k * 65537), palette.data(), picture.data()),
+            AF_ADDED);
+    }
 }
 } // namespace testpics

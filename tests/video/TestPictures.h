@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class CVideo;
+
 // Small helpers that make pictures and palettes whose faults show: distinct
 // values in every position, so a swapped row or quadrant changes the result.
 namespace testpics
@@ -18,4 +20,7 @@ std::vector<std::uint8_t> MakePalette(std::uint8_t seed);
 std::string TempPath(const std::string& name);
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// `frames` 64 x 48 frames of gradients and noise with palettes that change
+// every four frames, asserting that each is taken.
+void FillVideo(CVideo& video, int frames);
 } // namespace testpics

@@ -50,19 +50,6 @@ LoadResult LoadBytes(CVideo& video, const std::vector<std::uint8_t>& bytes)
     return {result, error};
 }
 
-void FillVideo(CVideo& video, int frames)
-{
-    ASSERT_EQ(video.SetGeometry(64, 64, 48, 0, 0), 1);
-    for (int k = 0; k < frames; ++k)
-    {
-        const auto picture =
-            k % 3 == 2 ? Noise(64, 48, static_cast<std::uint32_t>(k)) : Gradient(64, 48, k);
-        const auto palette = MakePalette(static_cast<std::uint8_t>(k / 4));
-        ASSERT_EQ(
-            video.AddFrame(static_cast<std::uint32_t>(k * 65537), palette.data(), picture.data()),
-            AF_ADDED);
-    }
-}
 } // namespace
 
 TEST(VideoFile, EmptyVideoIsA32ByteFileThatLoadsClosed)

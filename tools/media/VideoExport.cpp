@@ -118,25 +118,6 @@ int Drain(OutputContext& out, AVStream* stream, AVFrame* frame)
 }
 } // namespace
 
-bool ExportFormatOf(const std::string& path, ExportFormat& format)
-{
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](char c)
-                   { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    if (ext == ".mp4")
-        format = ExportFormat::Mp4;
-    else if (ext == ".webm")
-        format = ExportFormat::WebM;
-    else if (ext == ".mkv")
-        format = ExportFormat::Mkv;
-    else if (ext == ".gif")
-        format = ExportFormat::Gif;
-    else
-        return false;
-    return true;
-}
-
 bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat format,
                  const ExportOptions& options, const std::function<bool(int, int)>& progress,
                  std::string& error)
@@ -352,10 +333,11 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
         ctx.frame->pts = plan[static_cast<std::size_t>(i)].second;
         // The last frame lasts as long as the one before it.
         const std::int64_t next =
-            i + 1 < total ? plan[static_cast<std::size_t>(i) + 1].second
-                          : (options.fps > 0
-                                 ? ctx.frame->pts + 1
-                                 : std::max<std::int64_t>(ctx.frame->pts + 1, std::llround(end * info.timeBase)));
+            i + 1 < total
+                ? plan[static_cast<std::size_t>(i) + 1].second
+                : (options.fps > 0 ? ctx.frame->pts + 1
+                                   : std::max<std::int64_t>(ctx.frame->pts + 1,
+                                                            std::llround(end * info.timeBase)));
         ctx.frame->pkt_duration = next - ctx.frame->pts;
         ctx.durations[ctx.frame->pts] = next - ctx.frame->pts;
         result = Drain(ctx, stream, ctx.frame);

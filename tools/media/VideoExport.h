@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ExportFormat.h"
+
 #include <functional>
 #include <string>
 
@@ -17,14 +19,6 @@ class CVideo;
 // The file is written under a temporary name beside the target and takes
 // its name only when complete.
 
-enum class ExportFormat
-{
-    Mp4,
-    WebM,
-    Mkv,
-    Gif,
-};
-
 struct ExportOptions
 {
     int first = 1;         // 1-based, inclusive
@@ -37,9 +31,6 @@ struct ExportOptions
 
 inline constexpr int kMaxExportScale = 8;
 inline constexpr int kMaxExportFps = 240;
-
-// The format for an output path's extension (case ignored); false for none.
-bool ExportFormatOf(const std::string& path, ExportFormat& format);
 
 // Writes frames options.first..options.last of `video` to `out`. `progress`
 // (frames done, frames in all) is called after every frame; returning false

@@ -22,13 +22,6 @@ std::string FolderOf(const std::string& path)
 }
 } // namespace
 
-CAtomicFile::CAtomicFile(std::string path, bool sync) : m_strPath(std::move(path)), m_bSync(sync) {}
-
-CAtomicFile::~CAtomicFile()
-{
-    Abandon();
-}
-
 std::FILE* CAtomicFile::Open(std::string& reason)
 {
     Abandon();
@@ -69,7 +62,7 @@ bool CAtomicFile::Commit(std::string& reason)
     }
     errno = 0;
     bool ok = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    ok = ok && (!m_bSync || fdatasync(fileno(m_pFile)) == 0);
+    ok = ok && (!m_bSync || SyncToDisk(m_pFile));
     if (!ok)
     {
         reason = std::strerror(errno != 0 ? errno : EIO);

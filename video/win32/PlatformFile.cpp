@@ -11,13 +11,6 @@
 #include <io.h>
 #include <windows.h>
 
-CAtomicFile::CAtomicFile(std::string path, bool sync) : m_strPath(std::move(path)), m_bSync(sync) {}
-
-CAtomicFile::~CAtomicFile()
-{
-    Abandon();
-}
-
 std::FILE* CAtomicFile::Open(std::string& reason)
 {
     Abandon();
@@ -42,7 +35,7 @@ bool CAtomicFile::Commit(std::string& reason)
     }
     errno = 0;
     bool ok = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    ok = ok && (!m_bSync || _commit(_fileno(m_pFile)) == 0);
+    ok = ok && (!m_bSync || SyncToDisk(m_pFile));
     const int flushError = errno;
     ok = std::fclose(m_pFile) == 0 && ok;
     m_pFile = nullptr;
