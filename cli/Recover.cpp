@@ -17,15 +17,12 @@ namespace
 {
 std::string StartText(std::int64_t startMs)
 {
+    // The tool has one thread: the standard's shared result is safe here.
     const std::time_t seconds = static_cast<std::time_t>(startMs / 1000);
-    std::tm utc{};
-#if defined(_WIN32)
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", &utc);
+    const std::tm* utc = std::gmtime(&seconds);
+    char text[32] = "an unknown time";
+    if (utc != nullptr)
+        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", utc);
     return text;
 }
 
