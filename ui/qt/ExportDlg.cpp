@@ -9,8 +9,6 @@
 #include <QSpinBox>
 #include <algorithm>
 
-const char* const CExportDlg::kExtensions[kFormatCount] = {"mp4", "webm", "mkv", "gif"};
-
 CExportDlg::CExportDlg(QWidget* parent, int frames, int first, int last) : QDialog(parent)
 {
     setWindowTitle(tr("Export"));

@@ -13,10 +13,8 @@ class CExportDlg : public QDialog
     Q_OBJECT
 
 public:
-    // The formats in the list's order, with their extensions.
-    static constexpr int kFormatCount = 4;
-    static const char* const kExtensions[kFormatCount];
-
+    // The list holds the formats in the order of
+    // CTrellonCore::kExportExtensions.
     CExportDlg(QWidget* parent, int frames, int first, int last);
 
     int GetFormat() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UiServices.h"
+#include "resource.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -15,9 +16,6 @@ class CExtractDlg : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int IDC_START_FRAME = 1023;
-    static constexpr int IDC_END_FRAME = 1024;
-
     CExtractDlg(QWidget* parent, const UiServices& services);
 
     std::int32_t m_nEndFrame = 0;

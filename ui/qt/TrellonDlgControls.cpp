@@ -4,7 +4,6 @@
 #include "DialogUnits.h"
 #include "TrellonDlg.h"
 #include "VideoArea.h"
-#include "VideoManager.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -94,25 +93,25 @@ void CTrellonDlg::CreateControls()
     name(m_slider, IDC_FRAME_SLIDER, "IDC_FRAME_SLIDER");
     connect(m_slider, &QSlider::valueChanged, this, &CTrellonDlg::OnHScroll);
 
-    m_pFrameText = Place(new QLabel(tr("Frame"), this), 7, 319, 98, 8);
-    name(m_pFrameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");
-    m_pTimeText = Place(new QLabel(tr("Time"), this), 7, 331, 60, 8);
-    name(m_pTimeText, IDC_TIME_TEXT, "IDC_TIME_TEXT");
+    auto* frameText = Place(new QLabel(tr("Frame"), this), 7, 319, 98, 8);
+    name(frameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");
+    auto* timeText = Place(new QLabel(tr("Time"), this), 7, 331, 60, 8);
+    name(timeText, IDC_TIME_TEXT, "IDC_TIME_TEXT");
 
-    m_pBytes = Place(new QLineEdit(this), 118, 329, 47, 13);
-    m_pBytes->setReadOnly(true);
-    m_pBytes->setAlignment(Qt::AlignRight);
-    name(m_pBytes, IDC_BYTES, "IDC_BYTES");
+    auto* bytes = Place(new QLineEdit(this), 118, 329, 47, 13);
+    bytes->setReadOnly(true);
+    bytes->setAlignment(Qt::AlignRight);
+    name(bytes, IDC_BYTES, "IDC_BYTES");
     Place(new QLabel(tr("Bytes"), this), 166, 331, 19, 8);
 
-    m_pVersion = Place(new QLineEdit(this), 237, 329, 107, 13);
-    m_pVersion->setReadOnly(true);
-    name(m_pVersion, IDC_VERSION, "IDC_VERSION");
+    auto* version = Place(new QLineEdit(this), 237, 329, 107, 13);
+    version->setReadOnly(true);
+    name(version, IDC_VERSION, "IDC_VERSION");
 
-    m_pTickTime = Place(new QLineEdit(this), 356, 218, 63, 13);
-    m_pTickTime->setReadOnly(true);
-    m_pTickTime->hide();
-    name(m_pTickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
+    auto* tickTime = Place(new QLineEdit(this), 356, 218, 63, 13);
+    tickTime->setReadOnly(true);
+    tickTime->hide();
+    name(tickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
 
     button(IDC_GET_FRAME, "IDC_GET_FRAME", tr("Get Frame"), DialogRect(367, 245, 52, 17),
            &CTrellonDlg::OnGetFrame)
@@ -144,10 +143,10 @@ void CTrellonDlg::CreateControls()
     button(IDC_PAUSE, "IDC_PAUSE", tr("|   Pa&use   |"), DialogRect(430, 137, 50, 42),
            &CTrellonDlg::OnPause);
 
-    m_pShowCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
-    WrapCaption(m_pShowCursor);
-    name(m_pShowCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
-    connect(m_pShowCursor, &QCheckBox::clicked, this, &CTrellonDlg::OnShowCursor);
+    auto* showCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
+    WrapCaption(showCursor);
+    name(showCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
+    connect(showCursor, &QCheckBox::clicked, this, &CTrellonDlg::OnShowCursor);
 
     QGroupBox* playback = Place(new QGroupBox(tr("playback"), this), 428, 200, 54, 34);
     playback->setEnabled(false);
@@ -186,18 +185,18 @@ void CTrellonDlg::CreateControls()
     CaptionOnFrame(Place(new QGroupBox(tr("Target &FPS:"), this), 431, 251, 47, 26));
 
     m_cbTargetFps = Place(new QComboBox(this), 437, 260, 35, 48);
-    for (int fps : kTargetFps)
+    for (int fps : CTrellonCore::kTargetFps)
         m_cbTargetFps->addItem(QString::number(fps));
     m_cbTargetFps->setFixedHeight(DialogY(13));
     m_cbTargetFps->setMaxVisibleItems(4);
     name(m_cbTargetFps, IDC_TARGET_FPS, "IDC_TARGET_FPS");
 
-    m_pStats = Place(new QCheckBox(tr("S&tats"), this), 429, 281, 32, 10);
-    m_pStats->setLayoutDirection(Qt::RightToLeft); // text on the left
-    name(m_pStats, IDC_STATS, "IDC_STATS");
-    m_pPlus = Place(new QCheckBox(tr("+"), this), 461, 281, 19, 10);
-    m_pPlus->setFocusPolicy(Qt::ClickFocus); // no tab stop
-    name(m_pPlus, IDC_PLUS, "IDC_PLUS");
+    auto* stats = Place(new QCheckBox(tr("S&tats"), this), 429, 281, 32, 10);
+    stats->setLayoutDirection(Qt::RightToLeft); // text on the left
+    name(stats, IDC_STATS, "IDC_STATS");
+    auto* plus = Place(new QCheckBox(tr("+"), this), 461, 281, 19, 10);
+    plus->setFocusPolicy(Qt::ClickFocus); // no tab stop
+    name(plus, IDC_PLUS, "IDC_PLUS");
 
     // Key presses reach the keyboard filter whichever control has the focus.
     installEventFilter(this);
