@@ -1,17 +1,24 @@
-// The Windows demo game (gamesim.exe) under 64-bit Wine, read by the Linux
-// recorder: the window found through Wine's X11 driver and its _NET_WM_PID,
-// the game's variables at their fixed addresses inside the executable, the
-// wrapper found in /proc/PID/maps and its pvBmpBits through its export
-// table, and recorded frames that are pictures the demo showed. One virtual
-// X server and one Wine prefix serve the whole run; the prefix's wineserver
-// is ended with it.
+// The Windows demo game (gamesim.exe) under 64-bit Wine, read by each of
+// the recorders a user can point at it:
+// - the Linux trellon, which finds the window through Wine's X11 driver and
+//   its _NET_WM_PID, the game's variables at their fixed addresses inside
+//   the executable, and the wrapper in /proc/PID/maps with its pvBmpBits
+//   through its export table;
+// - trellon.exe, the Windows build, itself under Wine: FindWindowA,
+//   ReadProcessMemory and the Toolhelp module list, which holds a wrapper
+//   only when it was loaded (WINEDLLOVERRIDES=ddraw=n), never a mapped file;
+// - the Linux application trellonhd, driven through its command socket as a
+//   key of the desktop would drive it.
+// Every recording must hold pictures the demo showed, in order. All tests
+// run in one process, so that one virtual X server and one wineserver serve
+// them all; the wineserver is ended with the run.
 
 #include "GameLayout.h"
 #include "GameMemory.h"
 #include "Process.h"
 #include "SimLaunch.h"
-#include "TestTempFolder.h"
 #include "SimScene.h"
+#include "TestTempFolder.h"
 #include "Video.h"
 #include "VideoFile.h"
 
@@ -19,7 +26,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <ostream>
 #include <spawn.h>
 #include <string>
@@ -69,31 +78,47 @@ int RunCapturing(const std::vector<std::string>& args, std::string& output)
 
 // The Xvfb and the Wine prefix of this run. The prefix is made (or brought
 // up to date) once here, so that no test waits for it; Wine's prompts to
-// install Mono and Gecko are switched off, as nothing here needs them.
+// install Mono and Gecko are switched off, as nothing here needs them. The
+// prefix may be the one scripts/windows keeps, whose driver list
+// ("x11,null") draws on the X server named by DISPLAY and on none without.
 class WineEnvironment : public ::testing::Environment
 {
 public:
     void SetUp() override
     {
-        ASSERT_TRUE(std::filesystem::is_regular_file(TRELLON_GAMESIM_EXE))
-            << TRELLON_GAMESIM_EXE << " is missing: build the target gamesim_windows, or point "
-            << "TRELLON_GAMESIM_EXE at a Windows build of gamesim";
+        for (const char* program : {TRELLON_GAMESIM_EXE, TRELLON_CLI_EXE})
+            ASSERT_TRUE(std::filesystem::is_regular_file(program))
+                << program << " is missing: build the target windows_programs, or point "
+                << "TRELLON_WINDOWS_BIN at a Windows build's bin folder";
+        std::ifstream registry(std::filesystem::path(TRELLON_WINE_PREFIX) / "user.reg");
+        const std::string settings{std::istreambuf_iterator<char>(registry),
+                                   std::istreambuf_iterator<char>()};
+        ASSERT_EQ(settings.find("\"Graphics\"=\"null\""), std::string::npos)
+            << TRELLON_WINE_PREFIX << " shows windows nowhere, so no X11 recorder can find "
+            << "them; scripts/windows lets it draw on X (Graphics x11,null)";
         m_display = StartVirtualDisplay();
         ASSERT_GT(m_display, 0) << "Xvfb could not start (install xvfb: scripts/setup)";
         setenv("WINEPREFIX", TRELLON_WINE_PREFIX, 1);
-        // The recorders' journals go to the test's own folder.
+        // The recorders' journals, and trellonhd's command socket, go to the
+        // test's own folder.
         setenv("XDG_STATE_HOME", (TestTempFolder() / "state").c_str(), 1);
+        setenv("TRELLON_COMMAND_SOCKET", (TestTempFolder() / "trellonhd-commands").c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
         std::string output;
         ASSERT_EQ(RunCapturing({TRELLON_WINE64, "wineboot", "--init"}, output), 0) << output;
         ASSERT_EQ(RunCapturing({TRELLON_WINESERVER, "--wait"}, output), 0) << output;
         unsetenv("WINEDLLOVERRIDES");
+        // One wineserver for the whole run, which the run ends; without it
+        // every program Wine starts would wait for a server of its own.
+        ASSERT_EQ(RunCapturing({TRELLON_WINESERVER, "--persistent"}, output), 0) << output;
     }
     void TearDown() override
     {
         std::string output;
         RunCapturing({TRELLON_WINESERVER, "--kill"}, output);
+        RunCapturing({TRELLON_WINESERVER, "--wait"}, output);
         StopVirtualDisplay(m_display);
     }
 
@@ -121,6 +146,20 @@ void PrintTo(const WineGame& game, std::ostream* out)
         *out << " with " << game.wrapperName << (game.nativeWrapper ? " loaded" : " mapped");
 }
 
+std::string TestName(const ::testing::TestParamInfo<WineGame>& test)
+{
+    const WineGame& g = test.param;
+    return std::string(g.build2021 ? "V2021" : "V2020") +
+           (g.wrapper ? (g.nativeWrapper ? "LoadedWrapper" : "MappedWrapper") : "");
+}
+
+const WineGame kV2020{false, false, GK_V2020, "war2 v2.0.2.0"};
+const WineGame kV2021{true, false, GK_V2021, "war2 v2.0.2.1"};
+const WineGame kV2020Mapped{false, true, GK_V2020_DDRAW, "war2 2.0.2.0 ddraw"};
+const WineGame kV2021Mapped{true, true, GK_V2021_DDRAW, "war2 2.0.2.1 ddraw"};
+const WineGame kV2020Loaded{false, true, GK_V2020_DDRAW, "war2 2.0.2.0 ddraw", "DDRAW.DLL", true};
+const WineGame kV2021Loaded{true, true, GK_V2021_DDRAW, "war2 2.0.2.1 ddraw", "ddraw.dll", true};
+
 // Every row equals the same row of a or of b: the demo may change frames
 // while a picture is read.
 bool RowsFromTwoFrames(const std::uint8_t* picture, const std::vector<std::uint8_t>& a,
@@ -137,15 +176,54 @@ bool RowsFromTwoFrames(const std::uint8_t* picture, const std::vector<std::uint8
     return true;
 }
 
+// The pictures the demo can have shown in its first 20 seconds at 30 a
+// second: each test's recording starts a few seconds after the demo.
+std::vector<std::vector<std::uint8_t>> ShownPictures(const SimOptions& options)
+{
+    const CSimScene scene(options);
+    std::vector<std::vector<std::uint8_t>> shown(600, std::vector<std::uint8_t>(kWidth * kHeight));
+    for (std::size_t n = 0; n < shown.size(); ++n)
+        scene.Picture(static_cast<int>(n), shown[n].data());
+    return shown;
+}
+
+// The recording at `path` is sound (the Linux trellon verifies it), holds
+// at least `minFrames` frames (a two-second recording at 30 a second holds
+// about 60; fewer on a busy machine), and every frame is a picture the demo
+// showed, in the order it showed them.
+void ExpectRecordingOfTheDemo(const std::string& path, const SimOptions& options, int minFrames)
+{
+    std::string output;
+    ASSERT_EQ(RunCapturing({TRELLON_CLI, "verify", path}, output), 0) << output;
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+    ASSERT_EQ(video.GetWidth(), kWidth);
+    ASSERT_EQ(video.GetHeight(), kHeight);
+    ASSERT_GE(video.GetFrameCount(), minFrames);
+
+    const std::vector<std::vector<std::uint8_t>> shown = ShownPictures(options);
+    std::vector<std::uint8_t> picture(kWidth * kHeight);
+    std::size_t from = 0;
+    for (int k = 0; k < video.GetFrameCount(); ++k)
+    {
+        ASSERT_EQ(video.GetFrame(k, picture.data(), false), 1);
+        bool found = false;
+        // Frames come in order: the search goes on from the last match.
+        for (std::size_t n = from; n + 1 < shown.size() && !found; ++n)
+            if (RowsFromTwoFrames(picture.data(), shown[n], shown[n + 1], 0))
+            {
+                found = true;
+                from = n;
+            }
+        ASSERT_TRUE(found) << "recorded frame " << k << " is no picture the demo showed";
+    }
+}
+
 class WineE2e : public ::testing::TestWithParam<WineGame>
 {
 protected:
-    void TearDown() override
-    {
-        Stop(m_game);
-        if (!m_strVideo.empty())
-            std::filesystem::remove(m_strVideo);
-    }
+    void TearDown() override { Stop(m_game); }
 
     SimOptions Options() const
     {
@@ -154,6 +232,17 @@ protected:
         options.wrapper = GetParam().wrapper;
         options.seed = kSeed;
         return options;
+    }
+
+    // A file of this test in the run's own folder, which goes with the run.
+    std::string TestFile(const char* extension) const
+    {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '-';
+        return (TestTempFolder() / (name + extension)).string();
     }
 
     // Starts the demo and waits until its window can be found and its
@@ -185,7 +274,6 @@ protected:
     }
 
     pid_t m_game = 0;
-    std::string m_strVideo;
 };
 
 TEST_P(WineE2e, ProbeFindsTheGameItsKindAndThePictureShown)
@@ -262,56 +350,112 @@ TEST_P(WineE2e, ReadsTheFrameShownWithItsPaletteAndCursor)
 TEST_P(WineE2e, RecordedFramesArePicturesTheGameShowed)
 {
     ASSERT_NO_FATAL_FAILURE(StartGame());
-    m_strVideo = (std::filesystem::temp_directory_path() /
-                  ("trellon-wine-e2e-" + std::to_string(getpid()) + ".dk2"))
-                     .string();
+    const std::string path = TestFile(".dk2");
     std::string output;
-    ASSERT_EQ(RunCapturing({TRELLON_CLI, "record", m_strVideo, "--seconds", "2"}, output), 0)
-        << output;
-    ASSERT_EQ(RunCapturing({TRELLON_CLI, "verify", m_strVideo}, output), 0) << output;
-    CVideo video;
-    std::string error;
-    ASSERT_EQ(LoadVideoFile(video, m_strVideo, error), 1) << error;
-    ASSERT_EQ(video.GetWidth(), kWidth);
-    ASSERT_GE(video.GetFrameCount(), 20); // about 60; fewer on a busy machine
+    ASSERT_EQ(RunCapturing({TRELLON_CLI, "record", path, "--seconds", "2"}, output), 0) << output;
+    ExpectRecordingOfTheDemo(path, Options(), 20);
+}
 
-    // The frames the demo can have shown in its first 20 seconds at 30 a
-    // second; it started a few seconds before the recording.
-    const CSimScene scene(Options());
-    std::vector<std::vector<std::uint8_t>> shown(600, std::vector<std::uint8_t>(kWidth * kHeight));
-    for (std::size_t n = 0; n < shown.size(); ++n)
-        scene.Picture(static_cast<int>(n), shown[n].data());
-    std::vector<std::uint8_t> picture(kWidth * kHeight);
-    std::size_t from = 0;
-    for (int k = 0; k < video.GetFrameCount(); ++k)
+INSTANTIATE_TEST_SUITE_P(AllKinds, WineE2e,
+                         ::testing::Values(kV2020, kV2021, kV2020Mapped, kV2021Mapped,
+                                           kV2020Loaded, kV2021Loaded),
+                         TestName);
+
+// trellon.exe beside the game, as a Windows user runs it. Wine hands it the
+// Unix paths as they are (its Z: drive is the root), so the test's own paths
+// serve. The Process line is the Windows process id, which only Wine knows.
+class WineWindowsCli : public WineE2e
+{
+protected:
+    static std::vector<std::string> Cli(std::initializer_list<std::string> args)
     {
-        ASSERT_EQ(video.GetFrame(k, picture.data(), false), 1);
-        bool found = false;
-        // Frames come in order: the search goes on from the last match.
-        for (std::size_t n = from; n + 1 < shown.size() && !found; ++n)
-            if (RowsFromTwoFrames(picture.data(), shown[n], shown[n + 1], 0))
-            {
-                found = true;
-                from = n;
-            }
-        ASSERT_TRUE(found) << "recorded frame " << k << " is no picture the demo showed";
+        std::vector<std::string> line{TRELLON_WINE64, TRELLON_CLI_EXE};
+        line.insert(line.end(), args);
+        return line;
+    }
+};
+
+TEST_P(WineWindowsCli, ProbeFindsTheGameItsKindAndThePictureShown)
+{
+    ASSERT_NO_FATAL_FAILURE(StartGame());
+    std::string output;
+    ASSERT_EQ(RunCapturing(Cli({"probe"}), output), 0) << output;
+    EXPECT_NE(output.find("Window:     0x"), std::string::npos) << output;
+    EXPECT_NE(output.find("\"WARCRAFT II\"\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("Readable:   yes\n"), std::string::npos) << output;
+    EXPECT_NE(output.find(std::string("Kind:       ") + GetParam().kindText + "\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Screen:     640 x 480\n"), std::string::npos) << output;
+    EXPECT_NE(output.find(std::string("Signature:  ") +
+                          (GetParam().build2021 ? "0x64646464" : "0x80808081") + " (in game)\n"),
+              std::string::npos)
+        << output;
+    if (GetParam().wrapper)
+    {
+        EXPECT_NE(output.find("Wrapper:    pvBmpBits at 0x10002040\n"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("Picture:    0x28000000\n"), std::string::npos) << output;
+    }
+    else
+    {
+        EXPECT_NE(output.find("Wrapper:    none\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("Picture:    0x20000000\n"), std::string::npos) << output;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllKinds, WineE2e,
-    ::testing::Values(WineGame{false, false, GK_V2020, "war2 v2.0.2.0"},
-                      WineGame{true, false, GK_V2021, "war2 v2.0.2.1"},
-                      WineGame{false, true, GK_V2020_DDRAW, "war2 2.0.2.0 ddraw"},
-                      WineGame{true, true, GK_V2021_DDRAW, "war2 2.0.2.1 ddraw"},
-                      WineGame{false, true, GK_V2020_DDRAW, "war2 2.0.2.0 ddraw", "DDRAW.DLL",
-                               true}),
-    [](const ::testing::TestParamInfo<WineGame>& test)
+TEST_P(WineWindowsCli, RecordedFramesArePicturesTheGameShowed)
+{
+    ASSERT_NO_FATAL_FAILURE(StartGame());
+    const std::string path = TestFile(".dk2");
+    std::string output;
+    ASSERT_EQ(RunCapturing(Cli({"record", path, "--seconds", "2"}), output), 0) << output;
+    EXPECT_NE(output.find(std::string(", ") + GetParam().kindText), std::string::npos) << output;
+    ExpectRecordingOfTheDemo(path, Options(), 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, WineWindowsCli,
+                         ::testing::Values(kV2020, kV2021, kV2020Loaded, kV2021Loaded), TestName);
+
+#ifdef TRELLON_APP
+// The Linux application, as a person runs it beside the game under Wine:
+// recording started and the video saved by `trellonhd --toggle-recording`
+// and `trellonhd --save PATH`, the commands a key of the desktop runs.
+class WineApp : public WineE2e
+{
+protected:
+    void TearDown() override
     {
-        const WineGame& g = test.param;
-        return std::string(g.build2021 ? "V2021" : "V2020") +
-               (g.wrapper ? (g.nativeWrapper ? "LoadedWrapper" : "MappedWrapper") : "");
-    });
+        Stop(m_app);
+        WineE2e::TearDown();
+    }
+
+    pid_t m_app = 0;
+};
+
+TEST_P(WineApp, RecordsAndSavesOnCommandsFromAnotherProcess)
+{
+    ASSERT_NO_FATAL_FAILURE(StartGame());
+    m_app = Spawn({TRELLON_APP});
+    ASSERT_GT(m_app, 0);
+    // Until the application listens, the command says no TrellonHD runs.
+    std::string output;
+    int toggled = -1;
+    for (int attempt = 0; attempt < 200 && toggled != 0; ++attempt)
+    {
+        toggled = RunCapturing({TRELLON_APP, "--toggle-recording"}, output);
+        if (toggled != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(toggled, 0) << output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string path = TestFile(".dk2");
+    ASSERT_EQ(RunCapturing({TRELLON_APP, "--save", path}, output), 0) << output;
+    ExpectRecordingOfTheDemo(path, Options(), 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneKind, WineApp, ::testing::Values(kV2021Loaded), TestName);
+#endif
 
 // The statistics panel reads the player tables and the unit list, which lie
 // in the executable's own block of game variables, and the unit records
@@ -321,9 +465,7 @@ TEST(WineE2eOverlay, StatsPanelDrawsOverThePanelOfV2020)
     pid_t game = Spawn({TRELLON_WINE64, TRELLON_GAMESIM_EXE, "--seed", std::to_string(kSeed),
                         "--fps", "30", "--frames", "3000"});
     ASSERT_GT(game, 0);
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("trellon-wine-stats-" + std::to_string(getpid()) + ".dk2"))
-                                 .string();
+    const std::string path = (TestTempFolder() / "stats.dk2").string();
     std::string output;
     const int recorded = RunCapturing(
         {TRELLON_CLI, "record", path, "--seconds", "2", "--stats", "--wait", "30"}, output);
@@ -332,15 +474,11 @@ TEST(WineE2eOverlay, StatsPanelDrawsOverThePanelOfV2020)
     CVideo video;
     std::string error;
     ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
-    std::filesystem::remove(path);
     ASSERT_GE(video.GetFrameCount(), 20);
 
     SimOptions options;
     options.seed = kSeed;
-    const CSimScene scene(options);
-    std::vector<std::vector<std::uint8_t>> shown(600, std::vector<std::uint8_t>(kWidth * kHeight));
-    for (std::size_t n = 0; n < shown.size(); ++n)
-        scene.Picture(static_cast<int>(n), shown[n].data());
+    const std::vector<std::vector<std::uint8_t>> shown = ShownPictures(options);
     std::vector<std::uint8_t> picture(kWidth * kHeight);
     for (int k = 0; k < video.GetFrameCount(); ++k)
     {
