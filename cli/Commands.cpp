@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "FileAccess.h"
 #include "Video.h"
 #include "VideoFile.h"
 
@@ -33,7 +34,7 @@ std::string OneLine(std::string text)
 bool SameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
+    return std::filesystem::equivalent(Utf8Path(a), Utf8Path(b), ec);
 }
 
 int RunInfo(const std::vector<std::string>& args)
@@ -90,7 +91,7 @@ int RunExtract(const std::vector<std::string>& args)
     if (SameFile(in, out))
         return Fail(out + " is the input file; write the fragment to another file");
     std::error_code ec;
-    if (!force && std::filesystem::exists(out, ec))
+    if (!force && std::filesystem::exists(Utf8Path(out), ec))
         return Fail(out + " already exists; give --force to replace it");
 
     CVideo source;

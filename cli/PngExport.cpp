@@ -42,7 +42,7 @@ std::vector<std::filesystem::path> FrameFilesIn(const std::filesystem::path& dir
     std::vector<std::filesystem::path> found;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (IsFrameFileName(it->path().filename().string()))
+        if (IsFrameFileName(Utf8Text(it->path().filename())))
             found.push_back(it->path());
     return found;
 }
@@ -78,7 +78,7 @@ int RunExport(const std::vector<std::string>& args)
     if (positional.size() != 2)
         return UsageError("export takes IN DIR");
     const std::string& in = positional[0];
-    const std::filesystem::path dir = positional[1];
+    const std::filesystem::path dir = Utf8Path(positional[1]);
     if (first > last)
         return Fail("--first (" + std::to_string(first) + ") is above --last (" +
                     std::to_string(last) + ")");
@@ -96,15 +96,15 @@ int RunExport(const std::vector<std::string>& args)
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec)
-        return Fail("cannot create " + dir.string() + ": " + ec.message());
+        return Fail("cannot create " + Utf8Text(dir) + ": " + ec.message());
     // Frames of an earlier export would mix with these ones.
     const auto earlier = FrameFilesIn(dir);
     if (!earlier.empty() && !force)
-        return Fail(dir.string() + " holds " + std::to_string(earlier.size()) +
+        return Fail(Utf8Text(dir) + " holds " + std::to_string(earlier.size()) +
                     " frame files of an earlier export; give --force to replace them");
     for (const auto& old : earlier)
         if (!std::filesystem::remove(old, ec) && ec)
-            return Fail("cannot remove " + old.string() + ": " + ec.message());
+            return Fail("cannot remove " + Utf8Text(old) + ": " + ec.message());
 
     const int width = video.GetWidth(), height = video.GetHeight();
     std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *

@@ -12,6 +12,7 @@
 
 #include "Bitmap8Group.h"
 #include "Commands.h"
+#include "FileAccess.h"
 #include "GameLayout.h"
 #include "Platform.h"
 #include "Process.h"
@@ -48,10 +49,10 @@ std::string PartPath(const std::string& out, int part)
 {
     if (part <= 1)
         return out;
-    const std::filesystem::path path(out);
-    return (path.parent_path() /
-            (path.stem().string() + "-" + std::to_string(part) + path.extension().string()))
-        .string();
+    const std::filesystem::path path = Utf8Path(out);
+    return Utf8Text(path.parent_path() / Utf8Path(Utf8Text(path.stem()) + "-" +
+                                                  std::to_string(part) +
+                                                  Utf8Text(path.extension())));
 }
 
 // Saves the current video to `path`, or, when that fails, to a file of its
@@ -74,11 +75,10 @@ int SaveRecording(CVideoManager& manager, const std::string& path)
                      "trellon recover turns it into a file\n",
                      journal.c_str());
     }
-    const std::string rescue =
-        (std::filesystem::temp_directory_path() /
-         ("trellon-record-" +
-          std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + ".dk2"))
-            .string();
+    const std::string rescue = Utf8Text(
+        std::filesystem::temp_directory_path() /
+        ("trellon-record-" +
+         std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + ".dk2"));
     if (manager.SaveVideo(rescue))
         return Fail("Error writing to " + path + ": " + reason + "; the recording was saved to " +
                     rescue + " instead");

@@ -68,7 +68,7 @@ int RunRecover(const std::vector<std::string>& args)
     if (IsFileLockedByOther(journal))
         return Fail(journal + " belongs to a recording in progress");
     std::error_code ec;
-    if (std::filesystem::exists(out, ec))
+    if (std::filesystem::exists(Utf8Path(out), ec))
         return Fail(out + " already exists; choose another name");
     JournalSummary summary;
     std::string error;
@@ -77,6 +77,6 @@ int RunRecover(const std::vector<std::string>& args)
     std::printf("%s: %d frames of %d x %d recovered%s\n", out.c_str(), summary.frames,
                 summary.header.width, summary.header.height,
                 summary.cut ? " (a torn end was dropped)" : "");
-    std::filesystem::remove(journal, ec);
+    std::filesystem::remove(Utf8Path(journal), ec);
     return 0;
 }

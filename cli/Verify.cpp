@@ -104,7 +104,7 @@ int RunVerify(const std::vector<std::string>& args)
     const std::int64_t frames = video.GetFrameCount(), nodes = video.GetNodeCount(),
                        palettes = video.GetPaletteCount();
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(Utf8Path(path), ec);
     const std::int64_t expected = 8 + video.GetBodySize();
     if (ec)
         return Fail("cannot read the size of " + path);

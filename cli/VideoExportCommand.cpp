@@ -2,6 +2,7 @@
 // with progress once a second; Ctrl-C stops and leaves nothing behind.
 
 #include "Commands.h"
+#include "FileAccess.h"
 #include "Video.h"
 #include "VideoExport.h"
 #include "VideoFile.h"
@@ -74,7 +75,7 @@ int RunVideoExport(const std::vector<std::string>& args)
         return Fail("--first (" + std::to_string(options.first) + ") is above --last (" +
                     std::to_string(options.last) + ")");
     std::error_code ec;
-    if (!force && std::filesystem::exists(out, ec))
+    if (!force && std::filesystem::exists(Utf8Path(out), ec))
         return Fail(out + " already exists; give --force to replace it");
     if (SameFile(in, out))
         return Fail(out + " is the input file");

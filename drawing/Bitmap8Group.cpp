@@ -73,8 +73,9 @@ bool CBitmap8Group::Load(const std::string& path, bool trimRows)
     m_nHeight = 0;
 
     // Regular files only: opening a FIFO with no writer would wait for ever.
+    // The name is UTF-8, as every file name of the program.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    if (!std::filesystem::is_regular_file(std::u8string(path.begin(), path.end()), ec))
         return false;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr || !ReadFile(file.get()))

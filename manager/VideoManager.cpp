@@ -1,6 +1,7 @@
 #include "VideoManager.h"
 
 #include "Bitmap8Group.h"
+#include "FileAccess.h"
 #include "GameLayout.h"
 #include "Journal.h"
 #include "Platform.h"
@@ -17,19 +18,19 @@
 std::string CVideoManager::FindDataFile(const std::string& name)
 {
     std::error_code ec;
-    if (std::filesystem::is_regular_file(name, ec))
+    if (std::filesystem::is_regular_file(Utf8Path(name), ec))
         return name;
     const std::string dir = PlatformProgramDirectory();
     if (!dir.empty())
     {
-        const std::filesystem::path beside = std::filesystem::path(dir) / name;
+        const std::filesystem::path beside = Utf8Path(dir) / Utf8Path(name);
         if (std::filesystem::is_regular_file(beside, ec))
-            return beside.string();
+            return Utf8Text(beside);
         // An installed program keeps its data in share/trellonhd beside bin.
         const std::filesystem::path shared =
-            std::filesystem::path(dir).parent_path() / "share" / "trellonhd" / name;
+            Utf8Path(dir).parent_path() / "share" / "trellonhd" / Utf8Path(name);
         if (std::filesystem::is_regular_file(shared, ec))
-            return shared.string();
+            return Utf8Text(shared);
     }
     return name; // not found: the sheet's own load reports it by having no cells
 }
@@ -139,13 +140,12 @@ std::string CVideoManager::DefaultJournalFolder()
         const char* value = std::getenv(name);
         return value != nullptr ? value : "";
     };
-    namespace fs = std::filesystem;
     if (!set("LOCALAPPDATA").empty()) // Windows
-        return (fs::path(set("LOCALAPPDATA")) / "TrellonHD").string();
+        return Utf8Text(Utf8Path(set("LOCALAPPDATA")) / "TrellonHD");
     if (!set("XDG_STATE_HOME").empty())
-        return (fs::path(set("XDG_STATE_HOME")) / "trellonhd").string();
+        return Utf8Text(Utf8Path(set("XDG_STATE_HOME")) / "trellonhd");
     if (!set("HOME").empty())
-        return (fs::path(set("HOME")) / ".local" / "state" / "trellonhd").string();
+        return Utf8Text(Utf8Path(set("HOME")) / ".local" / "state" / "trellonhd");
     return {};
 }
 
@@ -163,14 +163,13 @@ void CVideoManager::JournalFrame(std::int32_t nodesBefore, std::int32_t palettes
         // The video's first frame fixes its picture size: the journal starts.
         CloseJournal();
         std::error_code ec;
-        std::filesystem::create_directories(m_strJournalFolder, ec);
+        std::filesystem::create_directories(Utf8Path(m_strJournalFolder), ec);
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-        const std::string path =
-            (std::filesystem::path(m_strJournalFolder) /
-             JournalFileName(now, static_cast<long>(std::random_device{}() & 0x7FFFFFFF)))
-                .string();
+        const std::string path = Utf8Text(
+            Utf8Path(m_strJournalFolder) /
+            JournalFileName(now, static_cast<long>(std::random_device{}() & 0x7FFFFFFF)));
         auto journal = std::make_unique<CJournalWriter>();
         std::string reason;
         if (!journal->Open(path, m_pVideo->GetWidth(), m_pVideo->GetHeight(), reason))
@@ -195,7 +194,7 @@ void CVideoManager::DiscardJournal()
     if (!m_strAdoptedJournal.empty())
     {
         std::error_code ec;
-        std::filesystem::remove(m_strAdoptedJournal, ec);
+        std::filesystem::remove(Utf8Path(m_strAdoptedJournal), ec);
         m_strAdoptedJournal.clear();
     }
     m_strJournalProblem.clear();

@@ -7,7 +7,7 @@
 std::FILE* OpenRegularFile(const std::string& path, std::string& reason)
 {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(Utf8Path(path), ec);
     if (ec)
     {
         reason = ec.message();

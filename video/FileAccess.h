@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 // Opening the files that readers and writers of videos and pictures work on.
@@ -15,6 +16,20 @@
 // every byte is written and synced. Where the file system has no unnamed
 // files, a temporary "TARGET.saving" is used instead and renamed over the
 // target; a stale one left by a killed run is removed first.
+
+// File names are UTF-8 texts on every platform: the Windows programs declare
+// UTF-8 as their code page, so the C library's narrow names are UTF-8 there
+// too. The file system library takes narrow names in another code page on
+// Windows, so paths for it are made, and read back, through these two.
+inline std::filesystem::path Utf8Path(const std::string& text)
+{
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string Utf8Text(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 // Opens `path` for binary reading. Null when it is not a regular file or
 // can't be opened; `reason` then says why in the system's words ("No such

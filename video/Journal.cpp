@@ -223,11 +223,11 @@ std::vector<std::string> ListJournals(const std::string& folder)
 {
     std::vector<std::string> journals;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+    for (std::filesystem::directory_iterator it(Utf8Path(folder), ec), end; !ec && it != end;
          it.increment(ec))
-        if (IsJournalFileName(it->path().filename().string()) &&
-            !IsFileLockedByOther(it->path().string()))
-            journals.push_back(it->path().string());
+        if (IsJournalFileName(Utf8Text(it->path().filename())) &&
+            !IsFileLockedByOther(Utf8Text(it->path())))
+            journals.push_back(Utf8Text(it->path()));
     // The start time leads the name, so the names sort by it while the
     // numbers have one length (until the year 2286).
     std::sort(journals.begin(), journals.end());
@@ -251,7 +251,7 @@ bool CJournalWriter::Open(const std::string& path, int width, int height, std::s
         return false;
     }
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) // never over another journal
+    if (std::filesystem::exists(Utf8Path(path), ec)) // never over another journal
     {
         reason = "a journal of that name exists";
         return false;

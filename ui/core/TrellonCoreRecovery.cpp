@@ -4,8 +4,8 @@
 // the person had loaded it, and the journal stays until that video is saved
 // or given up; No keeps it for later, unless the person asks to delete it.
 
+#include "FileAccess.h"
 #include "Journal.h"
-#include "Utf8Path.h"
 #include "TrellonCore.h"
 #include "Video.h"
 #include "VideoManager.h"

@@ -4,12 +4,12 @@
 // many frames it holds and how many ticks the machine could not keep up
 // with. It costs no painting of frames and is refreshed a few times a second.
 
+#include "FileAccess.h"
 #include "TrellonCore.h"
 #include "Video.h"
 #include "VideoManager.h"
 
 #include <cstdio>
-#include "Utf8Path.h"
 
 namespace
 {

@@ -16,7 +16,7 @@ std::FILE* CAtomicFile::Open(std::string& reason)
     Abandon();
     m_strTemporary = m_strPath + ".saving";
     std::error_code ec;
-    std::filesystem::remove(m_strTemporary, ec);
+    std::filesystem::remove(Utf8Path(m_strTemporary), ec);
     m_pFile = std::fopen(m_strTemporary.c_str(), "wb");
     if (m_pFile == nullptr)
     {
@@ -46,7 +46,7 @@ bool CAtomicFile::Commit(std::string& reason)
         return false;
     }
     std::error_code ec;
-    std::filesystem::rename(m_strTemporary, m_strPath, ec);
+    std::filesystem::rename(Utf8Path(m_strTemporary), Utf8Path(m_strPath), ec);
     if (ec)
     {
         reason = ec.message();
@@ -65,7 +65,7 @@ void CAtomicFile::Abandon()
     if (!m_strTemporary.empty())
     {
         std::error_code ec;
-        std::filesystem::remove(m_strTemporary, ec);
+        std::filesystem::remove(Utf8Path(m_strTemporary), ec);
     }
     m_strTemporary.clear();
 }
