@@ -5,9 +5,13 @@
 // the picture straight into the frame and one AddFrame of it, against the same
 // game at the same rate, so that the tick's fixed cost is the difference of
 // two figures of one run. The benchmark starts its own X server (Xvfb) and
-// the demo game at each size.
+// the demo game at each size; TRELLON_BENCH_GAME names another command that
+// starts the demo, to which --size and --fps are added, such as the Windows
+// demo under Wine:
 //
 //   build/release/bin/capture_bench
+//   TRELLON_BENCH_GAME="/usr/lib/wine/wine64 build/windows/bin/gamesim.exe"
+//       build/release/bin/capture_bench --benchmark_filter=w:640
 
 #include "GameLayout.h"
 #include "Process.h"
@@ -23,6 +27,7 @@
 #include <filesystem>
 #include <memory>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -36,16 +41,55 @@ namespace
 // timing, so that long runs measure the same work throughout.
 constexpr std::int32_t kFramesPerVideo = 3000;
 
+constexpr const char* kScreen = "2048x1200x24";
+
+// TRELLON_BENCH_GAME's words; none when it is not set.
+std::vector<std::string> ChosenGame()
+{
+    std::vector<std::string> words;
+    if (const char* chosen = std::getenv("TRELLON_BENCH_GAME"))
+    {
+        std::istringstream line(chosen);
+        for (std::string word; line >> word;)
+            words.push_back(word);
+    }
+    return words;
+}
+
+// One X server for a whole run, for a chosen game: under Wine the desktop
+// stays on the X server it first met for as long as the wineserver runs,
+// which outlives each game by seconds.
+pid_t RunDisplay()
+{
+    static struct Display
+    {
+        pid_t server = StartVirtualDisplay(kScreen);
+        ~Display() { StopVirtualDisplay(server); }
+    } display;
+    return display.server;
+}
+
 // A virtual display with the demo game on it at a picture size, for one
-// benchmark; both end with it.
+// benchmark; both end with it (the display of a chosen game with the run).
 class DemoGame
 {
 public:
-    DemoGame(int width, int height) : m_server(StartVirtualDisplay("2048x1200x24"))
+    DemoGame(int width, int height)
     {
-        if (m_server > 0)
-            m_game = Spawn({TRELLON_GAMESIM, "--size",
-                            std::to_string(width) + "x" + std::to_string(height), "--fps", "100"});
+        std::vector<std::string> command = ChosenGame();
+        if (command.empty())
+        {
+            m_server = StartVirtualDisplay(kScreen);
+            m_started = m_server > 0;
+            command = {TRELLON_GAMESIM};
+        }
+        else
+            m_started = RunDisplay() > 0;
+        command.insert(
+            command.end(),
+            {"--size", std::to_string(width) + "x" + std::to_string(height), "--fps", "100"});
+        if (m_started)
+            m_game = Spawn(command);
     }
     ~DemoGame()
     {
@@ -55,10 +99,11 @@ public:
     DemoGame(const DemoGame&) = delete;
     DemoGame& operator=(const DemoGame&) = delete;
 
-    bool Started() const { return m_server > 0; }
+    bool Started() const { return m_started; }
     pid_t Game() const { return m_game; }
 
 private:
+    bool m_started = false;
     pid_t m_server = 0;
     pid_t m_game = 0;
 };
