@@ -180,6 +180,31 @@ const WineGame kV2021Mapped{true, true, GK_V2021_DDRAW, "war2 2.0.2.1 ddraw"};
 const WineGame kV2020Loaded{false, true, GK_V2020_DDRAW, "war2 2.0.2.0 ddraw", "DDRAW.DLL", true};
 const WineGame kV2021Loaded{true, true, GK_V2021_DDRAW, "war2 2.0.2.1 ddraw", "ddraw.dll", true};
 
+// What `trellon probe` says of the demo game `game`, from either system.
+void ExpectProbeOfTheDemo(const std::string& output, const WineGame& game)
+{
+    EXPECT_NE(output.find(std::string("Kind:       ") + game.kindText + "\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Screen:     640 x 480\n"), std::string::npos) << output;
+    EXPECT_NE(output.find(std::string("Signature:  ") +
+                          (game.build2021 ? "0x64646464" : "0x80808081") + " (in game)\n"),
+              std::string::npos)
+        << output;
+    if (game.wrapper)
+    {
+        // pvBmpBits lies at 0x40 into the data area (rva 0x2000) of the
+        // image based at 0x10000000, and points at the wrapper's buffer.
+        EXPECT_NE(output.find("Wrapper:    pvBmpBits at 0x10002040\n"), std::string::npos)
+            << output;
+        EXPECT_NE(output.find("Picture:    0x28000000\n"), std::string::npos) << output;
+    }
+    else
+    {
+        EXPECT_NE(output.find("Wrapper:    none\n"), std::string::npos) << output;
+        EXPECT_NE(output.find("Picture:    0x20000000\n"), std::string::npos) << output;
+    }
+}
+
 // Every row equals the same row of a or of b: the demo may change frames
 // while a picture is read.
 bool RowsFromTwoFrames(const std::uint8_t* picture, const std::vector<std::uint8_t>& a,
@@ -305,24 +330,7 @@ TEST_P(WineE2e, ProbeFindsTheGameItsKindAndThePictureShown)
     // The window's _NET_WM_PID, set by Wine, is the process that was started.
     EXPECT_NE(output.find("Process:    " + std::to_string(m_game) + "\n"), std::string::npos)
         << output;
-    EXPECT_NE(output.find(std::string("Kind:       ") + GetParam().kindText + "\n"),
-              std::string::npos)
-        << output;
-    EXPECT_NE(output.find("Screen:     640 x 480\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("(in game)"), std::string::npos) << output;
-    if (GetParam().wrapper)
-    {
-        // pvBmpBits lies at 0x40 into the data area (rva 0x2000) of the
-        // image based at 0x10000000, and points at the wrapper's buffer.
-        EXPECT_NE(output.find("Wrapper:    pvBmpBits at 0x10002040\n"), std::string::npos)
-            << output;
-        EXPECT_NE(output.find("Picture:    0x28000000\n"), std::string::npos) << output;
-    }
-    else
-    {
-        EXPECT_NE(output.find("Wrapper:    none\n"), std::string::npos) << output;
-        EXPECT_NE(output.find("Picture:    0x20000000\n"), std::string::npos) << output;
-    }
+    ExpectProbeOfTheDemo(output, GetParam());
 }
 
 TEST_P(WineE2e, ReadsTheFrameShownWithItsPaletteAndCursor)
@@ -407,25 +415,7 @@ TEST_P(WineWindowsCli, ProbeFindsTheGameItsKindAndThePictureShown)
     EXPECT_NE(output.find("Window:     0x"), std::string::npos) << output;
     EXPECT_NE(output.find("\"WARCRAFT II\"\n"), std::string::npos) << output;
     EXPECT_NE(output.find("Readable:   yes\n"), std::string::npos) << output;
-    EXPECT_NE(output.find(std::string("Kind:       ") + GetParam().kindText + "\n"),
-              std::string::npos)
-        << output;
-    EXPECT_NE(output.find("Screen:     640 x 480\n"), std::string::npos) << output;
-    EXPECT_NE(output.find(std::string("Signature:  ") +
-                          (GetParam().build2021 ? "0x64646464" : "0x80808081") + " (in game)\n"),
-              std::string::npos)
-        << output;
-    if (GetParam().wrapper)
-    {
-        EXPECT_NE(output.find("Wrapper:    pvBmpBits at 0x10002040\n"), std::string::npos)
-            << output;
-        EXPECT_NE(output.find("Picture:    0x28000000\n"), std::string::npos) << output;
-    }
-    else
-    {
-        EXPECT_NE(output.find("Wrapper:    none\n"), std::string::npos) << output;
-        EXPECT_NE(output.find("Picture:    0x20000000\n"), std::string::npos) << output;
-    }
+    ExpectProbeOfTheDemo(output, GetParam());
 }
 
 TEST_P(WineWindowsCli, RecordedFramesArePicturesTheGameShowed)
