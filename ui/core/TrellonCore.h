@@ -13,6 +13,10 @@
 class CVideo;
 class CVideoManager;
 
+// How trellonhd is run: its arguments and the commands it sends to the
+// TrellonHD that already runs, as --help shows them on every platform.
+extern const char kTrellonHdUsage[];
+
 // Values kept for the program's whole run.
 extern int s_nLastKind;      // game kind last turned into text by GrabFrame
 extern int s_bInTimer;       // a timer tick is running

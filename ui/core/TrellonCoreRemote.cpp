@@ -8,6 +8,19 @@
 #include "Video.h"
 #include "VideoManager.h"
 
+const char kTrellonHdUsage[] =
+    "Usage: trellonhd [VIDEO.dk2]\n"
+    "Records the screen of the running game Warcraft II and plays recordings back.\n"
+    "A video named on the command line is loaded at once.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "  -v, --version  show the version and exit\n"
+    "\n"
+    "To the TrellonHD that already runs (for a key of the desktop, or a script):\n"
+    "  --toggle-recording   start or stop recording\n"
+    "  --pause-recording    pause or resume the recording\n"
+    "  --save PATH          stop recording if need be and save the video to PATH\n";
+
 std::string CTrellonCore::RunCommand(const std::string& line)
 {
     if (line == "toggle")

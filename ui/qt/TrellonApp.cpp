@@ -1,6 +1,7 @@
 #include "TrellonApp.h"
 
 #include "RemoteCommands.h"
+#include "TrellonCore.h"
 #include "TrellonDlg.h"
 
 #include <QApplication>
@@ -17,20 +18,8 @@
 
 namespace
 {
-const char kUsage[] =
-    "Usage: trellonhd [VIDEO.dk2]\n"
-    "Records the screen of the running game Warcraft II and plays recordings back.\n"
-    "A video named on the command line is loaded at once.\n"
-    "\n"
-    "  -h, --help     show this help and exit\n"
-    "  -v, --version  show the version and exit\n"
-    "\n"
-    "To the TrellonHD that already runs (for a key of the desktop, or a script):\n"
-    "  --toggle-recording   start or stop recording\n"
-    "  --pause-recording    pause or resume the recording\n"
-    "  --save PATH          stop recording if need be and save the video to PATH\n"
-    "\n"
-    "Qt's own options (such as -platform) are accepted as well.\n";
+const std::string kUsage =
+    std::string(kTrellonHdUsage) + "\nQt's own options (such as -platform) are accepted as well.\n";
 
 // False when the toolkit would find no screen to open on: no X or Wayland
 // display, and no other platform chosen (-platform or QT_QPA_PLATFORM, which
@@ -66,7 +55,7 @@ int CTrellonApp::Run(int argc, char** argv)
     {
         if (std::strcmp(argv[n], "--help") == 0 || std::strcmp(argv[n], "-h") == 0)
         {
-            std::fputs(kUsage, stdout);
+            std::fputs(kUsage.c_str(), stdout);
             return 0;
         }
         if (std::strcmp(argv[n], "--version") == 0 || std::strcmp(argv[n], "-v") == 0)
@@ -88,7 +77,7 @@ int CTrellonApp::Run(int argc, char** argv)
         {
             if (n + 1 >= argc)
             {
-                std::fprintf(stderr, "trellonhd: --save needs a PATH\n%s", kUsage);
+                std::fprintf(stderr, "trellonhd: --save needs a PATH\n%s", kUsage.c_str());
                 return 2;
             }
             // The running TrellonHD may have another working directory.
@@ -125,7 +114,7 @@ int CTrellonApp::Run(int argc, char** argv)
         const QString argument = QString::fromLocal8Bit(argv[n]);
         if (argument.startsWith(QLatin1String("--")) && argument.size() > 2)
         {
-            std::fprintf(stderr, "trellonhd: unknown option %s\n%s", argv[n], kUsage);
+            std::fprintf(stderr, "trellonhd: unknown option %s\n%s", argv[n], kUsage.c_str());
             return 2;
         }
         rest.append(argument);

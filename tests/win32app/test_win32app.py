@@ -1,0 +1,441 @@
+#!/usr/bin/env python3
+"""The Windows application, trellonhd.exe, driven through its window under
+Wine: a virtual X server with a window manager, the demo game gamesim.exe
+beside it in the same Wine prefix, clicks and keys from xdotool where a
+person would give them, and win32app_probe.exe reading the controls back.
+Saved videos are checked by the trellon tool.
+
+Environment:
+  TRELLON_WIN32_BIN   folder with trellonhd.exe, gamesim.exe, trellon.exe,
+                      win32app_probe.exe and the sheets (build/windows/bin)
+  TRELLON_WIN32_WORK  folder of this test's own: its Wine prefix (kept
+                      between runs, as making one takes a while), a locale,
+                      the videos and the screenshots
+  TRELLON_CLI         optional: a Linux trellon to verify videos with;
+                      otherwise trellon.exe under Wine does
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
+BIN = os.path.abspath(os.environ.get('TRELLON_WIN32_BIN', os.path.join(ROOT, 'build', 'windows', 'bin')))
+WORK = os.path.abspath(os.environ.get('TRELLON_WIN32_WORK', os.path.join(ROOT, 'build', 'windows', 'win32app')))
+WINE = '/usr/lib/wine/wine64'
+WINESERVER = '/usr/lib/wine/wineserver'
+PREFIX = os.path.join(WORK, 'wineprefix')
+LOCALES = os.path.join(WORK, 'locale')
+VIDEOS = os.path.join(WORK, 'videos')
+
+# Control ids of the main dialog (ui/core/resource.h).
+IDC_FRAME_SLIDER, IDC_BYTES, IDC_RECORD, IDC_FRAME_TEXT = 1001, 1002, 1003, 1005
+IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_VIDEO_INFO, IDC_PLAY = 1007, 1008, 1011, 1012, 1013
+IDC_PAUSE, IDC_SPEED, IDC_SHOW_CURSOR, IDC_DETACH, IDC_EXTRACT = 1014, 1019, 1020, 1022, 1023
+
+
+def windows_path(path):
+    return 'Z:' + path.replace('/', '\\')
+
+
+class Desktop:
+    """A virtual X server with openbox (icewm takes Ctrl+Alt keys for itself,
+    so the hotkeys would never reach Wine under it) and this test's Wine
+    prefix, with the X11 driver."""
+
+    def __init__(self):
+        self.processes = []
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1280x1024x24',
+                                 '-nolisten', 'tcp'], pass_fds=[write],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        self.processes.append(xvfb)
+        number = b''
+        while not number.endswith(b'\n'):
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read)
+        if not number.strip():
+            raise RuntimeError('Xvfb did not start (scripts/setup installs it)')
+        self.env = dict(os.environ)
+        self.env.update(DISPLAY=':' + number.decode().strip(), WINEPREFIX=PREFIX,
+                        WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=', LANG='C.UTF-8')
+        for name in ('LC_ALL', 'LC_MESSAGES', 'LANGUAGE', 'LOCPATH'):
+            self.env.pop(name, None)
+        self.processes.append(subprocess.Popen(['openbox'], env=self.env, stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL))
+        if not os.path.isfile(os.path.join(PREFIX, 'system.reg')):
+            os.makedirs(PREFIX, exist_ok=True)
+            subprocess.run([WINE, 'wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120, check=True)
+        subprocess.run([WINESERVER, '-w'], env=self.env, timeout=60)
+        # One wineserver for the run: every Wine program starts faster. It
+        # and Wine's services outlive the call, so they get no pipe of ours.
+        subprocess.run([WINESERVER, '-p'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run([WINE, 'wineboot'], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def close(self):
+        subprocess.run([WINESERVER, '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def start(self, *args, env=None):
+        process = subprocess.Popen([WINE, *args], cwd=BIN, env=env or self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        return process
+
+    def run(self, *args, env=None, timeout=60):
+        return subprocess.run([WINE, *args], cwd=BIN, env=env or self.env, capture_output=True,
+                              text=True, timeout=timeout)
+
+    def probe(self, *args):
+        result = self.run('win32app_probe.exe', *[str(a) for a in args])
+        return result.returncode, result.stdout.rstrip('\r\n')
+
+    def text(self, control):
+        status, text = self.probe('text', control)
+        return text if status == 0 else None
+
+    def click_control(self, control):
+        status, where = self.probe('center', control)
+        if status != 0:
+            raise AssertionError(f'control {control} not found')
+        self.click_at(where)
+
+    def click_at(self, where):
+        x, y = where.split()
+        subprocess.run(['xdotool', 'mousemove', x, y, 'click', '1'], env=self.env,
+                       check=True, timeout=10)
+
+    def keys(self, *keys):
+        subprocess.run(['xdotool', 'key', '--delay', '30', *keys], env=self.env, check=True,
+                       timeout=10)
+
+    def type(self, text):
+        subprocess.run(['xdotool', 'type', '--delay', '15', text], env=self.env, check=True,
+                       timeout=30)
+
+    def screenshot(self, name):
+        path = os.path.join(WORK, name)
+        subprocess.run(['import', '-window', 'root', path], env=self.env, timeout=30)
+        return path
+
+    def wait_for(self, what, condition, seconds=15):
+        end = time.monotonic() + seconds
+        last = None
+        while time.monotonic() < end:
+            last = condition()
+            if last:
+                return last
+            time.sleep(0.1)
+        shot = self.screenshot('failure-' + ''.join(c if c.isalnum() else '-' for c in what) + '.png')
+        raise AssertionError(f'{what}: not within {seconds} s (screenshot: {shot})')
+
+
+def verify(desktop, path):
+    """trellon verify on a saved video: the number of frames it holds."""
+    cli = os.environ.get('TRELLON_CLI', '')
+    if cli and os.access(cli, os.X_OK):
+        result = subprocess.run([cli, 'verify', path], capture_output=True, text=True, timeout=60)
+    else:
+        result = desktop.run('trellon.exe', 'verify', windows_path(path))
+    if result.returncode != 0:
+        raise AssertionError(f'trellon verify {path}: {result.stdout}{result.stderr}')
+    words = result.stdout.split(', ')
+    return int(next(w for w in words if w.endswith(' frames')).split()[0])
+
+
+def body_size(desktop, path):
+    result = desktop.run('trellon.exe', 'info', windows_path(path))
+    line = next(l for l in result.stdout.splitlines() if l.startswith('Body size:'))
+    return int(line.split()[2])
+
+
+def russian_locale():
+    """A Russian locale of this test's own (LOCPATH): Wine takes the user's
+    interface language from the C library's locale, and the machine may have
+    none generated."""
+    target = os.path.join(LOCALES, 'ru_RU.UTF-8')
+    if not os.path.isdir(target):
+        os.makedirs(LOCALES, exist_ok=True)
+        subprocess.run(['localedef', '-i', 'ru_RU', '-f', 'UTF-8', target],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    return LOCALES if os.path.isdir(target) else None
+
+
+class Win32App(unittest.TestCase):
+    """One desktop, one demo game and one TrellonHD for the scenario tests,
+    which run in the order of their names and build on each other: the
+    person records, saves, loads, records with the hotkeys and from the
+    command line."""
+
+    @classmethod
+    def setUpClass(cls):
+        for name in ('trellonhd.exe', 'gamesim.exe', 'trellon.exe', 'win32app_probe.exe'):
+            if not os.path.isfile(os.path.join(BIN, name)):
+                raise unittest.SkipTest(f'{name} is missing in {BIN}: build the windows preset')
+        os.makedirs(WORK, exist_ok=True)
+        shutil.rmtree(VIDEOS, ignore_errors=True)
+        os.makedirs(VIDEOS)
+        cls.desktop = Desktop()
+        # No journal of an earlier run offers itself at start-up.
+        for folder in glob.glob(os.path.join(PREFIX, 'drive_c', 'users', '*', 'AppData', 'Local',
+                                             'TrellonHD')):
+            shutil.rmtree(folder, ignore_errors=True)
+        cls.game = cls.desktop.start('gamesim.exe', '--fps', '30', '--frames', '100000')
+        cls.app = cls.desktop.start('trellonhd.exe')
+        status, _ = cls.desktop.probe('wait', 30)
+        if status != 0:
+            cls.desktop.screenshot('failure.png')
+            cls.desktop.close()
+            raise AssertionError('the main dialog did not appear')
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.desktop.close()
+        shutil.rmtree(VIDEOS, ignore_errors=True)
+
+    def close_program(self, app):
+        """Closes the program through its window and waits until Wine has
+        let go of its window and hotkeys, which comes a moment after the
+        process has ended: the next program would otherwise find them."""
+        self.assertEqual(self.desktop.probe('close')[0], 0)
+        app.wait(timeout=20)
+        self.assertEqual(self.desktop.probe('gone', 10)[0], 0)
+
+    def end_first_program(self):
+        """The later tests start programs of their own; the first one, if an
+        earlier failure left it running, goes first so that the probe finds
+        theirs."""
+        if self.app.poll() is None:
+            self.app.terminate()
+            self.app.wait(timeout=20)
+        self.desktop.probe('gone', 10)
+
+    def title(self):
+        return self.desktop.text(0) or ''
+
+    def frames_in_title(self):
+        # "TrellonHD — ● REC 00:00:01 · 42 frames · 0 dropped"
+        words = self.title().split()
+        return int(words[words.index('frames') - 1].replace(',', '')) if 'frames' in words else 0
+
+    def save_through_dialog(self, path):
+        self.desktop.click_control(IDC_SAVE)
+        status, where = self.desktop.probe('window', 'Save As', 10)
+        self.assertEqual(status, 0, 'no save dialog')
+        time.sleep(0.5)  # the dialog puts the focus in its name field once shown
+        self.desktop.type(windows_path(path))
+        self.desktop.keys('Return')
+        self.desktop.wait_for('the save', lambda: os.path.isfile(path) and
+                              self.title() == 'TrellonHD \u2014 ' + os.path.basename(path))
+
+    def test_1_records_saves_and_loads_through_the_window(self):
+        d = self.desktop
+        self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
+        self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '1'))
+        self.assertEqual(d.probe('checked', IDC_SHOW_CURSOR), (0, '1'))
+        self.assertEqual(d.text(IDC_SPEED).rstrip(), 'normal')
+
+        d.click_control(IDC_RECORD)
+        d.wait_for('the recording to start', lambda: d.text(IDC_RECORD) == 'Stop Recording')
+        self.assertEqual(d.probe('enabled', IDC_SAVE), (0, '0'))
+        d.wait_for('20 frames', lambda: self.frames_in_title() >= 20)
+        d.click_control(IDC_RECORD)
+        d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
+        # A finished recording can't be continued; the version was recognised.
+        self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
+        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+        self.assertEqual(d.text(1028), 'war2 v2.0.2.0')
+
+        # Typed into the file dialogs: ASCII, which xdotool types reliably.
+        path = os.path.join(VIDEOS, 'first.dk2')
+        self.save_through_dialog(path)
+        frames = verify(d, path)
+        self.assertGreaterEqual(frames, 20)
+
+        # Cleared (a saved video goes without a question), then loaded back.
+        d.click_control(IDC_CLEAR)
+        d.wait_for('the clearing', lambda: self.title() == 'TrellonHD' and d.text(IDC_BYTES) == '24')
+        self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '1'))
+        # Enter and Escape go nowhere in the main dialog: no default button
+        # is pressed, nothing closes.
+        d.click_control(IDC_FRAME_SLIDER)
+        d.keys('Return', 'Escape')
+        time.sleep(0.5)
+        self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
+        self.assertNotEqual(d.probe('window', 'Open', 0)[0], 0)
+        self.assertEqual(d.probe('wait', 0)[0], 0)
+        d.click_control(IDC_LOAD)
+        status, _ = d.probe('window', 'Open', 10)
+        self.assertEqual(status, 0, 'no open dialog')
+        time.sleep(0.5)
+        d.type(windows_path(path))
+        d.keys('Return')
+        size = str(body_size(d, path))
+        d.wait_for('the load', lambda: d.text(IDC_BYTES) == size)
+        self.assertEqual(self.title(), 'TrellonHD \u2014 first.dk2')
+        self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
+
+    def test_2_hotkeys_drive_a_recording_while_the_game_has_the_focus(self):
+        d = self.desktop
+        d.click_control(IDC_CLEAR)  # the loaded video is saved: no question
+        d.wait_for('the clearing', lambda: d.probe('enabled', IDC_RECORD) == (0, '1'))
+        status, game = d.probe('window', 'WARCRAFT II', 10)
+        self.assertEqual(status, 0)
+        d.click_at(game)
+        d.keys('ctrl+alt+r')
+        d.wait_for('Ctrl+Alt+R to start a recording', lambda: d.text(IDC_RECORD) == 'Stop Recording')
+        d.wait_for('frames', lambda: self.frames_in_title() >= 5)
+        d.keys('ctrl+alt+p')
+        d.wait_for('Ctrl+Alt+P to pause it', lambda: 'PAUSED' in self.title())
+        paused = self.frames_in_title()
+        time.sleep(0.5)
+        self.assertEqual(self.frames_in_title(), paused, 'frames came while paused')
+        d.keys('ctrl+alt+p')
+        d.wait_for('Ctrl+Alt+P to resume it', lambda: 'REC' in self.title())
+        d.wait_for('frames after the pause', lambda: self.frames_in_title() > paused)
+        d.keys('ctrl+alt+r')
+        d.wait_for('Ctrl+Alt+R to stop it', lambda: d.text(IDC_RECORD) == 'Start Recording')
+        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+
+    def test_3_commands_reach_the_running_program(self):
+        d = self.desktop
+        # The options a program without a console still answers on the
+        # standard output and error.
+        result = d.run('trellonhd.exe', '--version')
+        self.assertEqual((result.returncode, result.stdout.split()[0]), (0, 'trellonhd'))
+        result = d.run('trellonhd.exe', '--help')
+        self.assertEqual(result.returncode, 0)
+        self.assertIn('--toggle-recording', result.stdout)
+        result = d.run('trellonhd.exe', '--record-everything')
+        self.assertEqual(result.returncode, 2)
+        self.assertIn('unknown option --record-everything', result.stderr)
+        result = d.run('trellonhd.exe', '--save')
+        self.assertEqual(result.returncode, 2)
+
+        path = os.path.join(VIDEOS, 'hotkeys.dk2')
+        result = d.run('trellonhd.exe', '--save', windows_path(path))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertGreaterEqual(verify(d, path), 5)
+        self.assertEqual(self.title(), 'TrellonHD \u2014 hotkeys.dk2')
+
+        d.click_control(IDC_CLEAR)
+        d.wait_for('the clearing', lambda: d.probe('enabled', IDC_RECORD) == (0, '1'))
+        result = d.run('trellonhd.exe', '--pause-recording')
+        self.assertEqual((result.returncode, result.stderr.strip()), (1, 'trellonhd: not recording'))
+        result = d.run('trellonhd.exe', '--toggle-recording')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(d.text(IDC_RECORD), 'Stop Recording')
+        d.wait_for('frames', lambda: self.frames_in_title() >= 10)
+        # Saving a recording ends it first. The name is relative to the
+        # sender's folder, and not ASCII.
+        path = os.path.join(VIDEOS, 'удалённо.dk2')
+        result = subprocess.run([WINE, os.path.join(BIN, 'trellonhd.exe'), '--save', 'удалённо.dk2'],
+                                cwd=VIDEOS, env=d.env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
+        self.assertGreaterEqual(verify(d, path), 10)
+        result = d.run('trellonhd.exe', '--toggle-recording')
+        self.assertEqual((result.returncode, result.stderr.strip()),
+                         (1, 'trellonhd: the recording has ended; Clear starts a new one'))
+        d.screenshot('trellonhd-en.png')
+
+        self.close_program(self.app)
+        result = d.run('trellonhd.exe', '--toggle-recording')
+        self.assertEqual((result.returncode, result.stderr.strip()),
+                         (1, 'trellonhd: no TrellonHD is running'))
+
+    def test_4_plays_a_video_named_on_the_command_line(self):
+        d = self.desktop
+        self.end_first_program()
+        # Without the game in front the frames are shown.
+        self.game.terminate()
+        self.game.wait(timeout=20)
+        path = os.path.join(VIDEOS, 'удалённо.dk2')
+        frames = verify(d, path)
+        app = d.start('trellonhd.exe', '"' + windows_path(path) + '"')
+        self.assertEqual(d.probe('wait', 30)[0], 0)
+        d.wait_for('the first frame', lambda: d.text(IDC_FRAME_TEXT) == f'Frame 1/{frames}')
+        d.click_control(IDC_PLAY)
+        d.wait_for('playback to move on', lambda: (d.text(IDC_FRAME_TEXT) or '').startswith('Frame ')
+                   and d.text(IDC_FRAME_TEXT) != f'Frame 1/{frames}', seconds=10)
+        d.click_control(IDC_PAUSE)
+        d.click_control(IDC_DETACH)
+        d.wait_for('the detached window', lambda: d.probe('window', 'Resizable View TrellonHD', 0)[0] == 0)
+        d.screenshot('trellonhd-playback.png')
+        self.close_program(app)
+
+    def test_5_speaks_russian_to_a_russian_user(self):
+        d = self.desktop
+        self.end_first_program()
+        locales = russian_locale()
+        if locales is None:
+            self.skipTest('localedef could not make a Russian locale')
+        env = dict(d.env, LANG='ru_RU.UTF-8', LOCPATH=locales)
+        app = d.start('trellonhd.exe', env=env)
+        self.assertEqual(d.probe('wait', 30)[0], 0)
+        expected = {IDC_SAVE: 'Сохранить (&S)', IDC_EXTRACT: 'Обрезать (&E)',
+                    IDC_CLEAR: 'Очистить (&C)', IDC_LOAD: 'Загрузить (&L)',
+                    IDC_VIDEO_INFO: 'информация\r\n о видео', IDC_DETACH: 'Отцепить\r\n видео (&V)',
+                    IDC_PLAY: 'Просмотр (&P)', IDC_PAUSE: ' Пауза (&U)',
+                    IDC_SHOW_CURSOR: 'показать курсор (&H)', IDC_SPEED: 'норма      ',
+                    # What the program says at run time stays English.
+                    IDC_RECORD: 'Start Recording'}
+        shown = {control: d.text(control) for control in expected}
+        # A line break in a caption may come back as \n or \r\n.
+        self.assertEqual({c: t.replace('\r\n', '\n') for c, t in shown.items()},
+                         {c: t.replace('\r\n', '\n') for c, t in expected.items()})
+        # The About item's command of the system menu, and the box it opens.
+        self.assertEqual(d.probe('about')[0], 0)
+        status, where = d.probe('window', 'О программе TrellonHD', 10)
+        self.assertEqual(status, 0, 'no About box')
+        d.screenshot('trellonhd-ru.png')
+        d.keys('Escape')
+        d.wait_for('the About box to close',
+                   lambda: d.probe('window', 'О программе TrellonHD', 0)[0] != 0)
+        self.close_program(app)
+
+    def test_6_shows_a_larger_video_in_a_window_of_its_size(self):
+        d = self.desktop
+        self.end_first_program()
+        game = d.start('gamesim.exe', '--size', '800x600', '--fps', '30', '--frames', '100000')
+        app = d.start('trellonhd.exe')
+        self.assertEqual(d.probe('wait', 30)[0], 0)
+        d.wait_for('the game', lambda: d.run('trellonhd.exe', '--toggle-recording').returncode == 0)
+        d.wait_for('frames', lambda: self.frames_in_title() >= 5)
+        path = os.path.join(VIDEOS, 'big.dk2')
+        result = d.run('trellonhd.exe', '--save', windows_path(path))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.close_program(app)
+        game.terminate()
+        game.wait(timeout=20)
+
+        frames = verify(d, path)
+        app = d.start('trellonhd.exe', windows_path(path))
+        self.assertEqual(d.probe('wait', 30)[0], 0)
+        # 800 x 600 pixels do not fit the dialog's video area: the detached
+        # window opens with a client area of the picture's size.
+        self.assertEqual(d.probe('client', 'Resizable View TrellonHD', 10), (0, '800 600'))
+        d.wait_for('the first frame', lambda: d.text(IDC_FRAME_TEXT) == f'Frame 1/{frames}')
+        self.close_program(app)
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)

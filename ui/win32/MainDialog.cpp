@@ -1,0 +1,430 @@
+// The main dialog's window: creation from the template, the message loop with
+// its keyboard filter and hotkeys, and the controls' notifications, each
+// handed to the dialog's logic.
+
+#include "MainDialog.h"
+
+#include "Hotkeys.h"
+#include "TrellonCore.h"
+#include "Win32Resource.h"
+#include "Win32Text.h"
+
+// clang-format off
+#include <commctrl.h>
+#include <shellapi.h>
+#include <timeapi.h>
+// clang-format on
+
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr wchar_t kMainClass[] = L"TrellonHD.Main"; // the template's CLASS
+constexpr UINT_PTR kRecordTimer = 1;
+constexpr UINT_PTR kPaintTimer = 2;
+
+// Registers the main dialog's own window class: a dialog window (DefDlgProc
+// with the dialog's extra bytes) that carries the icon and can be found by
+// its name.
+bool RegisterMainClass(HINSTANCE instance, HICON icon, HICON smallIcon)
+{
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefDlgProcW;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon;
+    windowClass.hIconSm = smallIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = kMainClass;
+    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HICON LoadAppIcon(HINSTANCE instance, int size)
+{
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+}
+} // namespace
+
+CMainDialog::CMainDialog(HINSTANCE instance, std::string commandLine, std::string journalFolder)
+    : m_hInstance(instance), m_strCommandLine(std::move(commandLine)),
+      m_strJournalFolder(std::move(journalFolder))
+{
+    m_hIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXICON));
+    m_hSmallIcon = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON));
+}
+
+CMainDialog::~CMainDialog()
+{
+    if (m_hWnd != nullptr)
+        DestroyWindow(m_hWnd);
+    m_pCore.reset(); // the video manager with it, which lets the game go
+    if (m_bHotkeys)
+        PlatformReleaseHotkeys();
+    for (HICON icon : {m_hIcon, m_hSmallIcon})
+        if (icon != nullptr)
+            DestroyIcon(icon);
+}
+
+bool CMainDialog::Create()
+{
+    if (!RegisterMainClass(m_hInstance, m_hIcon, m_hSmallIcon))
+        return false;
+    const DLGTEMPLATE* dialog = FindDialogTemplate(m_hInstance, IDD_MAIN);
+    if (dialog == nullptr)
+        return false;
+    // WM_INITDIALOG, inside, sets m_hWnd and initialises the dialog.
+    CreateDialogIndirectParamW(m_hInstance, dialog, nullptr, DialogProc,
+                               reinterpret_cast<LPARAM>(this));
+    if (m_hWnd == nullptr)
+        return false;
+    ListenForHotkeys();
+    return true;
+}
+
+int CMainDialog::Run()
+{
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+    {
+        if (PreTranslateMessage(message))
+            continue;
+        if (m_hView != nullptr && IsDialogMessageW(m_hView, &message))
+            continue;
+        if (m_hWnd != nullptr && IsDialogMessageW(m_hWnd, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+bool CMainDialog::PreTranslateMessage(MSG& message)
+{
+    // Global hotkeys come to the thread, not to a window.
+    if (message.hwnd == nullptr && message.message == WM_HOTKEY)
+    {
+        if (m_pCore)
+            m_pCore->OnHotkey(static_cast<int>(message.wParam));
+        return true;
+    }
+    // Escape and Enter go nowhere in the main dialog: it is never closed,
+    // nor the default button pressed, by them.
+    if (message.message == WM_KEYDOWN &&
+        (message.wParam == VK_ESCAPE || message.wParam == VK_RETURN) && m_hWnd != nullptr &&
+        (message.hwnd == m_hWnd || IsChild(m_hWnd, message.hwnd)))
+        return true;
+    return false;
+}
+
+void CMainDialog::ListenForHotkeys()
+{
+    std::vector<int> taken;
+    PlatformGrabHotkeys(taken);
+    m_bHotkeys = true;
+    if (!taken.empty() && m_pCore)
+        m_pCore->ReportTakenHotkeys(taken);
+}
+
+INT_PTR CALLBACK CMainDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG)
+    {
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        auto* self = reinterpret_cast<CMainDialog*>(lParam);
+        self->m_hWnd = window;
+        self->OnInitDialog();
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<CMainDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr || !self->m_pCore)
+        return FALSE;
+    return self->OnMessage(message, wParam, lParam);
+}
+
+void CMainDialog::OnInitDialog()
+{
+    wchar_t title[256] = {};
+    GetWindowTextW(m_hWnd, title, 256);
+    m_strTitle = title;
+
+    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE))
+    {
+        const std::wstring about = LoadText(m_hInstance, IDS_ABOUTBOX);
+        if (!about.empty())
+        {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+        }
+    }
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    DragAcceptFiles(m_hWnd, TRUE);
+
+    // The lists' labels: the speeds translated, the frame rates as numbers.
+    for (int n = 0; n < CTrellonCore::kSpeedCount; ++n)
+        SendDlgItemMessageW(
+            m_hWnd, IDC_SPEED, CB_ADDSTRING, 0,
+            reinterpret_cast<LPARAM>(LoadText(m_hInstance, IDS_SPEED_FIRST + n).c_str()));
+    for (int fps : CTrellonCore::kTargetFps)
+        SendDlgItemMessageW(m_hWnd, IDC_TARGET_FPS, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(std::to_wstring(fps).c_str()));
+
+    // The core talks to the controls from its construction on. The window
+    // is shown before the core's initialisation, which may ask questions;
+    // its paints leave the video alone until then, as a paint reads the
+    // check boxes that the initialisation sets.
+    m_pCore = std::make_unique<CTrellonCore>(*this, m_strJournalFolder);
+    ShowWindow(m_hWnd, SW_SHOW);
+    m_pCore->OnInitDialog(m_strCommandLine);
+    m_bReady = true;
+    InvalidateVideo();
+}
+
+INT_PTR CMainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message)
+    {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_HSCROLL:
+        // The trackbar has moved itself already.
+        if (reinterpret_cast<HWND>(lParam) == Item(IDC_FRAME_SLIDER))
+            m_pCore->OnHScroll();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kRecordTimer)
+            m_pCore->OnTimer();
+        else if (wParam == kPaintTimer)
+        {
+            KillTimer(m_hWnd, kPaintTimer);
+            m_pCore->InvalidateVideo();
+        }
+        return TRUE;
+    case WM_PAINT:
+        OnPaint();
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX)
+        {
+            m_pCore->OnSysCommand(IDM_ABOUTBOX);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_DROPFILES:
+        OnDropFiles(reinterpret_cast<HDROP>(wParam));
+        return TRUE;
+    case WM_CLOSE:
+        if (m_pCore->OnClose())
+            DestroyWindow(m_hWnd);
+        return TRUE;
+    case WM_DESTROY:
+        StopTimer();
+        KillTimer(m_hWnd, kPaintTimer);
+        PostQuitMessage(0);
+        return TRUE;
+    case WM_NCDESTROY:
+        m_hWnd = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void CMainDialog::OnCommand(int id, int notification)
+{
+    if (id == IDC_SPEED)
+    {
+        if (notification == CBN_SELCHANGE)
+            m_pCore->OnSpeedChange(GetListSelection(IDC_SPEED));
+        return;
+    }
+    if (notification != BN_CLICKED)
+        return;
+    switch (id)
+    {
+    case IDC_GET_FRAME:
+        m_pCore->OnGetFrame();
+        break;
+    case IDC_RECORD:
+        m_pCore->OnRecord();
+        break;
+    case IDC_SAVE:
+        m_pCore->OnSave();
+        break;
+    case IDC_LOAD:
+        m_pCore->OnLoad();
+        break;
+    case IDC_CLEAR:
+        m_pCore->OnClear();
+        break;
+    case IDC_VIDEO_INFO:
+        m_pCore->OnVideoInfo();
+        break;
+    case IDC_PLAY:
+        m_pCore->OnPlay();
+        break;
+    case IDC_PAUSE:
+        m_pCore->OnPause();
+        break;
+    case IDC_SHOW_CURSOR:
+        m_pCore->OnShowCursor();
+        break;
+    case IDC_DETACH:
+        m_pCore->OnDetachVideo();
+        break;
+    case IDC_EXTRACT:
+        m_pCore->OnExtract();
+        break;
+    default:
+        // IDOK and IDCANCEL (Enter, Escape, the close box's cancel) do
+        // nothing: closing goes through WM_CLOSE.
+        break;
+    }
+}
+
+void CMainDialog::OnDropFiles(HDROP drop)
+{
+    std::vector<std::string> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT n = 0; n < count; ++n)
+    {
+        const UINT length = DragQueryFileW(drop, n, nullptr, 0);
+        std::wstring path(length + 1, L'\0');
+        const UINT copied = DragQueryFileW(drop, n, path.data(), length + 1);
+        path.resize(copied);
+        if (!path.empty())
+            paths.push_back(Narrow(path));
+    }
+    DragFinish(drop);
+    if (!paths.empty())
+        m_pCore->OnDropFiles(paths);
+}
+
+// ---------------------------------------------------------------------------
+// The controls
+
+void CMainDialog::SetItemText(int id, const std::string& text)
+{
+    const std::wstring wide = Widen(text);
+    // An unchanged text is not set again: no flicker at every tick.
+    wchar_t shown[512] = {};
+    if (GetDlgItemTextW(m_hWnd, id, shown, 512) < 511 && wide == shown)
+        return;
+    SetDlgItemTextW(m_hWnd, id, wide.c_str());
+}
+
+void CMainDialog::EnableItem(int id, bool enabled)
+{
+    EnableWindow(Item(id), enabled ? TRUE : FALSE);
+}
+
+bool CMainDialog::IsItemChecked(int id) const
+{
+    return IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED;
+}
+
+void CMainDialog::CheckItem(int id, bool checked)
+{
+    CheckDlgButton(m_hWnd, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+int CMainDialog::GetListSelection(int id) const
+{
+    const LRESULT selected = SendDlgItemMessageW(m_hWnd, id, CB_GETCURSEL, 0, 0);
+    return selected == CB_ERR ? -1 : static_cast<int>(selected);
+}
+
+void CMainDialog::SetListSelection(int id, int index)
+{
+    SendDlgItemMessageW(m_hWnd, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+// The trackbar reports only what the person does to it; these moves are
+// silent.
+int CMainDialog::GetSliderPos() const
+{
+    return static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_GETPOS, 0, 0));
+}
+
+int CMainDialog::GetSliderMax() const
+{
+    return static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_GETRANGEMAX, 0, 0));
+}
+
+void CMainDialog::SetSliderPos(int position)
+{
+    SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_SETPOS, TRUE, position);
+}
+
+void CMainDialog::SetSliderRange(int maximum)
+{
+    SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_SETRANGEMIN, FALSE, 0);
+    SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_SETRANGEMAX, TRUE, maximum < 0 ? 0 : maximum);
+}
+
+void CMainDialog::SetTitleStatus(const std::string& status)
+{
+    // The status brings its own separator.
+    const std::wstring title = m_strTitle + Widen(status);
+    wchar_t shown[512] = {};
+    if (GetWindowTextW(m_hWnd, shown, 512) < 511 && title == shown)
+        return;
+    SetWindowTextW(m_hWnd, title.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// The clock and the timers
+
+bool CMainDialog::StartTimer(unsigned periodMs)
+{
+    // The system's timer ticks every 15.6 ms unless asked for better; the
+    // recording's period needs every millisecond it can get.
+    if (SetTimer(m_hWnd, kRecordTimer, periodMs, nullptr) == 0)
+        return false;
+    if (!m_bFineClock)
+        m_bFineClock = timeBeginPeriod(1) == TIMERR_NOERROR;
+    return true;
+}
+
+void CMainDialog::StopTimer()
+{
+    if (m_hWnd != nullptr)
+        KillTimer(m_hWnd, kRecordTimer);
+    if (m_bFineClock)
+        timeEndPeriod(1);
+    m_bFineClock = false;
+}
+
+std::int64_t CMainDialog::Counter()
+{
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+std::int64_t CMainDialog::CounterFrequency()
+{
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+}
+
+void CMainDialog::SchedulePaint(int delayMs)
+{
+    const UINT delay = delayMs < static_cast<int>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM
+                                                                      : static_cast<UINT>(delayMs);
+    SetTimer(m_hWnd, kPaintTimer, delay, nullptr);
+}
+
+void CMainDialog::CancelPaint()
+{
+    if (m_hWnd != nullptr)
+        KillTimer(m_hWnd, kPaintTimer);
+}
