@@ -1,172 +1,217 @@
 #include "BlockDictionary.h"
 
-#include <cstdlib>
-#include <new>
+#include "PlatformMemory.h"
+
+#include <bit>
+#include <cstring>
 
 namespace
 {
-// Largest table: 2^31 buckets (16 GiB); the node count is a signed 32-bit
-// number, so the dictionary never needs more.
-constexpr std::size_t kMaxCapacity = std::size_t{1} << 31;
+constexpr std::size_t kSmallPageBytes = 4096;
+constexpr unsigned kEntryBits = 40; // index and code
+
+// The home comes from the top bits of the hash times a Fibonacci constant:
+// the plain sum clusters (inner nodes' sums are near multiples of recent
+// indices), the product spreads it. It is a bijection, so the mixed value
+// stands for the hash.
+std::uint32_t Mix(std::uint32_t hash)
+{
+    return hash * 0x9E3779B1u;
+}
+
+// For each byte of `word` equal to `byte`, the byte's high bit; nothing else.
+std::uint64_t MatchBytes(std::uint64_t word, std::uint8_t byte)
+{
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = word ^ (0x0101010101010101ull * byte);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// The high bits of MatchBytes gathered: bit i for byte i.
+std::uint32_t GatherBytes(std::uint64_t highBits)
+{
+    return static_cast<std::uint32_t>((highBits * 0x0002040810204081ull) >> 56);
+}
+
+std::size_t RoundUp(std::size_t value, std::size_t unit)
+{
+    return (value + unit - 1) / unit * unit;
+}
 } // namespace
 
 CBlockDictionary::~CBlockDictionary()
 {
     Release(m_current);
     Release(m_old);
-    Release(m_next);
 }
 
-bool CBlockDictionary::Allocate(Table& table, std::size_t capacity)
+bool CBlockDictionary::Allocate(Table& table, std::size_t homes)
 {
-    const std::size_t segmentCount = (capacity + kSegmentMask) >> kSegmentShift;
-    const std::size_t segmentLength = capacity < kSegmentSize ? capacity : kSegmentSize;
-    try
-    {
-        table.segments.assign(segmentCount, nullptr);
-    }
-    catch (const std::bad_alloc&)
-    {
+    // The overflow past the last home is as large as the homes: entries
+    // never outnumber the slots of the homes (Reserve sees to that), so
+    // even if every one of them were passed on, none would run off the end.
+    const std::size_t bytes = RoundUp((2 * homes + 1) * sizeof(Bucket), kHugePageBytes);
+    void* mapping = MapZeroedPages(bytes);
+    if (mapping == nullptr)
         return false;
-    }
-    for (Bucket*& segment : table.segments)
-    {
-        // calloc of a large block maps fresh zero pages: nothing is written
-        // up front, each page is zeroed by the system when first touched.
-        segment = static_cast<Bucket*>(std::calloc(segmentLength, sizeof(Bucket)));
-        if (segment == nullptr)
-        {
-            Release(table);
-            return false;
-        }
-    }
-    table.capacity = capacity;
-    table.bits = 0;
-    while ((std::size_t{1} << table.bits) < capacity)
-        ++table.bits;
+    table = Table{};
+    table.buckets = static_cast<Bucket*>(mapping);
+    table.homes = homes;
+    table.mappedBytes = bytes;
+    // Offsets below 2^32 >> offsetShift; indices below the slots of the
+    // homes (Reserve lets no more in) and below 2^31. What is left for the
+    // distance is at least 3 bits.
+    table.offsetShift = static_cast<unsigned>(std::bit_width(homes) - 1);
+    const auto indexBits = static_cast<unsigned>(std::bit_width(kSlots * homes - 1));
+    table.indexBits = indexBits < 31 ? indexBits : 31;
+    table.distanceBits = kEntryBits - table.indexBits - (32 - table.offsetShift);
+    table.maxDistance = (std::uint32_t{1} << table.distanceBits) - 1;
+    table.reciprocal = 1.0 / static_cast<double>(homes);
+    if (homes * sizeof(Bucket) >= kHugePagesFromBytes)
+        AdviseHugePages(mapping, RoundUp(homes * sizeof(Bucket), kHugePageBytes));
     return true;
 }
 
 void CBlockDictionary::Release(Table& table)
 {
-    for (Bucket* segment : table.segments)
-        std::free(segment);
-    table.segments.clear();
-    table.segments.shrink_to_fit();
-    table.capacity = 0;
-    table.bits = 0;
+    UnmapPages(table.buckets, table.mappedBytes);
+    table = Table{};
 }
 
-bool CBlockDictionary::Reserve(std::size_t extra)
+std::size_t CBlockDictionary::HeldBytes(const Table& table)
 {
-    if (extra > kMaxCapacity)
+    const std::size_t written = RoundUp(table.writtenEnd * sizeof(Bucket), kSmallPageBytes);
+    return written > table.releasedBytes ? written - table.releasedBytes : 0;
+}
+
+std::size_t CBlockDictionary::IndexLimit(const Table& table)
+{
+    return std::size_t{1} << table.indexBits;
+}
+
+bool CBlockDictionary::Reserve(std::size_t extra, const NodeTable& nodes)
+{
+    if (extra > kMaxEntries - m_nCount)
         return false;
     const std::size_t needed = m_nCount + extra;
-    if (needed > kMaxCapacity / 2 + kMaxCapacity / 4)
-        return false;
 
-    // Past three eighths: get the next table ready.
-    if (m_next.capacity == 0 && needed > m_current.capacity / 8 * 3)
-    {
-        std::size_t capacity = m_current.capacity ? m_current.capacity * 2 : kMinCapacity;
-        while (capacity / 2 < needed && capacity < kMaxCapacity)
-            capacity *= 2;
-        if (Allocate(m_next, capacity))
-            m_nPrefaultCursor = 0;
-        // On failure carry on: the next Reserve tries again.
-    }
-    if (needed <= m_current.capacity / 2)
+    // While a move runs, `extra` inserts can all land in the old table (as
+    // many as its homes have slots, and indices its entries can hold), and
+    // the new one takes them and every entry still to move, below four fifths. Only small tables,
+    // where `extra` is large against the capacity, fail this; ending the move at once costs little
+    // then.
+    if (Migrating() &&
+        (m_old.entries + extra > m_old.homes * kSlots || needed > IndexLimit(m_old) ||
+         m_current.entries + m_old.entries + extra > MaxEntries(m_current)))
+        FinishMigration(nodes);
+    if (Migrating() || needed <= MaxEntries(m_current))
         return true;
 
-    // Past half: the next table takes over. Normally it is faulted in and
-    // the previous move has long ended (a move takes capacity / 2 /
-    // kMigrateBatch inserts, the table reaches three eighths in capacity / 4).
-    // Only small tables, where extra is large against the capacity, get here
-    // early; finishing the work at once costs little then.
-    if (m_next.capacity != 0 && needed <= m_next.capacity / 2)
-    {
-        PromoteNext();
-        return true;
-    }
-    if (m_next.capacity != 0)
-        Release(m_next); // too small for this reservation
-    std::size_t capacity = m_current.capacity ? m_current.capacity * 2 : kMinCapacity;
-    while (capacity / 2 < needed && capacity < kMaxCapacity)
-        capacity *= 2;
-    if (!Allocate(m_next, capacity))
+    // Past four fifths: a quarter more homes, or enough for three quarters.
+    std::size_t homes = m_current.homes + m_current.homes / 4;
+    const std::size_t forNeeded = needed / (kSlots * 3) * 4 + 1;
+    if (homes < forNeeded)
+        homes = forNeeded;
+    if (homes < kMinHomes)
+        homes = kMinHomes;
+    Table next;
+    if (!Allocate(next, homes))
     {
         // Keep going at a higher load while there is room; probes get longer
         // but nothing is lost.
-        return needed <= m_current.capacity - m_current.capacity / 8;
+        return needed <= m_current.homes * kSlots / 32 * 31 && needed <= IndexLimit(m_current);
     }
-    PromoteNext();
+    if (m_current.homes != 0)
+        ++m_stats.grows;
+    m_old = m_current;
+    m_current = next;
+    m_nMigrateCursor = 0;
+    if (m_old.entries + extra > m_old.homes * kSlots || needed > IndexLimit(m_old))
+        FinishMigration(nodes);
     return true;
 }
 
-void CBlockDictionary::PromoteNext()
+void CBlockDictionary::Enter(Table& table, std::uint32_t mixed, std::uint32_t index)
 {
-    FinishMigration();
-    ++m_stats.grows;
-    m_old = std::move(m_current);
-    m_current = std::move(m_next);
-    m_next = Table{};
-    m_nMigrateCursor = 0;
-    m_nPrefaultCursor = 0;
-    if (m_old.capacity == 0)
-        Release(m_old);
-}
-
-void CBlockDictionary::PrefaultSome(std::size_t pages)
-{
-    const std::size_t bytes = m_next.capacity * sizeof(Bucket);
-    for (; pages > 0 && m_nPrefaultCursor < bytes; --pages, m_nPrefaultCursor += kPageBytes)
+    const Location at = Locate(table, mixed);
+    for (std::size_t b = at.home;; ++b)
     {
-        // Writing the zero that is already there makes the system back the
-        // page now rather than at the first insert that lands on it.
-        const std::size_t bucket = m_nPrefaultCursor / sizeof(Bucket);
-        volatile std::uint32_t* word = &m_next.At(bucket).indexPlusOne;
-        *word = 0;
-    }
-}
-
-void CBlockDictionary::PlaceInCurrent(std::uint32_t hash, std::uint32_t indexPlusOne)
-{
-    const std::size_t mask = m_current.capacity - 1;
-    for (std::size_t slot = m_current.Home(hash);; slot = (slot + 1) & mask)
-    {
-        Bucket& bucket = m_current.At(slot);
-        if (bucket.indexPlusOne == 0)
+        Bucket& bucket = table.buckets[b];
+        if (bucket.used < kSlots)
         {
-            bucket.hash = hash;
-            bucket.indexPlusOne = indexPlusOne;
+            const std::uint64_t code = Code(table, at.offset, b - at.home);
+            bucket.low[bucket.used] = static_cast<std::uint8_t>(code);
+            bucket.word[bucket.used] =
+                index | static_cast<std::uint32_t>((code >> 8) << table.indexBits);
+            ++bucket.used;
+            ++table.entries;
+            if (b >= table.writtenEnd)
+                table.writtenEnd = b + 1;
             return;
         }
     }
 }
 
-void CBlockDictionary::MigrateSome(std::size_t buckets)
+void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
+                                   std::uint32_t newIndex, std::uint32_t newHash)
 {
-    if (m_old.capacity == 0)
+    if (!Migrating())
         return;
-    std::size_t end = m_nMigrateCursor + buckets;
-    if (end > m_old.capacity || end < m_nMigrateCursor)
-        end = m_old.capacity;
-    for (std::size_t i = m_nMigrateCursor; i < end; ++i)
+    const std::uint32_t indexMask = static_cast<std::uint32_t>(IndexLimit(m_old) - 1);
+    bool lastFull = false;
+    std::size_t done = 0;
+    // The old buckets run to the last one written (a bucket of the overflow,
+    // or an untouched home below it, is zero: nothing to move).
+    const std::size_t end = m_old.writtenEnd;
+    for (; m_nMigrateCursor < end && (done < buckets || lastFull); ++m_nMigrateCursor, ++done)
     {
-        const Bucket& bucket = m_old.At(i);
-        if (bucket.indexPlusOne != 0)
-            PlaceInCurrent(bucket.hash, bucket.indexPlusOne);
-        if ((i & kSegmentMask) == kSegmentMask)
+        const Bucket& bucket = m_old.buckets[m_nMigrateCursor];
+        for (std::size_t s = 0; s < bucket.used; ++s)
         {
-            std::free(m_old.segments[i >> kSegmentShift]);
-            m_old.segments[i >> kSegmentShift] = nullptr;
+            const std::uint32_t word = bucket.word[s];
+            const std::uint32_t index = word & indexMask;
+            const std::uint64_t code =
+                (static_cast<std::uint64_t>(word >> m_old.indexBits) << 8) | bucket.low[s];
+            const auto distance = static_cast<std::uint32_t>(code & m_old.maxDistance);
+            std::uint32_t mixed = 0;
+            if (distance < m_old.maxDistance)
+            {
+                // The smallest mixed value whose x lies in the window the
+                // home and the offset give; the window is no wider than the
+                // step between the x of consecutive values, so it is the one.
+                const std::uint64_t home = m_nMigrateCursor - distance;
+                const std::uint64_t lower =
+                    (home << 32) + ((code >> m_old.distanceBits) << m_old.offsetShift);
+                // A product with the reciprocal comes within a few of it
+                // (lower has 60 bits, a double 53); steps settle it exactly.
+                auto q = static_cast<std::uint64_t>(
+                    static_cast<std::int64_t>(static_cast<double>(lower) * m_old.reciprocal));
+                while (q * m_old.homes < lower)
+                    ++q;
+                while (q > 0 && (q - 1) * m_old.homes >= lower)
+                    --q;
+                mixed = static_cast<std::uint32_t>(q);
+            }
+            else
+                mixed = Mix(index == newIndex ? newHash : NodeHash(nodes[index]));
+            Enter(m_current, mixed, index);
         }
+        m_stats.moved += bucket.used;
+        m_old.entries -= bucket.used;
+        lastFull = bucket.used == kSlots;
     }
-    m_nMigrateCursor = end;
-    if (m_nMigrateCursor == m_old.capacity)
+    if (m_nMigrateCursor >= end)
     {
         Release(m_old);
         m_nMigrateCursor = 0;
+        return;
+    }
+    const std::size_t passed = m_nMigrateCursor * sizeof(Bucket) / kReleaseBytes * kReleaseBytes;
+    if (passed > m_old.releasedBytes)
+    {
+        ReleasePages(reinterpret_cast<std::uint8_t*>(m_old.buckets) + m_old.releasedBytes,
+                     passed - m_old.releasedBytes);
+        m_old.releasedBytes = passed;
     }
 }
 
@@ -174,83 +219,79 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
                                              const NodeTable& nodes)
 {
     const std::uint32_t hash = NodeHash(key);
+    const std::uint32_t mixed = Mix(hash);
     ++m_stats.lookups;
-    std::uint32_t probes = 0;
 
-    const std::size_t mask = m_current.capacity - 1;
-    std::size_t slot = m_current.Home(hash);
-    for (;; slot = (slot + 1) & mask)
+    // Keys whose old home the move has passed are in the new table, with
+    // every entry of their run of buckets; the others are in the old one.
+    Table* table = &m_current;
+    Location at{};
+    if (Migrating())
+    {
+        at = Locate(m_old, mixed);
+        if (at.home >= m_nMigrateCursor)
+            table = &m_old;
+        else
+            at = Locate(m_current, mixed);
+    }
+    else
+        at = Locate(m_current, mixed);
+
+    const unsigned indexBits = table->indexBits;
+    const std::uint32_t indexMask = static_cast<std::uint32_t>(IndexLimit(*table) - 1);
+    std::uint32_t probes = 0;
+    std::size_t b = at.home;
+    std::uint64_t code = 0;
+    Bucket* bucket = nullptr;
+    for (;; ++b)
     {
         ++probes;
-        const Bucket& bucket = m_current.At(slot);
-        if (bucket.indexPlusOne == 0)
-            break;
-        if (bucket.hash == hash)
+        bucket = &table->buckets[b];
+        code = Code(*table, at.offset, b - at.home);
+        const auto low = static_cast<std::uint8_t>(code);
+        const auto high = static_cast<std::uint32_t>(code >> 8);
+        std::uint64_t first = 0;
+        std::uint32_t second = 0;
+        std::memcpy(&first, bucket->low, 8);
+        std::memcpy(&second, bucket->low + 8, 4);
+        // Only the used slots: an unused one (0) may look like a match.
+        const std::uint32_t used = bucket->used;
+        std::uint32_t match =
+            (GatherBytes(MatchBytes(first, low)) | (GatherBytes(MatchBytes(second, low)) << 8)) &
+            ((1u << used) - 1);
+        for (; match != 0; match &= match - 1)
         {
+            const std::uint32_t word = bucket->word[std::countr_zero(match)];
+            if ((word >> indexBits) != high)
+                continue;
             ++m_stats.compares;
-            if (nodes[bucket.indexPlusOne - 1] == key)
+            const std::uint32_t index = word & indexMask;
+            if (nodes[index] == key)
             {
                 m_stats.probes += probes;
                 if (probes > m_stats.maxProbe)
                     m_stats.maxProbe = probes;
-                return bucket.indexPlusOne - 1;
+                return index;
             }
         }
-    }
-    Bucket& empty = m_current.At(slot);
-
-    if (m_old.capacity != 0)
-    {
-        // Entries below the cursor have moved already (the search above saw
-        // them) and their storage may be gone, so the search of the old table
-        // never visits a bucket below the cursor: it starts at the cursor when
-        // the home bucket lies below it, and a probe that wraps around past
-        // the end continues at the cursor. A run of occupied buckets that
-        // reaches an entry at or above the cursor still reaches it that way.
-        const std::size_t oldMask = m_old.capacity - 1;
-        std::size_t i = m_old.Home(hash);
-        if (i < m_nMigrateCursor)
-            i = m_nMigrateCursor;
-        bool wrapped = false;
-        for (;;)
-        {
-            ++probes;
-            const Bucket& bucket = m_old.At(i);
-            if (bucket.indexPlusOne == 0)
-                break;
-            if (bucket.hash == hash)
-            {
-                ++m_stats.compares;
-                if (nodes[bucket.indexPlusOne - 1] == key)
-                {
-                    m_stats.probes += probes;
-                    if (probes > m_stats.maxProbe)
-                        m_stats.maxProbe = probes;
-                    return bucket.indexPlusOne - 1;
-                }
-            }
-            i = (i + 1) & oldMask;
-            if (i < m_nMigrateCursor)
-            {
-                if (wrapped)
-                    break;
-                wrapped = true;
-                i = m_nMigrateCursor;
-            }
-        }
+        if (used < kSlots)
+            break;
     }
 
     m_stats.probes += probes;
     if (probes > m_stats.maxProbe)
         m_stats.maxProbe = probes;
-    empty.hash = hash;
-    empty.indexPlusOne = newIndex + 1;
+    bucket->low[bucket->used] = static_cast<std::uint8_t>(code);
+    bucket->word[bucket->used] = newIndex | static_cast<std::uint32_t>((code >> 8) << indexBits);
+    ++bucket->used;
+    ++table->entries;
+    if (b >= table->writtenEnd)
+        table->writtenEnd = b + 1;
     ++m_nCount;
-    MigrateSome(kMigrateBatch);
-    if (m_next.capacity != 0 && ++m_nInsertsSincePrefault == kPrefaultEvery)
+    if (Migrating() && ++m_nInsertsSinceMove == kInsertsPerMove)
     {
-        m_nInsertsSincePrefault = 0;
-        PrefaultSome(1);
+        m_nInsertsSinceMove = 0;
+        MigrateSome(1, nodes, newIndex, hash);
     }
     return kNotFound;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PlatformMemory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,13 +15,24 @@
 // that copies the whole table. Chunks are allocated ahead of use by Reserve(),
 // which is the only operation that can fail for lack of memory; Append() after
 // a successful Reserve() cannot fail.
-template <typename T, unsigned kChunkShift> class CChunkedTable
+//
+// Chunks of a huge page or more are mapped from the system, aligned to huge
+// pages, and from the kHugePagesFromChunk-th on the system is asked to back
+// them with huge pages: a large table then takes one fault per 2 MiB instead
+// of one per 4 KiB, and its random reads (the dictionary's key compares) far
+// fewer TLB misses. A huge page is backed in full at its first touch, so the
+// first chunks keep small pages and a short video holds no megabytes it never
+// fills.
+template <typename T, unsigned kChunkShift, std::size_t kHugePagesFromChunk = 32>
+class CChunkedTable
 {
     static_assert(std::is_trivially_copyable_v<T>);
 
 public:
     static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkShift;
     static constexpr std::size_t kChunkMask = kChunkSize - 1;
+    static constexpr std::size_t kChunkBytes = kChunkSize * sizeof(T);
+    static constexpr bool kMapped = kChunkBytes % kHugePageBytes == 0;
 
     CChunkedTable() = default;
     CChunkedTable(const CChunkedTable&) = delete;
@@ -51,8 +64,17 @@ public:
             }
             // Default-initialised, not value-initialised: large chunks come
             // from fresh pages that the kernel zeroes on first touch, so no
-            // chunk is written in full before it is used.
-            std::unique_ptr<T[]> chunk(new (std::nothrow) T[kChunkSize]);
+            // chunk is written in full before it is used. (Mapped pages hold
+            // the records implicitly: they are trivially copyable.)
+            std::unique_ptr<T[], ChunkDeleter> chunk;
+            if constexpr (kMapped)
+            {
+                chunk.reset(static_cast<T*>(MapZeroedPages(kChunkBytes)));
+                if (chunk && m_chunks.size() >= kHugePagesFromChunk)
+                    AdviseHugePages(chunk.get(), kChunkBytes);
+            }
+            else
+                chunk.reset(new (std::nothrow) T[kChunkSize]);
             if (!chunk)
                 return false;
             m_chunks.push_back(std::move(chunk)); // cannot throw: capacity reserved
@@ -91,6 +113,17 @@ public:
     void Grow(std::size_t count) { m_nSize += count; }
 
 private:
-    std::vector<std::unique_ptr<T[]>> m_chunks;
+    struct ChunkDeleter
+    {
+        void operator()(T* chunk) const
+        {
+            if constexpr (kMapped)
+                UnmapPages(chunk, kChunkBytes);
+            else
+                delete[] chunk;
+        }
+    };
+
+    std::vector<std::unique_ptr<T[], ChunkDeleter>> m_chunks;
     std::size_t m_nSize = 0;
 };

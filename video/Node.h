@@ -26,5 +26,5 @@ inline std::uint32_t NodeHash(const Node& n)
     return n.w[0] + n.w[1] + n.w[2] + n.w[3];
 }
 
-// 2^16 nodes (1 MiB) per chunk.
-using NodeTable = CChunkedTable<Node, 16>;
+// 2^17 nodes (2 MiB, one huge page) per chunk.
+using NodeTable = CChunkedTable<Node, 17>;

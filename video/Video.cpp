@@ -108,7 +108,8 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     const std::size_t maxNodes = m_prevIndex.size();
     if (m_nodes.Size() + maxNodes > static_cast<std::size_t>(INT32_MAX) ||
         m_frames.Size() >= static_cast<std::size_t>(INT32_MAX) || !m_frames.Reserve(1) ||
-        !m_palettes.Reserve(1) || !m_nodes.Reserve(maxNodes) || !m_dictionary.Reserve(maxNodes))
+        !m_palettes.Reserve(1) || !m_nodes.Reserve(maxNodes) ||
+        !m_dictionary.Reserve(maxNodes, m_nodes))
         return AF_NO_MEMORY;
 
     m_bSaved = 0;

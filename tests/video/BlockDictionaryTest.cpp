@@ -13,7 +13,7 @@ void InsertAndCheck(CBlockDictionary& dictionary, NodeTable& nodes, std::size_t 
     bool sawMigration = false;
     for (std::uint32_t i = 0; i < count; ++i)
     {
-        ASSERT_TRUE(dictionary.Reserve(1));
+        ASSERT_TRUE(dictionary.Reserve(1, nodes));
         ASSERT_TRUE(nodes.Reserve(1));
         const Node node = make(i);
         ASSERT_EQ(dictionary.FindOrInsert(node, i, nodes), CBlockDictionary::kNotFound) << i;
@@ -41,8 +41,11 @@ TEST(BlockDictionary, FindsEveryEntryWhileGrowingAndMoving)
 
 TEST(BlockDictionary, NodesWithEqualSumsAreKeptApart)
 {
-    // Every node has the same word sum, the worst case for the specified
-    // hash: all land in one run of buckets and are told apart by content.
+    // Every node has the same word sum, the worst case for the dictionary's
+    // hash: all land in one run of buckets, far longer than an entry's
+    // distance from its home can say, so moving them reads their nodes (the
+    // newest one, which a move can reach before it is in the node table,
+    // included), and they are told apart by content.
     CBlockDictionary dictionary;
     NodeTable nodes;
     InsertAndCheck(dictionary, nodes, 3000,
@@ -54,10 +57,10 @@ TEST(BlockDictionary, NodesWithEqualSumsAreKeptApart)
 TEST(BlockDictionary, LargeReservationsComeUpFront)
 {
     CBlockDictionary dictionary;
-    ASSERT_TRUE(dictionary.Reserve(100000));
-    const std::size_t capacity = dictionary.Capacity();
-    EXPECT_GE(capacity, 200000u);
     NodeTable nodes;
+    ASSERT_TRUE(dictionary.Reserve(100000, nodes));
+    const std::size_t capacity = dictionary.Capacity();
+    EXPECT_GE(capacity, 100000u);
     ASSERT_TRUE(nodes.Reserve(100000));
     for (std::uint32_t i = 0; i < 100000; ++i)
     {
@@ -66,5 +69,27 @@ TEST(BlockDictionary, LargeReservationsComeUpFront)
         nodes.Append(node);
     }
     EXPECT_EQ(dictionary.Capacity(), capacity); // no growth inside the reservation
-    EXPECT_FALSE(dictionary.Reserve(std::size_t{1} << 40));
+    EXPECT_EQ(dictionary.GetStats().grows, 0u);
+    EXPECT_FALSE(dictionary.Reserve(std::size_t{1} << 40, nodes));
+    EXPECT_FALSE(dictionary.Reserve(CBlockDictionary::kMaxEntries, nodes));
+    EXPECT_EQ(dictionary.Size(), 100000u); // refused reservations change nothing
+    EXPECT_EQ(dictionary.FindOrInsert(Node{{7, 8, 9, 21}}, 0xBAD, nodes), 7u);
+}
+
+// Entries travel through several moves and both halves of a bucket's tag
+// words while their neighbours are entered: a run of nodes of one sum
+// stretches across the home of others, whose lookups must pass over it.
+TEST(BlockDictionary, KeysMeetingOthersRunsAreFoundAfterEveryMove)
+{
+    CBlockDictionary dictionary;
+    NodeTable nodes;
+    InsertAndCheck(
+        dictionary, nodes, 60000,
+        [](std::uint32_t i)
+        {
+            // One in 64 shares a sum of 5; the rest are spread.
+            return i % 64 == 0 ? Node{{i, 5, 0u - i, 0}} : Node{{i * 2654435761u, i, i >> 3, 1}};
+        });
+    EXPECT_GE(dictionary.GetStats().grows, 10u);
+    EXPECT_GT(dictionary.GetStats().moved, 60000u);
 }
