@@ -164,6 +164,12 @@ private:
     void FillMissing(std::uint8_t* dst, int columns, int rows) const;
     std::uint32_t NodeLimit() const; // indices below this can be read
     bool PrepareEncoder();
+    // The distinct nodes frames first..last use (ExtractTo's estimate of the
+    // fragment's nodes); 0 when memory for the count ran out.
+    std::size_t CountNodesUsed(int first, int last) const;
+    // Makes room in the node table and dictionary for `count` new nodes, as
+    // far as memory allows.
+    void ReserveNodes(std::size_t count);
     int ChoosePalette(const std::uint8_t* palette, bool& append) const;
 
     std::int32_t m_bAppendable = 1;

@@ -21,6 +21,11 @@ int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& pro
     if (first > last)
         return 1;
 
+    // The fragment's node table and dictionary at their final size from the
+    // start, so the dictionary does not grow while the frames are encoded
+    // again. Without the room (no memory) the target grows as it goes.
+    target.ReserveNodes(CountNodesUsed(first, last));
+
     const std::size_t pictureBytes = PaddedPictureBytes(m_nWidth, m_nHeight);
     if (pictureBytes > m_nScratchBytes)
     {
@@ -53,6 +58,65 @@ int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& pro
             return 0;
     }
     return 1;
+}
+
+std::size_t CVideo::CountNodesUsed(int first, int last) const
+{
+    // Each node once, its quadrants searched the first time it is met as a
+    // square above a leaf. A node met both as a leaf and as a larger square
+    // is encoded twice in a fragment and counted once here; such a node is
+    // rare, and a count too low only leaves the target to grow.
+    const std::size_t count = std::min(m_nodes.Size(), static_cast<std::size_t>(m_nNodeCount));
+    std::size_t used = 0;
+    try
+    {
+        std::vector<bool> seen(count), searched(count);
+        struct Square
+        {
+            std::uint32_t index;
+            std::int32_t side;
+        };
+        std::vector<Square> stack;
+        for (int j = first; j <= last; ++j)
+        {
+            const FrameRecord* frame = GetFrameRecord(j);
+            if (frame == nullptr)
+                continue;
+            stack.push_back(Square{frame->root, m_nTreeSize});
+            while (!stack.empty())
+            {
+                const Square square = stack.back();
+                stack.pop_back();
+                if (square.index >= count)
+                    continue;
+                if (!seen[square.index])
+                {
+                    seen[square.index] = true;
+                    ++used;
+                }
+                if (square.side <= 4 || searched[square.index])
+                    continue;
+                searched[square.index] = true;
+                for (const std::uint32_t quadrant : m_nodes[square.index].w)
+                    stack.push_back(Square{quadrant, square.side / 2});
+            }
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+    return used;
+}
+
+void CVideo::ReserveNodes(std::size_t count)
+{
+    if (!PrepareEncoder())
+        return;
+    // Beyond the count, the room AddFrame makes for a frame of new squares.
+    const std::size_t extra = count + m_prevIndex.size();
+    if (m_nodes.Reserve(extra))
+        (void)m_dictionary.Reserve(extra, m_nodes);
 }
 
 void CVideo::GetStats(VideoStats& out) const

@@ -56,6 +56,36 @@ TEST(VideoExtract, WholeRangeRebuildsIdenticalTables)
     EXPECT_FALSE(copy.IsSaved());
 }
 
+TEST(VideoExtract, FragmentTakesItsTablesAtOnce)
+{
+    // Noise frames: every leaf new, so the source's dictionary grows many
+    // times over; the fragment knows its size before its first frame.
+    CVideo source;
+    ASSERT_EQ(source.SetGeometry(320, 320, 240, 0, 0), 1);
+    const auto palette = MakePalette(1);
+    std::vector<std::vector<std::uint8_t>> pictures;
+    for (std::uint32_t k = 0; k < 24; ++k)
+    {
+        pictures.push_back(Noise(320, 240, k));
+        ASSERT_EQ(source.AddFrame(0, palette.data(), pictures.back().data()), AF_ADDED);
+    }
+    ASSERT_GE(source.GetDictionaryStats().grows, 3u);
+
+    for (const auto& [first, last] : {std::pair{0, 23}, std::pair{8, 15}})
+    {
+        CVideo fragment;
+        ASSERT_EQ(source.ExtractTo(first, last, fragment), 1);
+        EXPECT_EQ(fragment.GetDictionaryStats().grows, 0u) << first;
+        ASSERT_EQ(fragment.GetFrameCount(), last - first + 1);
+        std::vector<std::uint8_t> decoded(320 * 240);
+        for (int i = 0; i < fragment.GetFrameCount(); ++i)
+        {
+            ASSERT_EQ(fragment.GetFrame(i, decoded.data(), false), 1);
+            EXPECT_EQ(decoded, pictures[static_cast<std::size_t>(first + i)]) << first << " " << i;
+        }
+    }
+}
+
 TEST(VideoExtract, ClampsTheRangeAndRebasesTimes)
 {
     CVideo source;
