@@ -146,6 +146,12 @@ public:
     void SetReuseUnchanged(bool reuse) { m_bReuseUnchanged = reuse; }
     const CBlockDictionary::Stats& GetDictionaryStats() const { return m_dictionary.GetStats(); }
     void ResetDictionaryStats() { m_dictionary.ResetStats(); }
+    // Bytes the node table and the dictionary hold, by their own count (the
+    // node table's used records, the dictionary's written pages).
+    std::size_t GetNodeStoreBytes() const
+    {
+        return m_nodes.Size() * sizeof(Node) + m_dictionary.HeldBytes();
+    }
 
     // Bytes of a picture buffer that decoding or encoding may touch: the
     // picture rounded up to whole leaves on both sides.
