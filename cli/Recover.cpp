@@ -7,9 +7,7 @@
 #include "VideoManager.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <vector>
 
@@ -17,13 +15,8 @@ namespace
 {
 std::string StartText(std::int64_t startMs)
 {
-    // The tool has one thread: the standard's shared result is safe here.
-    const std::time_t seconds = static_cast<std::time_t>(startMs / 1000);
-    const std::tm* utc = std::gmtime(&seconds);
-    char text[32] = "an unknown time";
-    if (utc != nullptr)
-        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", utc);
-    return text;
+    const std::string text = JournalStartText(startMs, false);
+    return text.empty() ? "an unknown time" : text;
 }
 
 int List(const std::string& folder)

@@ -131,25 +131,24 @@ bool CBlockDictionary::Reserve(std::size_t extra, const NodeTable& nodes)
     return true;
 }
 
+void CBlockDictionary::Put(Table& table, std::size_t b, std::uint64_t code, std::uint32_t index)
+{
+    Bucket& bucket = table.buckets[b];
+    bucket.low[bucket.used] = static_cast<std::uint8_t>(code);
+    bucket.word[bucket.used] = index | static_cast<std::uint32_t>((code >> 8) << table.indexBits);
+    ++bucket.used;
+    ++table.entries;
+    if (b >= table.writtenEnd)
+        table.writtenEnd = b + 1;
+}
+
 void CBlockDictionary::Enter(Table& table, std::uint32_t mixed, std::uint32_t index)
 {
     const Location at = Locate(table, mixed);
-    for (std::size_t b = at.home;; ++b)
-    {
-        Bucket& bucket = table.buckets[b];
-        if (bucket.used < kSlots)
-        {
-            const std::uint64_t code = Code(table, at.offset, b - at.home);
-            bucket.low[bucket.used] = static_cast<std::uint8_t>(code);
-            bucket.word[bucket.used] =
-                index | static_cast<std::uint32_t>((code >> 8) << table.indexBits);
-            ++bucket.used;
-            ++table.entries;
-            if (b >= table.writtenEnd)
-                table.writtenEnd = b + 1;
-            return;
-        }
-    }
+    std::size_t b = at.home;
+    while (table.buckets[b].used == kSlots)
+        ++b;
+    Put(table, b, Code(table, at.offset, b - at.home), index);
 }
 
 void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
@@ -240,13 +239,18 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
     const unsigned indexBits = table->indexBits;
     const std::uint32_t indexMask = static_cast<std::uint32_t>(IndexLimit(*table) - 1);
     std::uint32_t probes = 0;
+    const auto counted = [this, &probes]
+    {
+        m_stats.probes += probes;
+        if (probes > m_stats.maxProbe)
+            m_stats.maxProbe = probes;
+    };
     std::size_t b = at.home;
     std::uint64_t code = 0;
-    Bucket* bucket = nullptr;
     for (;; ++b)
     {
         ++probes;
-        bucket = &table->buckets[b];
+        const Bucket* bucket = &table->buckets[b];
         code = Code(*table, at.offset, b - at.home);
         const auto low = static_cast<std::uint8_t>(code);
         const auto high = static_cast<std::uint32_t>(code >> 8);
@@ -268,9 +272,7 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
             const std::uint32_t index = word & indexMask;
             if (nodes[index] == key)
             {
-                m_stats.probes += probes;
-                if (probes > m_stats.maxProbe)
-                    m_stats.maxProbe = probes;
+                counted();
                 return index;
             }
         }
@@ -278,15 +280,8 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
             break;
     }
 
-    m_stats.probes += probes;
-    if (probes > m_stats.maxProbe)
-        m_stats.maxProbe = probes;
-    bucket->low[bucket->used] = static_cast<std::uint8_t>(code);
-    bucket->word[bucket->used] = newIndex | static_cast<std::uint32_t>((code >> 8) << indexBits);
-    ++bucket->used;
-    ++table->entries;
-    if (b >= table->writtenEnd)
-        table->writtenEnd = b + 1;
+    counted();
+    Put(*table, b, code, newIndex);
     ++m_nCount;
     if (Migrating() && ++m_nInsertsSinceMove == kInsertsPerMove)
     {

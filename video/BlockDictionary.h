@@ -148,6 +148,10 @@ private:
     static std::size_t IndexLimit(const Table& table); // indices the table can hold
     static bool Allocate(Table& table, std::size_t homes);
     static void Release(Table& table);
+    // Writes `index` with `code` into the first free slot of bucket `b`.
+    static void Put(Table& table, std::size_t b, std::uint64_t code, std::uint32_t index);
+    // Enters `index`, whose mixed hash is `mixed`, in the first bucket with
+    // room from its home on.
     static void Enter(Table& table, std::uint32_t mixed, std::uint32_t index);
     // Moves at least `buckets` old buckets, more to end on one that is not
     // full. The entry `newIndex`, just entered, is not in `nodes` yet: its

@@ -17,12 +17,11 @@
 // a successful Reserve() cannot fail.
 //
 // Chunks of a huge page or more are mapped from the system, aligned to huge
-// pages, and from the kHugePagesFromChunk-th on the system is asked to back
-// them with huge pages: a large table then takes one fault per 2 MiB instead
-// of one per 4 KiB, and its random reads (the dictionary's key compares) far
-// fewer TLB misses. A huge page is backed in full at its first touch, so the
-// first chunks keep small pages and a short video holds no megabytes it never
-// fills.
+// pages, and from the kHugePagesFromChunk-th on they are offered to the
+// system for huge pages (AdviseHugePages, which asks only where wanted): a
+// large table then takes one fault per 2 MiB instead of one per 4 KiB. A huge
+// page is backed in full at its first touch, so the first chunks keep small
+// pages and a short video holds no megabytes it never fills.
 template <typename T, unsigned kChunkShift, std::size_t kHugePagesFromChunk = 32>
 class CChunkedTable
 {

@@ -37,3 +37,18 @@ CAtomicFile::~CAtomicFile()
 {
     Abandon();
 }
+
+bool CAtomicFile::FlushAndSync(std::string& reason)
+{
+    if (m_pFile == nullptr)
+    {
+        reason = "the file was not open";
+        return false;
+    }
+    errno = 0;
+    if (std::fflush(m_pFile) == 0 && !std::ferror(m_pFile) && (!m_bSync || SyncToDisk(m_pFile)))
+        return true;
+    reason = std::strerror(errno != 0 ? errno : EIO);
+    Abandon();
+    return false;
+}

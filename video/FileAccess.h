@@ -61,6 +61,11 @@ public:
     void Abandon();
 
 private:
+    // Commit's first step on every system: flushes the stream and, when
+    // asked to, syncs it. False, with the reason, the file abandoned, on a
+    // failure.
+    bool FlushAndSync(std::string& reason);
+
     std::string m_strPath;
     std::string m_strTemporary; // the named temporary, when one is used
     std::FILE* m_pFile = nullptr;

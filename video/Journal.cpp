@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <vector>
 
@@ -201,6 +202,20 @@ bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& 
 std::string JournalFileName(std::int64_t startMs, long tag)
 {
     return "recording-" + std::to_string(startMs) + "-" + std::to_string(tag) + ".trj";
+}
+
+std::string JournalStartText(std::int64_t startMs, bool local)
+{
+    // The programs that ask have one thread: the standard's shared result
+    // is safe here.
+    const auto seconds = static_cast<std::time_t>(startMs / 1000);
+    const std::tm* at = local ? std::localtime(&seconds) : std::gmtime(&seconds);
+    char text[32] = "";
+    if (at == nullptr ||
+        std::strftime(text, sizeof text, local ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%d %H:%M:%S UTC",
+                      at) == 0)
+        return {};
+    return text;
 }
 
 bool IsJournalFileName(const std::string& name)

@@ -98,5 +98,8 @@ std::vector<std::string> ListJournals(const std::string& folder);
 // The file name every journal has: "recording-START-TAG.trj", where TAG
 // tells apart recordings started in the same millisecond.
 std::string JournalFileName(std::int64_t startMs, long tag);
+// A journal's start as people read it: "2026-12-08 10:30:00" in local time,
+// or with " UTC" after it in UTC; empty for a time the system can't show.
+std::string JournalStartText(std::int64_t startMs, bool local);
 // True for a file name JournalFileName gives.
 bool IsJournalFileName(const std::string& name);

@@ -27,12 +27,7 @@ namespace
 {
 int RunToEnd(const std::vector<std::string>& args)
 {
-    pid_t pid = Spawn(args);
-    if (pid <= 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCodeOf(Spawn(args));
 }
 
 // Every row of columns from..width-1 equals the same part of a or of b.

@@ -5,7 +5,6 @@
 
 #include "SimLaunch.h"
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -53,14 +52,8 @@ xcb_window_t Parent(xcb_connection_t* c, xcb_window_t window)
 std::pair<std::string, int> Probe()
 {
     std::string output;
-    FILE* pipe = popen((std::string(TRELLON_CLI) + " probe 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return {"", -1};
-    std::array<char, 256> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        output += buffer.data();
-    const int status = pclose(pipe);
-    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    const int status = RunCapturing({TRELLON_CLI, "probe"}, output);
+    return {output, status};
 }
 
 class WindowManagerE2e : public ::testing::TestWithParam<WindowManager>

@@ -44,38 +44,6 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kSeed = 7;
 
-// Runs a program to its end with its output collected; the exit code, or -1.
-int RunCapturing(const std::vector<std::string>& args, std::string& output)
-{
-    output.clear();
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char buffer[4096];
-    ssize_t n = 0;
-    while (spawned == 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    if (spawned != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Runs a program to its end with its output thrown away, for programs that
 // leave a daemon behind that would hold a pipe open; the exit code, or -1.
 int RunQuietly(const std::vector<std::string>& args)
@@ -84,17 +52,9 @@ int RunQuietly(const std::vector<std::string>& args)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const pid_t pid = Spawn(args, &actions);
     posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCodeOf(pid);
 }
 
 // The Xvfb and the Wine prefix of this run. The prefix is made (or brought

@@ -12,16 +12,53 @@ extern char** environ;
 
 // Starting and stopping the programs that tests and benchmarks drive: the
 // demo game, the recorder, and a virtual X server for them.
-inline pid_t Spawn(const std::vector<std::string>& args)
+
+// Starts `args` (a path first), its standard streams set up by `actions`
+// when given; 0 when it could not be started.
+inline pid_t Spawn(const std::vector<std::string>& args,
+                   const posix_spawn_file_actions_t* actions = nullptr)
 {
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
         return 0;
     return pid;
+}
+
+// Waits for a program Spawn started to end: its exit code, or -1 when it
+// was killed or never started.
+inline int ExitCodeOf(pid_t pid)
+{
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs a program to its end with its output collected; the exit code, or -1.
+inline int RunCapturing(const std::vector<std::string>& args, std::string& output)
+{
+    output.clear();
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const pid_t pid = Spawn(args, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    char buffer[4096];
+    ssize_t n = 0;
+    while (pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    return ExitCodeOf(pid);
 }
 
 inline void Stop(pid_t& pid)

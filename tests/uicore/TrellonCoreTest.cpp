@@ -4,10 +4,11 @@
 // question before closing. Built for both platforms, so the Windows build
 // checks the logic under Wine as well.
 
+#include "TrellonCore.h"
+
 #include "FakeGame.h"
 #include "GameLayout.h"
 #include "TestTempFolder.h"
-#include "TrellonCore.h"
 #include "Video.h"
 #include "VideoManager.h"
 
@@ -30,12 +31,12 @@ public:
     std::map<int, int> lists;
     int sliderPos = 0, sliderMax = 0;
     std::string status;
-    std::vector<std::string> messages;  // "caption: text" of every box shown
-    std::deque<MsgAnswer> answers;      // the answers to give, in order; then Ok/Yes
-    std::string chosenFile;             // what the file chooser answers
+    std::vector<std::string> messages; // "caption: text" of every box shown
+    std::deque<MsgAnswer> answers;     // the answers to give, in order; then Ok/Yes
+    std::string chosenFile;            // what the file chooser answers
     bool timer = false;
     unsigned periodMs = 0;
-    std::int64_t counter = 0;           // in milliseconds
+    std::int64_t counter = 0; // in milliseconds
     int pictures = 0;
 
     void SetItemText(int id, const std::string& text) override { texts[id] = text; }
@@ -175,7 +176,8 @@ TEST_F(TrellonCoreTest, RecordingFollowsTheControlRulesAndEndsForGood)
     EXPECT_EQ(window.texts[IDC_VERSION], "war2 v2.0.2.0");
     EXPECT_EQ(window.texts[IDC_FRAME_TEXT], "Frame 1/3"); // the slider stays where it was
     core.UpdateTitle(); // ticks refresh it only a few times a second
-    EXPECT_NE(window.status.find("REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped"), std::string::npos)
+    EXPECT_NE(window.status.find("REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped"),
+              std::string::npos)
         << window.status;
 
     core.OnRecord();
@@ -254,6 +256,23 @@ TEST_F(TrellonCoreTest, SavesAndLoadsFilesNamedBeyondAscii)
               0u)
         << window.messages.back();
     EXPECT_EQ(Frames(), 4); // a file that can't be opened changes nothing
+}
+
+TEST_F(TrellonCoreTest, PaintsWaitForTheFirstDataExchange)
+{
+    // A window may paint as soon as it is shown: before the initialisation
+    // a paint would read the still unchecked Show Cursor and turn it off.
+    CFakeWindow fresh;
+    CTrellonCore early(fresh, std::string());
+    early.OnPaint();
+    EXPECT_EQ(fresh.pictures, 0);
+    EXPECT_EQ(early.GetManager().m_bShowCursor, 1);
+    early.OnInitDialog("");
+    EXPECT_TRUE(fresh.IsItemChecked(IDC_SHOW_CURSOR));
+    // From then on a paint takes the boxes as the person left them.
+    fresh.CheckItem(IDC_SHOW_CURSOR, false);
+    early.OnPaint();
+    EXPECT_EQ(early.GetManager().m_bShowCursor, 0);
 }
 
 TEST_F(TrellonCoreTest, ClosingOverUnsavedFramesAsks)

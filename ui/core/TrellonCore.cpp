@@ -27,7 +27,6 @@ const int CTrellonCore::kTargetFps[kTargetFpsCount] = {1,  2,  3,  4,  5,  6,  8
 const char* const CTrellonCore::kExportExtensions[kExportFormatCount] = {"mp4", "webm", "mkv",
                                                                          "gif"};
 
-
 unsigned CTrellonCore::TimerPeriodMs(int fpsIndex)
 {
     if (fpsIndex < 0 || fpsIndex >= kTargetFpsCount)
@@ -48,6 +47,7 @@ CTrellonCore::~CTrellonCore() = default;
 void CTrellonCore::OnInitDialog(const std::string& commandLine)
 {
     DoDataExchange(false);
+    m_bInitialised = true;
     UpdateControls();
     m_window.SetListSelection(IDC_SPEED, 3);
     OnSpeedChange(3);
@@ -111,7 +111,6 @@ void CTrellonCore::OnRecord()
     if (wasRecording)
     {
         m_window.StopTimer();
-        m_bTimer = false;
         if (m_pManager->GetVideo().GetFrameCount() >= 1)
             m_pManager->GetVideo().SetAppendable(false);
     }
@@ -121,8 +120,7 @@ void CTrellonCore::OnRecord()
         m_nDroppedTicks = 0;
         m_lastTickCounter = m_window.Counter();
         m_window.StopTimer();
-        m_bTimer = m_window.StartTimer(m_nTimerPeriodMs);
-        if (!m_bTimer)
+        if (!m_window.StartTimer(m_nTimerPeriodMs))
             m_bRecording = 0;
     }
     UpdateControls();
@@ -286,6 +284,8 @@ void CTrellonCore::UpdateByteCount()
 // then not followed by a second decode.
 void CTrellonCore::OnPaint()
 {
+    if (!m_bInitialised)
+        return;
     const bool playing = m_bPlaying != 0;
     if (playing)
         PlaybackStep();

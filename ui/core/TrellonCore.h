@@ -118,9 +118,10 @@ public:
     // The close request: false when the person chose to keep the program.
     bool OnClose();
     // The paint of the video: a playback step while playing, then ShowFrame
-    // when the picture must be fetched anew.
+    // when the picture must be fetched anew. Nothing before the dialog's
+    // initialisation, whose first data exchange sets the check boxes a
+    // ShowFrame reads (a window may paint as soon as it is shown).
     void OnPaint();
-    void PlaybackStep();
     // A paint is wanted: the next one fetches the frame again.
     void InvalidateVideo();
 
@@ -131,7 +132,6 @@ public:
     double GetPlayTime() const { return m_dPlayTime; }
     double GetSpeed() const { return m_dSpeed; }
     unsigned GetTimerPeriodMs() const { return m_nTimerPeriodMs; }
-    bool HasTimer() const { return m_bTimer; }
     // The wait before the next playback paint that the last one asked for.
     int GetNextPaintDelayMs() const { return m_nNextPaintMs; }
     // Ticks missed since recording started: dropped by the re-entrancy
@@ -140,6 +140,7 @@ public:
     const std::string& GetFileName() const { return m_strFileName; }
 
 private:
+    void PlaybackStep();
     void ReportUnreadableGame();
     void ReportOutOfMemory();
     void ReportGameSizeChange();
@@ -154,7 +155,7 @@ private:
     std::string m_strVersion;
     int m_bRecording = 0;
     int m_bPaused = 0;
-    bool m_bTimer = false;
+    bool m_bInitialised = false; // the first data exchange into the controls is done
     double m_dSpeed = 1.0;
     std::int64_t m_lastCounter = 0;
     int m_nNextPaintMs = 0;

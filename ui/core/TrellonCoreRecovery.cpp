@@ -12,23 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <vector>
-
-namespace
-{
-// A moment as the local clock showed it: 2026-12-08 10:30:00.
-std::string LocalTime(std::int64_t msSinceEpoch)
-{
-    const std::time_t seconds = static_cast<std::time_t>(msSinceEpoch / 1000);
-    const std::tm* local = std::localtime(&seconds);
-    char text[32] = "?";
-    if (local != nullptr)
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
-    return text;
-}
-} // namespace
 
 void CTrellonCore::OfferRecovery()
 {
@@ -49,15 +34,16 @@ void CTrellonCore::OfferRecovery()
             std::filesystem::remove(Utf8Path(path), ec); // nothing was recorded
             continue;
         }
+        const std::string start = JournalStartText(summary.header.startMs, true);
         char question[256];
         std::snprintf(question, sizeof question,
                       "A recording was never saved: it started %s and holds %lld frames of "
                       "%d x %d.\nRecover it?",
-                      LocalTime(summary.header.startMs).c_str(),
-                      static_cast<long long>(summary.frames), static_cast<int>(summary.header.width),
+                      start.empty() ? "?" : start.c_str(), static_cast<long long>(summary.frames),
+                      static_cast<int>(summary.header.width),
                       static_cast<int>(summary.header.height));
-        if (m_window.Message("Recover recording", question, MsgButtons::YesNo,
-                             MsgIcon::Question) != MsgAnswer::Yes)
+        if (m_window.Message("Recover recording", question, MsgButtons::YesNo, MsgIcon::Question) !=
+            MsgAnswer::Yes)
         {
             if (m_window.Message("Recover recording",
                                  "Delete the journal of this recording?\n" + path +

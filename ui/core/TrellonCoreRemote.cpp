@@ -58,7 +58,6 @@ void CTrellonCore::OnPauseRecording()
     if (m_bPaused)
     {
         m_window.StopTimer();
-        m_bTimer = false;
     }
     else
     {
@@ -66,7 +65,7 @@ void CTrellonCore::OnPauseRecording()
         // one before it: the paused time is not in the recording.
         m_pManager->GetVideo().ResumeTimeLine(static_cast<double>(m_nTimerPeriodMs) / 1000.0);
         m_lastTickCounter = m_window.Counter();
-        m_bTimer = m_window.StartTimer(m_nTimerPeriodMs);
+        m_window.StartTimer(m_nTimerPeriodMs);
     }
     UpdateTitle();
 }

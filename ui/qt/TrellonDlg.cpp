@@ -65,7 +65,6 @@ CTrellonDlg::CTrellonDlg(const QString& commandLine, UiServices services, QWidge
     m_nextPaint.setTimerType(Qt::PreciseTimer);
     connect(&m_nextPaint, &QTimer::timeout, this, [this] { m_core.InvalidateVideo(); });
     CreateControls();
-    m_core.DoDataExchange(false);
 }
 
 CTrellonDlg::~CTrellonDlg()

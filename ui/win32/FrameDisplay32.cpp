@@ -5,6 +5,7 @@
 #include "Capture.h"
 #include "MainDialog.h"
 #include "TrellonCore.h"
+#include "VideoManager.h"
 #include "Win32Text.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ namespace
 constexpr int kVideoWidth = 640;
 constexpr int kVideoHeight = 480;
 // The largest picture the frame buffer holds behind its header.
-constexpr std::int64_t kMaxPicturePixels = 2074536;
+constexpr std::int64_t kMaxPicturePixels = CVideoManager::kFrameBufferBytes - kDisplayHeaderBytes;
 
 std::int32_t Get32(const std::uint8_t* at)
 {
@@ -135,7 +136,7 @@ void CMainDialog::OnPaint()
     HDC dc = BeginPaint(m_hWnd, &paint);
     if (m_hView == nullptr && !IsIconic(m_hWnd))
     {
-        if (m_bReady && m_nLongTasks == 0)
+        if (m_pCore && m_nLongTasks == 0)
         {
             m_hPainting = m_hWnd;
             m_pCore->OnPaint();
@@ -257,7 +258,7 @@ INT_PTR CMainDialog::OnViewMessage(HWND view, UINT message, WPARAM wParam, LPARA
     {
         PAINTSTRUCT paint{};
         HDC dc = BeginPaint(view, &paint);
-        if (m_bReady && m_nLongTasks == 0)
+        if (m_pCore && m_nLongTasks == 0)
         {
             m_hPainting = view;
             m_pCore->OnPaint();

@@ -175,12 +175,10 @@ void CMainDialog::OnInitDialog()
 
     // The core talks to the controls from its construction on. The window
     // is shown before the core's initialisation, which may ask questions;
-    // its paints leave the video alone until then, as a paint reads the
-    // check boxes that the initialisation sets.
+    // the core leaves the paints that come before it alone.
     m_pCore = std::make_unique<CTrellonCore>(*this, m_strJournalFolder);
     ShowWindow(m_hWnd, SW_SHOW);
     m_pCore->OnInitDialog(m_strCommandLine);
-    m_bReady = true;
     InvalidateVideo();
 }
 

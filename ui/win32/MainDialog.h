@@ -107,7 +107,6 @@ private:
     std::wstring m_strTitle; // the caption of the template, without a status
     std::unique_ptr<CTrellonCore> m_pCore;
     bool m_bHotkeys = false;
-    bool m_bReady = false;     // the core's initialisation is done
     bool m_bFineClock = false; // the system timer's 1 ms resolution is asked for
 
     // The picture shown (bitmap header with colour table, and pixel rows):

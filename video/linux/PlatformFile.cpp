@@ -55,20 +55,8 @@ std::FILE* CAtomicFile::Open(std::string& reason)
 
 bool CAtomicFile::Commit(std::string& reason)
 {
-    if (m_pFile == nullptr)
-    {
-        reason = "the file was not open";
+    if (!FlushAndSync(reason))
         return false;
-    }
-    errno = 0;
-    bool ok = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    ok = ok && (!m_bSync || SyncToDisk(m_pFile));
-    if (!ok)
-    {
-        reason = std::strerror(errno != 0 ? errno : EIO);
-        Abandon();
-        return false;
-    }
 
     if (m_strTemporary.empty())
     {

@@ -12,9 +12,10 @@
 namespace
 {
 // Huge pages are asked for only when TRELLON_HUGE_PAGES=1: on the machine
-// the figures in docs/PERFORMANCE.md come from, they made encoding pictures
-// of new blocks slower (each 2 MiB page is cleared at its first touch) and
-// held up to 4 MiB more at the tables' growing ends, for no gain elsewhere.
+// the figures in docs/PERFORMANCE.md come from, they gained nothing on the
+// tables large enough to ask, held up to 4 MiB more at the tables' growing
+// ends, and on smaller tables stalled single frames while a whole 2 MiB page
+// was cleared at its first touch.
 bool HugePagesWanted()
 {
     static const bool wanted = []

@@ -28,20 +28,13 @@ std::FILE* CAtomicFile::Open(std::string& reason)
 
 bool CAtomicFile::Commit(std::string& reason)
 {
-    if (m_pFile == nullptr)
-    {
-        reason = "the file was not open";
+    if (!FlushAndSync(reason))
         return false;
-    }
-    errno = 0;
-    bool ok = std::fflush(m_pFile) == 0 && !std::ferror(m_pFile);
-    ok = ok && (!m_bSync || SyncToDisk(m_pFile));
-    const int flushError = errno;
-    ok = std::fclose(m_pFile) == 0 && ok;
+    const bool closed = std::fclose(m_pFile) == 0;
     m_pFile = nullptr;
-    if (!ok)
+    if (!closed)
     {
-        reason = std::strerror(flushError != 0 ? flushError : errno != 0 ? errno : EIO);
+        reason = std::strerror(errno != 0 ? errno : EIO);
         Abandon();
         return false;
     }
