@@ -13,11 +13,11 @@
 //   TRELLON_BENCH_GAME="/usr/lib/wine/wine64 build/windows/bin/gamesim.exe"
 //       build/release/bin/capture_bench --benchmark_filter=w:640
 
-#include "GameLayout.h"
-#include "Process.h"
-#include "SimLaunch.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "manager/VideoManager.h"
+#include "process/Process.h"
+#include "tests/support/SimLaunch.h"
+#include "video/Video.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -12,10 +12,10 @@
 //   gamesim --fps 100 &                      (or wine64 gamesim.exe --fps 100 &)
 //   build/release/bin/capture_timing --ticks 5000
 
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "manager/VideoManager.h"
+#include "process/Process.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <chrono>

@@ -9,10 +9,10 @@
 // A paint of the target is checked once against the stored frame, so a
 // wrong picture fails the benchmark instead of timing it.
 
-#include "DisplayImage.h"
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "tools/gamesim/RtsScene.h"
+#include "ui/qt/DisplayImage.h"
+#include "video/Video.h"
 
 #include <QImage>
 #include <QPainter>

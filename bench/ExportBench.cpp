@@ -3,9 +3,9 @@
 //
 //   build/release/bin/export_bench
 
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoExport.h"
+#include "tools/gamesim/RtsScene.h"
+#include "tools/media/VideoExport.h"
+#include "video/Video.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

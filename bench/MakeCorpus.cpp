@@ -1,9 +1,9 @@
 // trellon-corpus: writes a ".dk2" video of the benchmark scene, for the
 // benchmarks, the tests and the README's demo.
 
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "tools/gamesim/RtsScene.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <charconv>
 #include <cstdio>

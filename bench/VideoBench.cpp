@@ -8,9 +8,9 @@
 // Every encode is checked once against the plain encoder (no previous-frame
 // shortcut): the tables must be identical, or the benchmark fails.
 
-#include "RtsScene.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "tools/gamesim/RtsScene.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

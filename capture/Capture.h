@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Overlay.h"
+#include "capture/Overlay.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The capture tick: one picture of the running game into the video.
 
-#include "Capture.h"
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
+#include "capture/Capture.h"
+#include "capture/GameLayout.h"
+#include "process/Process.h"
+#include "video/Video.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -1,10 +1,10 @@
 // A stored frame prepared for painting, in place in the frame buffer: a
 // bitmap header, the colour table in blue, green, red order, the picture.
 
-#include "Capture.h"
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
+#include "capture/Capture.h"
+#include "capture/GameLayout.h"
+#include "process/Process.h"
+#include "video/Video.h"
 
 #include <cstring>
 #include <stdexcept>

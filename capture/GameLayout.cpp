@@ -1,6 +1,6 @@
-#include "GameLayout.h"
+#include "capture/GameLayout.h"
 
-#include "Process.h"
+#include "process/Process.h"
 
 #include <stdexcept>
 

@@ -1,12 +1,12 @@
 // The player statistics panel drawn over the lower part of the game's left
 // panel: one row per player, grouped into teams from the alliance masks.
 
-#include "Overlay.h"
+#include "capture/Overlay.h"
 
-#include "Bitmap8Group.h"
-#include "Capture.h"
-#include "Drawing.h"
-#include "Process.h"
+#include "capture/Capture.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
+#include "process/Process.h"
 
 #include <algorithm>
 #include <bit>

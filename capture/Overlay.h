@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GameMemoryMap.h"
+#include "capture/GameMemoryMap.h"
 
 #include <cstddef>
 #include <cstdint>

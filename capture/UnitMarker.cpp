@@ -2,10 +2,10 @@
 // damaged, its hit points when they are low, its energy figure, and an
 // amount for units of type 92.
 
-#include "Bitmap8Group.h"
-#include "Capture.h"
-#include "Drawing.h"
-#include "Process.h"
+#include "capture/Capture.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
+#include "process/Process.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
-#include "Commands.h"
+#include "cli/Commands.h"
 
-#include "FileAccess.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 // trellon: works on ".dk2" videos without a window.
 
-#include "Commands.h"
+#include "cli/Commands.h"
 
 #include <cstdio>
 #include <cstring>

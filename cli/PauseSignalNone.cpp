@@ -1,5 +1,5 @@
 // Windows has no user signal to pause a recording with.
 
-#include "Commands.h"
+#include "cli/Commands.h"
 
 void InstallPauseSignal(void (*)(int)) {}

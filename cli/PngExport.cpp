@@ -1,12 +1,12 @@
 // trellon export: frames as 8-bit palette PNG files, one per frame, named by
 // the 1-based frame number.
 
-#include "Commands.h"
-#include "ExportFormat.h"
-#include "FileAccess.h"
-#include "IndexedPng.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "cli/Commands.h"
+#include "tools/media/ExportFormat.h"
+#include "tools/png/IndexedPng.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <algorithm>
 #include <cerrno>

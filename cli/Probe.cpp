@@ -1,8 +1,8 @@
 // trellon probe: looks for the game as a capture would and says what it found.
 
-#include "Commands.h"
-#include "GameLayout.h"
-#include "Process.h"
+#include "capture/GameLayout.h"
+#include "cli/Commands.h"
+#include "process/Process.h"
 
 #include <cstdio>
 #include <stdexcept>

@@ -10,15 +10,15 @@
 // under OUT and the recording goes on into OUT-2, OUT-3 ... (before the
 // extension), each file at the size of its own frames.
 
-#include "Bitmap8Group.h"
-#include "Commands.h"
-#include "FileAccess.h"
-#include "GameLayout.h"
-#include "Platform.h"
-#include "Process.h"
-#include "Video.h"
-#include "VideoFile.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "cli/Commands.h"
+#include "drawing/Bitmap8Group.h"
+#include "manager/VideoManager.h"
+#include "process/Platform.h"
+#include "process/Process.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <chrono>
 #include <csignal>
@@ -50,9 +50,9 @@ std::string PartPath(const std::string& out, int part)
     if (part <= 1)
         return out;
     const std::filesystem::path path = Utf8Path(out);
-    return Utf8Text(path.parent_path() / Utf8Path(Utf8Text(path.stem()) + "-" +
-                                                  std::to_string(part) +
-                                                  Utf8Text(path.extension())));
+    return Utf8Text(
+        path.parent_path() /
+        Utf8Path(Utf8Text(path.stem()) + "-" + std::to_string(part) + Utf8Text(path.extension())));
 }
 
 // Saves the current video to `path`, or, when that fails, to a file of its

@@ -1,10 +1,10 @@
 // trellon recover: the journals of recordings that were never saved (the
 // recorder crashed or was killed), listed, and turned back into ".dk2" files.
 
-#include "Commands.h"
-#include "FileAccess.h"
-#include "Journal.h"
-#include "VideoManager.h"
+#include "cli/Commands.h"
+#include "manager/VideoManager.h"
+#include "video/FileAccess.h"
+#include "video/Journal.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -7,10 +7,10 @@
 // running backwards are reported as warnings: such a file plays, but not as
 // recorded. The exit status is 0 only when nothing at all was found.
 
-#include "Commands.h"
-#include "FileAccess.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "cli/Commands.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <cmath>
 #include <cstdint>

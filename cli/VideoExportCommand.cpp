@@ -1,11 +1,11 @@
 // trellon export IN OUT.mp4|.webm|.mkv|.gif: the recording as a video file,
 // with progress once a second; Ctrl-C stops and leaves nothing behind.
 
-#include "Commands.h"
-#include "FileAccess.h"
-#include "Video.h"
-#include "VideoExport.h"
-#include "VideoFile.h"
+#include "cli/Commands.h"
+#include "tools/media/VideoExport.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <chrono>
 #include <csignal>

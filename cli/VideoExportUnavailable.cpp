@@ -1,7 +1,7 @@
 // trellon export to a video file where this build has no FFmpeg (Windows):
 // the PNG frames remain.
 
-#include "Commands.h"
+#include "cli/Commands.h"
 
 int RunVideoExport(const std::vector<std::string>&)
 {

@@ -23,9 +23,9 @@ include(GoogleTest)
 function(trellon_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock trellon_warnings)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} trellon_test_support GTest::gtest_main GTest::gmock
+    trellon_warnings)
   trellon_utf8_manifest(${name})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE
     TRELLON_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
   if(CMAKE_CROSSCOMPILING)

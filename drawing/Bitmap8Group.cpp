@@ -1,4 +1,4 @@
-#include "Bitmap8Group.h"
+#include "drawing/Bitmap8Group.h"
 
 #include <algorithm>
 #include <filesystem>

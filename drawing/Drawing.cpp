@@ -2,9 +2,9 @@
 // the sheet and clips, so that a wrong coordinate from game memory can at most
 // draw in the wrong place, never outside the frame buffer.
 
-#include "Drawing.h"
+#include "drawing/Drawing.h"
 
-#include "Bitmap8Group.h"
+#include "drawing/Bitmap8Group.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,13 +1,13 @@
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
 
-#include "Bitmap8Group.h"
-#include "FileAccess.h"
-#include "GameLayout.h"
-#include "Journal.h"
-#include "Platform.h"
-#include "Process.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "capture/GameLayout.h"
+#include "drawing/Bitmap8Group.h"
+#include "process/Platform.h"
+#include "process/Process.h"
+#include "video/FileAccess.h"
+#include "video/Journal.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -167,9 +167,9 @@ void CVideoManager::JournalFrame(std::int32_t nodesBefore, std::int32_t palettes
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-        const std::string path = Utf8Text(
-            Utf8Path(m_strJournalFolder) /
-            JournalFileName(now, static_cast<long>(std::random_device{}() & 0x7FFFFFFF)));
+        const std::string path =
+            Utf8Text(Utf8Path(m_strJournalFolder) /
+                     JournalFileName(now, static_cast<long>(std::random_device{}() & 0x7FFFFFFF)));
         auto journal = std::make_unique<CJournalWriter>();
         std::string reason;
         if (!journal->Open(path, m_pVideo->GetWidth(), m_pVideo->GetHeight(), reason))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Hotkeys.h"
+#include "process/Hotkeys.h"
 
 const char* PlatformHotkeyName(int hotkey)
 {

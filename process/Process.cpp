@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "process/Process.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform.h"
+#include "process/Platform.h"
 
 #include <cstddef>
 #include <cstdint>

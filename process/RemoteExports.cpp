@@ -1,6 +1,6 @@
-#include "RemoteExports.h"
+#include "process/RemoteExports.h"
 
-#include "Process.h"
+#include "process/Process.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,6 @@
-#include "BlockDictionary.h"
+#include "video/BlockDictionary.h"
 
-#include "PlatformMemory.h"
+#include "video/PlatformMemory.h"
 
 #include <bit>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Node.h"
+#include "video/Node.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlatformMemory.h"
+#include "video/PlatformMemory.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "FileAccess.h"
+#include "video/FileAccess.h"
 
 #include <cerrno>
 #include <cstring>

@@ -12,11 +12,11 @@
 // continues the tables exactly where the one before left them; the first
 // that does not ends the journal.
 
-#include "Journal.h"
+#include "video/Journal.h"
 
-#include "FileAccess.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ChunkedTable.h"
+#include "video/ChunkedTable.h"
 
 #include <cstdint>
 #include <cstring>

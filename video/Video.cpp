@@ -1,4 +1,4 @@
-#include "Video.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <chrono>

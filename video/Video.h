@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BlockDictionary.h"
-#include "ChunkedTable.h"
-#include "Node.h"
+#include "video/BlockDictionary.h"
+#include "video/ChunkedTable.h"
+#include "video/Node.h"
 
 #include <cstdint>
 #include <cstdio>

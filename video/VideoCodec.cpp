@@ -1,7 +1,7 @@
 // The quadtree codec: the encoder's walk over the picture with its block
 // dictionary and previous-frame marks, and the decoder.
 
-#include "Video.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <bit>

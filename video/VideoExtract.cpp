@@ -1,7 +1,7 @@
 // Operations on a whole video: copying a range of frames into a new video,
 // and the statistics of the "Stats" box.
 
-#include "Video.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <cstring>

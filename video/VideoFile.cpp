@@ -3,10 +3,10 @@
 // memory. Tables move in whole chunks (1 MiB for nodes and frames), so saving
 // and loading take a handful of system calls per MiB.
 
-#include "VideoFile.h"
+#include "video/VideoFile.h"
 
-#include "FileAccess.h"
-#include "Video.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "FakeGame.h"
+#include "process/fake/FakeGame.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 // for the game, and it is read with process_vm_readv. Modules are the files
 // mapped into it, from /proc/PID/maps.
 
-#include "Platform.h"
+#include "process/Platform.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -20,7 +20,7 @@
 //   the game's own DLLs are missing. When it fails, the module snapshot
 //   confirms the base instead.
 
-#include "Platform.h"
+#include "process/Platform.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,12 +1,12 @@
 // What a capture tick notices about the game, and what noticing costs it:
 // the platform calls the fake game counts.
 
-#include "Bitmap8Group.h"
-#include "Capture.h"
-#include "FakeGame.h"
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
+#include "capture/Capture.h"
+#include "capture/GameLayout.h"
+#include "drawing/Bitmap8Group.h"
+#include "process/Process.h"
+#include "process/fake/FakeGame.h"
+#include "video/Video.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -47,8 +47,8 @@ protected:
 
     int Tick()
     {
-        CaptureParts parts{process, layout, video, frame.data(), frame.size(), width, height,
-                           font,    font,   font,  panel,        teams};
+        CaptureParts parts{process, layout, video, frame.data(), frame.size(), width,
+                           height,  font,   font,  font,         panel,        teams};
         CaptureOutcome outcome;
         return CaptureTick(parts, outcome);
     }

@@ -1,9 +1,9 @@
-#include "GameLayout.h"
+#include "capture/GameLayout.h"
 
-#include "ErrorOf.h"
-#include "FakeGame.h"
-#include "PeImage.h"
-#include "Process.h"
+#include "process/Process.h"
+#include "process/fake/FakeGame.h"
+#include "tests/support/ErrorOf.h"
+#include "tools/pe/PeImage.h"
 
 #include <chrono>
 #include <functional>

@@ -1,7 +1,7 @@
 // Sheet loading cases that need POSIX special files.
 
-#include "Bitmap8Group.h"
 #include "TestSheets.h"
+#include "drawing/Bitmap8Group.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "Bitmap8Group.h"
 #include "TestSheets.h"
+#include "drawing/Bitmap8Group.h"
 
 #include <chrono>
 #include <climits>

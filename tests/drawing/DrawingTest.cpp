@@ -1,7 +1,7 @@
-#include "Drawing.h"
+#include "drawing/Drawing.h"
 
-#include "Bitmap8Group.h"
 #include "TestSheets.h"
+#include "drawing/Bitmap8Group.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The sheets trellon-sheets draws, as the recorder will load them.
 
-#include "Bitmap8Group.h"
-#include "Drawing.h"
 #include "TestSheets.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
 
 #include <gtest/gtest.h>
 

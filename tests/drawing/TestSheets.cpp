@@ -1,6 +1,6 @@
 #include "TestSheets.h"
 
-#include "TestTempFolder.h"
+#include "tests/support/TestTempFolder.h"
 
 #include <algorithm>
 #include <filesystem>

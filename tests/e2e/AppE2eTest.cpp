@@ -3,14 +3,14 @@
 // the program itself is started with a video on its command line and
 // photographed.
 
-#include "RemoteCommands.h"
-#include "SimLaunch.h"
-#include "SimScene.h"
-#include "TestTempFolder.h"
-#include "TrellonDlg.h"
-#include "Video.h"
-#include "VideoFile.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "tests/support/SimLaunch.h"
+#include "tests/support/TestTempFolder.h"
+#include "tools/gamesim/SimScene.h"
+#include "ui/qt/RemoteCommands.h"
+#include "ui/qt/TrellonDlg.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // the window, reading the process, recognising each build and wrapper, and
 // following the game when it ends and starts again.
 
-#include "GameLayout.h"
-#include "GameMemory.h"
-#include "Process.h"
-#include "SimLaunch.h"
-#include "SimScene.h"
-#include "TestTempFolder.h"
+#include "capture/GameLayout.h"
+#include "process/Process.h"
+#include "tests/support/SimLaunch.h"
+#include "tests/support/TestTempFolder.h"
+#include "tools/gamesim/GameMemory.h"
+#include "tools/gamesim/SimScene.h"
 
 #include <chrono>
 #include <csignal>

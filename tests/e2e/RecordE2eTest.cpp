@@ -3,11 +3,11 @@
 // is read, so a picture may mix two consecutive frames: each row must come
 // from frame N or N + 1, for one N.
 
-#include "SimLaunch.h"
-#include "SimScene.h"
-#include "TestTempFolder.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "tests/support/SimLaunch.h"
+#include "tests/support/TestTempFolder.h"
+#include "tools/gamesim/SimScene.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <algorithm>
 #include <chrono>

@@ -13,14 +13,14 @@
 // run in one process, so that one virtual X server and one wineserver serve
 // them all; the wineserver is ended with the run.
 
-#include "GameLayout.h"
-#include "GameMemory.h"
-#include "Process.h"
-#include "SimLaunch.h"
-#include "SimScene.h"
-#include "TestTempFolder.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "capture/GameLayout.h"
+#include "process/Process.h"
+#include "tests/support/SimLaunch.h"
+#include "tests/support/TestTempFolder.h"
+#include "tools/gamesim/GameMemory.h"
+#include "tools/gamesim/SimScene.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Loads any bytes as a sheet, as a font and as an icon strip, and draws every
 // cell (and the indices around them) into a small frame, partly off its edges.
-#include "Bitmap8Group.h"
-#include "Drawing.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
 
 #include <cstddef>
 #include <cstdint>

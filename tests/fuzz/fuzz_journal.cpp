@@ -1,11 +1,11 @@
 // Reads any bytes as a recording journal and recovers what it holds.
-#include "Journal.h"
+#include "video/Journal.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 

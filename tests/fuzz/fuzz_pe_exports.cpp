@@ -1,9 +1,9 @@
 // Maps any bytes as the image of the game's "ddraw.dll" (and the same bytes
 // again as "ntdll.dll", so forwarders have a second module to reach) and
 // walks its exports by name, by ordinal and through forwarders.
-#include "FakeGame.h"
-#include "Process.h"
-#include "RemoteExports.h"
+#include "process/Process.h"
+#include "process/RemoteExports.h"
+#include "process/fake/FakeGame.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Loads any bytes as a ".dk2" file and decodes every frame it claims, with
 // and without the cursor marker, and its statistics.
-#include "Video.h"
+#include "video/Video.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "Overlay.h"
+#include "capture/Overlay.h"
 
-#include "Bitmap8Group.h"
-#include "Drawing.h"
-#include "FakeGame.h"
-#include "GameLayout.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
+#include "manager/VideoManager.h"
+#include "process/fake/FakeGame.h"
+#include "video/Video.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,12 @@
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
 
-#include "Bitmap8Group.h"
-#include "ErrorOf.h"
-#include "FakeGame.h"
-#include "GameLayout.h"
-#include "TestTempFolder.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "capture/GameLayout.h"
+#include "drawing/Bitmap8Group.h"
+#include "process/fake/FakeGame.h"
+#include "tests/support/ErrorOf.h"
+#include "tests/support/TestTempFolder.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <cstring>
 #include <filesystem>
@@ -234,8 +234,7 @@ TEST_F(ManagerTest, FragmentAndLoadedSizeReplaceTheVideo)
     std::vector<std::uint8_t> pixels(2048 * 1536, 7), palette(1024, 1);
     pixels[12345] = 200;
     ASSERT_EQ(big.AddFrame(0, palette.data(), pixels.data()), AF_ADDED);
-    const std::string path =
-        (TestTempFolder() / "trellon-manager-big.dk2").string();
+    const std::string path = (TestTempFolder() / "trellon-manager-big.dk2").string();
     ASSERT_EQ(SaveVideoFile(big, path), 1);
     auto loaded = std::make_unique<CVideo>();
     std::string error;

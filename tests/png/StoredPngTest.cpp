@@ -1,8 +1,8 @@
 // The PNG writer without libpng, read back by libpng's reader, which checks
 // every chunk's CRC-32 and the zlib stream's Adler-32 on its way.
 
-#include "IndexedPng.h"
-#include "TestTempFolder.h"
+#include "tests/support/TestTempFolder.h"
+#include "tools/png/IndexedPng.h"
 
 #include <csetjmp>
 #include <cstdio>

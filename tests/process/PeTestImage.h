@@ -1,9 +1,9 @@
 #pragma once
 
 // The PE image builder and the fake-game fixture shared by the export lookup tests.
-#include "FakeGame.h"
-#include "Process.h"
-#include "RemoteExports.h"
+#include "process/Process.h"
+#include "process/RemoteExports.h"
+#include "process/fake/FakeGame.h"
 
 #include <cstdint>
 #include <cstdio>

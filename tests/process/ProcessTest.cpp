@@ -1,7 +1,7 @@
-#include "Process.h"
+#include "process/Process.h"
 
-#include "ErrorOf.h"
-#include "FakeGame.h"
+#include "process/fake/FakeGame.h"
+#include "tests/support/ErrorOf.h"
 
 #include <functional>
 #include <gtest/gtest.h>

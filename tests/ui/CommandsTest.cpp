@@ -2,12 +2,12 @@
 // files, the command line, the fragment cut, the keys it ignores, the
 // question before closing and the detached window.
 
-#include "FakeGame.h"
-#include "ResizableView.h"
-#include "TrellonApp.h"
 #include "UiTestSupport.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "process/fake/FakeGame.h"
+#include "ui/qt/ResizableView.h"
+#include "ui/qt/TrellonApp.h"
+#include "video/Video.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,10 +2,10 @@
 // timer period, ticks during a tick's box, the game's version field, the
 // playback clock against the test's counter and the pointer switch.
 
-#include "FakeGame.h"
 #include "UiTestSupport.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "process/fake/FakeGame.h"
+#include "video/Video.h"
 
 #include <QCheckBox>
 #include <QComboBox>

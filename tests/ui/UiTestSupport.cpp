@@ -1,12 +1,12 @@
 #include "UiTestSupport.h"
 
-#include "ExportDlg.h"
-#include "ExtractDlg.h"
-#include "FakeGame.h"
-#include "GameLayout.h"
-#include "Video.h"
-#include "VideoFile.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "manager/VideoManager.h"
+#include "process/fake/FakeGame.h"
+#include "ui/qt/ExportDlg.h"
+#include "ui/qt/ExtractDlg.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 // dialog's message boxes, file chooser, fragment dialog and counter, videos
 // in a temporary folder, and the fake game the capture reads.
 
-#include "TrellonDlg.h"
+#include "ui/qt/TrellonDlg.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>

@@ -4,13 +4,13 @@
 // question before closing. Built for both platforms, so the Windows build
 // checks the logic under Wine as well.
 
-#include "TrellonCore.h"
+#include "ui/core/TrellonCore.h"
 
-#include "FakeGame.h"
-#include "GameLayout.h"
-#include "TestTempFolder.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "manager/VideoManager.h"
+#include "process/fake/FakeGame.h"
+#include "tests/support/TestTempFolder.h"
+#include "video/Video.h"
 
 #include <chrono>
 #include <deque>

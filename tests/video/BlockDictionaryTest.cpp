@@ -1,4 +1,4 @@
-#include "BlockDictionary.h"
+#include "video/BlockDictionary.h"
 
 #include <gtest/gtest.h>
 

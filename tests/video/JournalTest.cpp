@@ -2,12 +2,12 @@
 // Save writes after those k frames, byte for byte, whatever happened to the
 // journal's end; a damaged journal is cut at its first bad block.
 
-#include "Journal.h"
+#include "video/Journal.h"
 
-#include "FileAccess.h"
 #include "TestPictures.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <cstring>
 #include <filesystem>

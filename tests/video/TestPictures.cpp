@@ -1,7 +1,7 @@
 #include "TestPictures.h"
 
-#include "TestTempFolder.h"
-#include "Video.h"
+#include "tests/support/TestTempFolder.h"
+#include "video/Video.h"
 
 #include <filesystem>
 #include <fstream>

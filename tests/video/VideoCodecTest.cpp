@@ -1,5 +1,5 @@
 #include "TestPictures.h"
-#include "Video.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <cstring>

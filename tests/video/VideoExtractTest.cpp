@@ -1,6 +1,6 @@
 #include "TestPictures.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <cstring>
 #include <filesystem>

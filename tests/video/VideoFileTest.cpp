@@ -1,8 +1,8 @@
-#include "VideoFile.h"
+#include "video/VideoFile.h"
 
-#include "FileAccess.h"
 #include "TestPictures.h"
-#include "Video.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,10 +2,10 @@
 // resource limit (address space, file size) or killed in the middle of a
 // save, so that the failure happens for real.
 
-#include "FileAccess.h"
 #include "TestPictures.h"
-#include "Video.h"
-#include "VideoFile.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
+#include "video/VideoFile.h"
 
 #include <csignal>
 #include <cstdio>

@@ -3,9 +3,9 @@
 // exactly as the English ones, the speed list's labels matching the core's
 // factors, and the language choice with its fallback.
 
-#include "TrellonCore.h"
-#include "Win32Resource.h"
-#include "Win32Text.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/win32/Win32Resource.h"
+#include "ui/win32/Win32Text.h"
 
 #include <cstdint>
 #include <cstring>

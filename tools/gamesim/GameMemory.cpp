@@ -1,6 +1,6 @@
-#include "GameMemory.h"
+#include "tools/gamesim/GameMemory.h"
 
-#include "PeImage.h"
+#include "tools/pe/PeImage.h"
 
 #include <cstring>
 

@@ -5,10 +5,10 @@
 // the picture shown. On Linux it stands for the game running under Wine; the
 // Windows build runs on Windows or itself under Wine.
 
-#include "GameMemory.h"
-#include "RtsScene.h"
-#include "SimScene.h"
-#include "SimWindow.h"
+#include "tools/gamesim/GameMemory.h"
+#include "tools/gamesim/RtsScene.h"
+#include "tools/gamesim/SimScene.h"
+#include "tools/gamesim/SimWindow.h"
 
 #include <charconv>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "RtsScene.h"
+#include "tools/gamesim/RtsScene.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "SimPlayers.h"
+#include "tools/gamesim/SimPlayers.h"
 
-#include "GameMemory.h"
+#include "tools/gamesim/GameMemory.h"
 
 #include <cstring>
 

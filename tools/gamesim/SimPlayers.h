@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RtsScene.h"
+#include "tools/gamesim/RtsScene.h"
 
 class CGameMemory;
 

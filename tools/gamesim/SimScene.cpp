@@ -1,7 +1,7 @@
-#include "SimScene.h"
+#include "tools/gamesim/SimScene.h"
 
-#include "GameMemory.h"
-#include "SimPlayers.h"
+#include "tools/gamesim/GameMemory.h"
+#include "tools/gamesim/SimPlayers.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ExportFormat.h"
+#include "tools/media/ExportFormat.h"
 
 #include <algorithm>
 #include <filesystem>

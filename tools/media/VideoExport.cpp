@@ -4,9 +4,9 @@
 // encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
 // taken from the recording's own, or from a constant rate.
 
-#include "VideoExport.h"
+#include "tools/media/VideoExport.h"
 
-#include "Video.h"
+#include "video/Video.h"
 
 extern "C"
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExportFormat.h"
+#include "tools/media/ExportFormat.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "PeImage.h"
+#include "tools/pe/PeImage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "IndexedPng.h"
+#include "tools/png/IndexedPng.h"
 
 #include <csetjmp>
 #include <new>

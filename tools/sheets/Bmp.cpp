@@ -1,4 +1,4 @@
-#include "Sheets.h"
+#include "tools/sheets/Sheets.h"
 
 #include <cstdio>
 

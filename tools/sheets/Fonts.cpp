@@ -12,7 +12,7 @@
 // (the double quote, the percent sign) are therefore drawn with their strokes
 // meeting in a column, and JoinCells checks every glyph.
 
-#include "Sheets.h"
+#include "tools/sheets/Sheets.h"
 
 #include <array>
 #include <map>

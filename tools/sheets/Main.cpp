@@ -1,7 +1,7 @@
 // trellon-sheets: draws our fonts and unit icons and writes them as the
 // sheets the recorder loads, "font1.bmp", "font2.bmp" and "units.bmp".
 
-#include "Sheets.h"
+#include "tools/sheets/Sheets.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,10 +2,10 @@
 // back from the written files by CBitmap8Group and drawn with the drawing
 // primitives, so what a person sees is what the recorder will draw.
 
-#include "Bitmap8Group.h"
-#include "Drawing.h"
-#include "IndexedPng.h"
-#include "Sheets.h"
+#include "drawing/Bitmap8Group.h"
+#include "drawing/Drawing.h"
+#include "tools/png/IndexedPng.h"
+#include "tools/sheets/Sheets.h"
 
 #include <cstdio>
 

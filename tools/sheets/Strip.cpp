@@ -1,4 +1,4 @@
-#include "Sheets.h"
+#include "tools/sheets/Sheets.h"
 
 SheetPicture JoinCells(const std::vector<SheetPicture>& cells, std::int32_t gap,
                        const std::vector<std::string>& names, std::string& error)

@@ -6,7 +6,7 @@
 // colour. Every figure gets a dark outline, added here rather than drawn, so
 // that it reads on any ground.
 
-#include "Sheets.h"
+#include "tools/sheets/Sheets.h"
 
 #include <algorithm>
 #include <array>

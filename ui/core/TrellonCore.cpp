@@ -1,10 +1,10 @@
-#include "TrellonCore.h"
+#include "ui/core/TrellonCore.h"
 
-#include "Bitmap8Group.h"
-#include "GameLayout.h"
-#include "Process.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/GameLayout.h"
+#include "drawing/Bitmap8Group.h"
+#include "manager/VideoManager.h"
+#include "process/Process.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <chrono>

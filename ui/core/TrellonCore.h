@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ExportFormat.h"
-#include "TrellonWindow.h"
-#include "resource.h"
+#include "tools/media/ExportFormat.h"
+#include "ui/core/TrellonWindow.h"
+#include "ui/core/resource.h"
 
 #include <cstdint>
 #include <functional>

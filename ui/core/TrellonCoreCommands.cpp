@@ -1,11 +1,11 @@
 // The main dialog's commands: the frame display, saving, loading, clearing,
 // statistics, fragments, export and the detached window.
 
-#include "Capture.h"
-#include "FileAccess.h"
-#include "TrellonCore.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "capture/Capture.h"
+#include "manager/VideoManager.h"
+#include "ui/core/TrellonCore.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
 
 #include <chrono>
 #include <climits>

@@ -4,11 +4,11 @@
 // the person had loaded it, and the journal stays until that video is saved
 // or given up; No keeps it for later, unless the person asks to delete it.
 
-#include "FileAccess.h"
-#include "Journal.h"
-#include "TrellonCore.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "ui/core/TrellonCore.h"
+#include "video/FileAccess.h"
+#include "video/Journal.h"
+#include "video/Video.h"
 
 #include <algorithm>
 #include <cstdio>

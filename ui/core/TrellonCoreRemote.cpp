@@ -3,10 +3,10 @@
 // Ctrl+Alt+P), so that a recording is driven while the game has the focus;
 // and the pause itself.
 
-#include "Hotkeys.h"
-#include "TrellonCore.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "process/Hotkeys.h"
+#include "ui/core/TrellonCore.h"
+#include "video/Video.h"
 
 const char kTrellonHdUsage[] =
     "Usage: trellonhd [VIDEO.dk2]\n"

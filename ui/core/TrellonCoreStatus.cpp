@@ -4,10 +4,10 @@
 // many frames it holds and how many ticks the machine could not keep up
 // with. It costs no painting of frames and is refreshed a few times a second.
 
-#include "FileAccess.h"
-#include "TrellonCore.h"
-#include "Video.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "ui/core/TrellonCore.h"
+#include "video/FileAccess.h"
+#include "video/Video.h"
 
 #include <cstdio>
 
@@ -61,10 +61,9 @@ void CTrellonCore::UpdateTitle(bool now)
     }
     else if (!m_strFileName.empty() || video.GetFrameCount() > 0)
     {
-        const std::string name =
-            m_strFileName.empty()
-                ? std::string("unsaved recording")
-                : Utf8Text(Utf8Path(m_strFileName).filename());
+        const std::string name = m_strFileName.empty()
+                                     ? std::string("unsaved recording")
+                                     : Utf8Text(Utf8Path(m_strFileName).filename());
         status = dash + name + (video.IsSaved() ? "" : " *");
     }
     m_window.SetTitleStatus(status);

@@ -1,6 +1,6 @@
-#include "AboutDlg.h"
+#include "ui/qt/AboutDlg.h"
 
-#include "DialogUnits.h"
+#include "ui/qt/DialogUnits.h"
 
 #include <QLabel>
 #include <QPushButton>

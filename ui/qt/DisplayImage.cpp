@@ -1,6 +1,6 @@
-#include "DisplayImage.h"
+#include "ui/qt/DisplayImage.h"
 
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
 
 namespace
 {

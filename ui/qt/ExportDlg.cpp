@@ -1,7 +1,7 @@
-#include "ExportDlg.h"
+#include "ui/qt/ExportDlg.h"
 
-#include "DialogUnits.h"
-#include "VideoExport.h"
+#include "tools/media/VideoExport.h"
+#include "ui/qt/DialogUnits.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

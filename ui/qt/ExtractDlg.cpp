@@ -1,6 +1,6 @@
-#include "ExtractDlg.h"
+#include "ui/qt/ExtractDlg.h"
 
-#include "DialogUnits.h"
+#include "ui/qt/DialogUnits.h"
 
 #include <QFrame>
 #include <QGroupBox>

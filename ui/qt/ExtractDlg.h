@@ -1,7 +1,7 @@
 #pragma once
 
-#include "UiServices.h"
-#include "resource.h"
+#include "ui/core/resource.h"
+#include "ui/qt/UiServices.h"
 
 #include <QDialog>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrellonWindow.h"
+#include "ui/core/TrellonWindow.h"
 
 #include <QProgressDialog>
 

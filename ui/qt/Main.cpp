@@ -1,4 +1,4 @@
-#include "TrellonApp.h"
+#include "ui/qt/TrellonApp.h"
 
 namespace
 {

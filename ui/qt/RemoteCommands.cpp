@@ -1,4 +1,4 @@
-#include "RemoteCommands.h"
+#include "ui/qt/RemoteCommands.h"
 
 #include <QLocalSocket>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "ResizableView.h"
+#include "ui/qt/ResizableView.h"
 
-#include "DialogUnits.h"
-#include "TrellonDlg.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/TrellonDlg.h"
 
 #include <QKeyEvent>
 #include <QPainter>

@@ -1,8 +1,8 @@
-#include "TrellonApp.h"
+#include "ui/qt/TrellonApp.h"
 
-#include "RemoteCommands.h"
-#include "TrellonCore.h"
-#include "TrellonDlg.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/qt/RemoteCommands.h"
+#include "ui/qt/TrellonDlg.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,15 +1,15 @@
-#include "TrellonDlg.h"
+#include "ui/qt/TrellonDlg.h"
 
-#include "AboutDlg.h"
-#include "DisplayImage.h"
-#include "ExportDlg.h"
-#include "ExtractDlg.h"
-#include "LongTask.h"
-#include "ResizableView.h"
-#include "TrellonApp.h"
-#include "VideoArea.h"
-#include "VideoExport.h"
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
+#include "tools/media/VideoExport.h"
+#include "ui/qt/AboutDlg.h"
+#include "ui/qt/DisplayImage.h"
+#include "ui/qt/ExportDlg.h"
+#include "ui/qt/ExtractDlg.h"
+#include "ui/qt/LongTask.h"
+#include "ui/qt/ResizableView.h"
+#include "ui/qt/TrellonApp.h"
+#include "ui/qt/VideoArea.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TrellonCore.h"
-#include "UiServices.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/qt/UiServices.h"
 
 #include <QDialog>
 #include <QIcon>

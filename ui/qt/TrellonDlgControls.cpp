@@ -1,9 +1,9 @@
 // The main dialog's controls, laid out as its template gives them in dialog
 // units, in tab order.
 
-#include "DialogUnits.h"
-#include "TrellonDlg.h"
-#include "VideoArea.h"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/TrellonDlg.h"
+#include "ui/qt/VideoArea.h"
 
 #include <QCheckBox>
 #include <QComboBox>

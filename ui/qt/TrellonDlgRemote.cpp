@@ -3,8 +3,8 @@
 // hotkeys (Ctrl+Alt+R, Ctrl+Alt+P) through the platform's key grabs, so that
 // a recording is driven while the game has the focus.
 
-#include "Hotkeys.h"
-#include "TrellonDlg.h"
+#include "process/Hotkeys.h"
+#include "ui/qt/TrellonDlg.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

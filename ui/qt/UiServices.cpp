@@ -1,6 +1,6 @@
-#include "UiServices.h"
+#include "ui/qt/UiServices.h"
 
-#include "VideoManager.h"
+#include "manager/VideoManager.h"
 
 #include <QDialog>
 #include <QFileDialog>

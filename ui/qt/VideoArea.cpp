@@ -1,6 +1,6 @@
-#include "VideoArea.h"
+#include "ui/qt/VideoArea.h"
 
-#include "TrellonDlg.h"
+#include "ui/qt/TrellonDlg.h"
 
 #include <QPainter>
 

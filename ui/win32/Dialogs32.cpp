@@ -1,10 +1,10 @@
 // What the main dialog asks the person: message boxes, the file choosers, the
 // fragment dialog, the About box and the progress of a long command.
 
-#include "MainDialog.h"
-#include "TrellonCore.h"
-#include "Win32Resource.h"
-#include "Win32Text.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/win32/MainDialog.h"
+#include "ui/win32/Win32Resource.h"
+#include "ui/win32/Win32Text.h"
 
 // clang-format off
 #include <commctrl.h>

@@ -2,11 +2,11 @@
 // DIB calls, 1:1 in the main dialog or stretched in the detached window, and
 // the detached window itself.
 
-#include "Capture.h"
-#include "MainDialog.h"
-#include "TrellonCore.h"
-#include "VideoManager.h"
-#include "Win32Text.h"
+#include "capture/Capture.h"
+#include "manager/VideoManager.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/win32/MainDialog.h"
+#include "ui/win32/Win32Text.h"
 
 #include <algorithm>
 #include <cstring>

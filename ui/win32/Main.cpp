@@ -1,12 +1,12 @@
 // trellonhd.exe: the options of the command line, the commands to a TrellonHD
 // that already runs, and the main dialog.
 
-#include "MainDialog.h"
-#include "RemoteCommands32.h"
-#include "TrellonCore.h"
-#include "TrellonVersion.h"
-#include "VideoManager.h"
-#include "Win32Text.h"
+#include "manager/VideoManager.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/win32/MainDialog.h"
+#include "ui/win32/RemoteCommands32.h"
+#include "ui/win32/TrellonVersion.h"
+#include "ui/win32/Win32Text.h"
 
 // clang-format off
 #include <commctrl.h>

@@ -2,12 +2,12 @@
 // its keyboard filter and hotkeys, and the controls' notifications, each
 // handed to the dialog's logic.
 
-#include "MainDialog.h"
+#include "ui/win32/MainDialog.h"
 
-#include "Hotkeys.h"
-#include "TrellonCore.h"
-#include "Win32Resource.h"
-#include "Win32Text.h"
+#include "process/Hotkeys.h"
+#include "ui/core/TrellonCore.h"
+#include "ui/win32/Win32Resource.h"
+#include "ui/win32/Win32Text.h"
 
 // clang-format off
 #include <commctrl.h>

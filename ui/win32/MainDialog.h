@@ -4,7 +4,7 @@
 #include <windows.h>
 // clang-format on
 
-#include "TrellonWindow.h"
+#include "ui/core/TrellonWindow.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "RemoteCommands32.h"
+#include "ui/win32/RemoteCommands32.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // kill at any moment before that leaves nothing on disk; the kernel frees
 // the blocks. Syncing and advisory locks for the recording journal.
 
-#include "FileAccess.h"
+#include "video/FileAccess.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 // files to link); a stale temporary of a killed run is removed before a new
 // one is made. Syncing and locks for the recording journal.
 
-#include "FileAccess.h"
+#include "video/FileAccess.h"
 
 #include <cerrno>
 #include <cstring>

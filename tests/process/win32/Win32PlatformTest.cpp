@@ -3,9 +3,9 @@
 // page of known bytes, and its image followed by addresses where nothing is
 // mapped.
 
-#include "ErrorOf.h"
-#include "Platform.h"
-#include "Process.h"
+#include "process/Platform.h"
+#include "process/Process.h"
+#include "tests/support/ErrorOf.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SimWindow.h"
+#include "tools/gamesim/SimWindow.h"
 
 #include <algorithm>
 #include <cstdlib>

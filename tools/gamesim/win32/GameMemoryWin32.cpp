@@ -1,4 +1,4 @@
-#include "GameMemory.h"
+#include "tools/gamesim/GameMemory.h"
 
 #include <cstdio>
 #include <filesystem>
