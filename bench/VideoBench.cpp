@@ -113,7 +113,7 @@ void BM_Encode(benchmark::State& state)
     const int width = static_cast<int>(state.range(1)), height = static_cast<int>(state.range(2));
     const bool shortcut = state.range(3) != 0;
     const Corpus& corpus = GetCorpus(scene, width, height);
-    CBlockDictionary::Stats stats;
+    DictionaryStats stats;
     std::int64_t nodes = 0, body = 0;
     for (auto _ : state)
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "video/ChunkedTable.h"
+#include "video/DictionaryStats.h"
 #include "video/Node.h"
 
 #include <cstddef>
@@ -44,6 +46,9 @@
 // Find and insert allocate nothing; all allocation happens in Reserve(), which
 // the video calls once per frame before it encodes, so running out of memory
 // is reported before anything has changed.
+// The node table the dictionary's codes point into: 2 MiB chunks.
+using NodeTable = CChunkedTable<Node, 17>;
+
 class CBlockDictionary
 {
 public:
@@ -51,15 +56,7 @@ public:
     // Node indices are signed 32-bit numbers.
     static constexpr std::size_t kMaxEntries = 0x7FFFFFFF;
 
-    struct Stats
-    {
-        std::uint64_t lookups = 0;  // FindOrInsert calls
-        std::uint64_t probes = 0;   // buckets examined
-        std::uint64_t compares = 0; // node comparisons (equal tag)
-        std::uint32_t maxProbe = 0; // longest single lookup, in buckets
-        std::uint64_t grows = 0;    // larger tables taken (not the first)
-        std::uint64_t moved = 0;    // entries moved into a larger table
-    };
+    using Stats = DictionaryStats;
 
     CBlockDictionary() = default;
     ~CBlockDictionary();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "video/ChunkedTable.h"
-
 #include <cstdint>
 #include <cstring>
 
@@ -27,4 +25,3 @@ inline std::uint32_t NodeHash(const Node& n)
 }
 
 // 2^17 nodes (2 MiB, one huge page) per chunk.
-using NodeTable = CChunkedTable<Node, 17>;

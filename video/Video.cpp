@@ -1,5 +1,7 @@
 #include "video/Video.h"
 
+#include "video/VideoTables.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -41,9 +43,28 @@ std::size_t CVideo::PaddedPictureBytes(int width, int height)
     return w * h;
 }
 
-CVideo::CVideo() : m_pScratch(new std::uint8_t[kScratchBytes]()), m_nScratchBytes(kScratchBytes) {}
+CVideo::CVideo()
+    : m_pScratch(new std::uint8_t[kScratchBytes]()), m_nScratchBytes(kScratchBytes),
+      m_pTables(std::make_unique<VideoTables>())
+{
+}
 
 CVideo::~CVideo() = default;
+
+const DictionaryStats& CVideo::GetDictionaryStats() const
+{
+    return m_pTables->dictionary.GetStats();
+}
+
+void CVideo::ResetDictionaryStats()
+{
+    m_pTables->dictionary.ResetStats();
+}
+
+std::size_t CVideo::GetNodeStoreBytes() const
+{
+    return m_pTables->nodes.Size() * sizeof(Node) + m_pTables->dictionary.HeldBytes();
+}
 
 int CVideo::SetGeometry(int width, int pitch, int height, int originX, int originY)
 {
@@ -78,9 +99,9 @@ void CVideo::UpdateTreeSize()
 int CVideo::ChoosePalette(const std::uint8_t* palette, bool& append) const
 {
     append = false;
-    if (m_nPaletteCount > 0 && static_cast<std::size_t>(m_nPaletteCount) <= m_palettes.Size())
+    if (m_nPaletteCount > 0 && static_cast<std::size_t>(m_nPaletteCount) <= m_pTables->palettes.Size())
     {
-        const std::uint8_t* last = m_palettes[static_cast<std::size_t>(m_nPaletteCount - 1)].bytes;
+        const std::uint8_t* last = m_pTables->palettes[static_cast<std::size_t>(m_nPaletteCount - 1)].bytes;
         if (PaletteEntryEqual(last, palette, 192) && PaletteEntryEqual(last, palette, 255))
             return m_nPaletteCount - 1;
     }
@@ -106,10 +127,10 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     if (!PrepareEncoder())
         return AF_NO_MEMORY;
     const std::size_t maxNodes = m_prevIndex.size();
-    if (m_nodes.Size() + maxNodes > static_cast<std::size_t>(INT32_MAX) ||
-        m_frames.Size() >= static_cast<std::size_t>(INT32_MAX) || !m_frames.Reserve(1) ||
-        !m_palettes.Reserve(1) || !m_nodes.Reserve(maxNodes) ||
-        !m_dictionary.Reserve(maxNodes, m_nodes))
+    if (m_pTables->nodes.Size() + maxNodes > static_cast<std::size_t>(INT32_MAX) ||
+        m_pTables->frames.Size() >= static_cast<std::size_t>(INT32_MAX) || !m_pTables->frames.Reserve(1) ||
+        !m_pTables->palettes.Reserve(1) || !m_pTables->nodes.Reserve(maxNodes) ||
+        !m_pTables->dictionary.Reserve(maxNodes, m_pTables->nodes))
         return AF_NO_MEMORY;
 
     m_bSaved = 0;
@@ -122,7 +143,7 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     {
         Palette copy;
         std::memcpy(copy.bytes, palette, kPaletteBytes);
-        m_palettes.Append(copy);
+        m_pTables->palettes.Append(copy);
         ++m_nPaletteCount;
     }
 
@@ -138,7 +159,7 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
     TakePicture(source + static_cast<std::ptrdiff_t>(m_nOriginY) * m_nPitch + m_nOriginX);
     const std::uint32_t root = EncodeBlock(0, 0, m_nTreeSize);
 
-    m_frames.Append(FrameRecord{root, paletteIndex, cursor, static_cast<float>(seconds)});
+    m_pTables->frames.Append(FrameRecord{root, paletteIndex, cursor, static_cast<float>(seconds)});
     ++m_nFrameCount;
     return AF_ADDED;
 }
@@ -146,20 +167,20 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
 void CVideo::ResumeTimeLine(double gapSeconds)
 {
     if (m_nFrameCount == 0 || m_frequency <= 0 ||
-        static_cast<std::size_t>(m_nFrameCount) > m_frames.Size())
+        static_cast<std::size_t>(m_nFrameCount) > m_pTables->frames.Size())
         return; // the first frame starts the time line anyway
     const double last =
-        static_cast<double>(m_frames[static_cast<std::size_t>(m_nFrameCount) - 1].time);
+        static_cast<double>(m_pTables->frames[static_cast<std::size_t>(m_nFrameCount) - 1].time);
     const double at = (std::isfinite(last) ? last : 0) + std::max(gapSeconds, 0.0);
     m_startCount = ReadCounter() - static_cast<std::int64_t>(at * static_cast<double>(m_frequency));
 }
 
 int CVideo::GetFrame(int index, std::uint8_t* target, bool withCursor) const
 {
-    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_frames.Size())
+    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_pTables->frames.Size())
         return 0;
     if (IsValidPictureSize(m_nWidth, m_nHeight))
-        DecodeBlock(m_frames[static_cast<std::size_t>(index)].root, target, 0, 0, m_nTreeSize);
+        DecodeBlock(m_pTables->frames[static_cast<std::size_t>(index)].root, target, 0, 0, m_nTreeSize);
     if (withCursor)
         DrawCursorMarker(target, index);
     return 1;
@@ -167,9 +188,9 @@ int CVideo::GetFrame(int index, std::uint8_t* target, bool withCursor) const
 
 void CVideo::DrawCursorMarker(std::uint8_t* target, int index) const
 {
-    if (index < 0 || static_cast<std::size_t>(index) >= m_frames.Size())
+    if (index < 0 || static_cast<std::size_t>(index) >= m_pTables->frames.Size())
         return;
-    const std::uint32_t cursor = m_frames[static_cast<std::size_t>(index)].cursor;
+    const std::uint32_t cursor = m_pTables->frames[static_cast<std::size_t>(index)].cursor;
     const int x = static_cast<int>(cursor & 0xFFFFu);
     const int y = static_cast<int>(cursor >> 16);
     // An arrow head with its tip at the pointer.
@@ -209,8 +230,8 @@ float CVideo::GetFrameTime(int index) const
 
 void CVideo::SetFrameTime(int index, float time)
 {
-    if (index >= 0 && index < m_nFrameCount && static_cast<std::size_t>(index) < m_frames.Size())
-        m_frames[static_cast<std::size_t>(index)].time = time;
+    if (index >= 0 && index < m_nFrameCount && static_cast<std::size_t>(index) < m_pTables->frames.Size())
+        m_pTables->frames[static_cast<std::size_t>(index)].time = time;
 }
 
 std::int64_t CVideo::GetBodySize() const
@@ -222,22 +243,22 @@ std::int64_t CVideo::GetBodySize() const
 
 const FrameRecord* CVideo::GetFrameRecord(int index) const
 {
-    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_frames.Size())
+    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_pTables->frames.Size())
         return nullptr;
-    return &m_frames[static_cast<std::size_t>(index)];
+    return &m_pTables->frames[static_cast<std::size_t>(index)];
 }
 
 const Node* CVideo::GetNode(std::uint32_t index) const
 {
-    if (index >= m_nodes.Size())
+    if (index >= m_pTables->nodes.Size())
         return nullptr;
-    return &m_nodes[index];
+    return &m_pTables->nodes[index];
 }
 
 const Palette* CVideo::GetStoredPalette(int index) const
 {
     if (index < 0 || index >= m_nPaletteCount ||
-        static_cast<std::size_t>(index) >= m_palettes.Size())
+        static_cast<std::size_t>(index) >= m_pTables->palettes.Size())
         return nullptr;
-    return &m_palettes[static_cast<std::size_t>(index)];
+    return &m_pTables->palettes[static_cast<std::size_t>(index)];
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "video/BlockDictionary.h"
-#include "video/ChunkedTable.h"
+#include "video/DictionaryStats.h"
 #include "video/Node.h"
 
 #include <cstdint>
@@ -35,6 +34,8 @@ struct VideoStats
     double medianFps = 0;
     double avgBytesPerFrame = 0;
 };
+
+struct VideoTables;
 
 // Results of CVideo::AddFrame.
 enum AddFrameResult
@@ -144,23 +145,17 @@ public:
     // Off: every square goes through the dictionary (the plain encoder), used
     // to check that the previous-frame shortcut builds identical tables.
     void SetReuseUnchanged(bool reuse) { m_bReuseUnchanged = reuse; }
-    const CBlockDictionary::Stats& GetDictionaryStats() const { return m_dictionary.GetStats(); }
-    void ResetDictionaryStats() { m_dictionary.ResetStats(); }
+    const DictionaryStats& GetDictionaryStats() const;
+    void ResetDictionaryStats();
     // Bytes the node table and the dictionary hold, by their own count (the
     // node table's used records, the dictionary's written pages).
-    std::size_t GetNodeStoreBytes() const
-    {
-        return m_nodes.Size() * sizeof(Node) + m_dictionary.HeldBytes();
-    }
+    std::size_t GetNodeStoreBytes() const;
 
     // Bytes of a picture buffer that decoding or encoding may touch: the
     // picture rounded up to whole leaves on both sides.
     static std::size_t PaddedPictureBytes(int width, int height);
 
 private:
-    using FrameTable = CChunkedTable<FrameRecord, 16>; // 1 MiB per chunk
-    using PaletteTable = CChunkedTable<Palette, 6>;    // 64 KiB per chunk
-
     std::uint32_t EncodeBlock(int x, int y, int side);
     std::uint32_t EncodeSquare(int x, int y, int level);
     void TakePicture(const std::uint8_t* source);
@@ -190,12 +185,11 @@ private:
     std::int32_t m_nVersion = kVersion;
     std::unique_ptr<std::uint8_t[]> m_pScratch; // the picture ExtractTo decodes into
     std::size_t m_nScratchBytes = 0;
-    NodeTable m_nodes;
-    CBlockDictionary m_dictionary;
+    // The node, palette and frame tables and the block dictionary, which are
+    // the video's own business (private/VideoTables.h).
+    std::unique_ptr<VideoTables> m_pTables;
     std::int32_t m_nNodeCount = 0;
     std::int32_t m_nPaletteCount = 0;
-    PaletteTable m_palettes;
-    FrameTable m_frames;
     std::int64_t m_startCount = 0;
     std::int64_t m_frequency = 0;
 

@@ -3,6 +3,8 @@
 
 #include "video/Video.h"
 
+#include "video/VideoTables.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -209,11 +211,11 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
         node.w[3] = EncodeSquare(x + h, y + h, level - 1);
     }
 
-    const std::uint32_t newIndex = static_cast<std::uint32_t>(m_nodes.Size());
-    std::uint32_t index = m_dictionary.FindOrInsert(node, newIndex, m_nodes);
+    const std::uint32_t newIndex = static_cast<std::uint32_t>(m_pTables->nodes.Size());
+    std::uint32_t index = m_pTables->dictionary.FindOrInsert(node, newIndex, m_pTables->nodes);
     if (index == CBlockDictionary::kNotFound)
     {
-        m_nodes.Append(node);
+        m_pTables->nodes.Append(node);
         ++m_nNodeCount;
         index = newIndex;
     }
@@ -243,7 +245,7 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
                      side, limit);
         return;
     }
-    const Node& node = m_nodes[index];
+    const Node& node = m_pTables->nodes[index];
     if (side > 4)
     {
         const int h = side / 2;
@@ -273,7 +275,7 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
 
 std::uint32_t CVideo::NodeLimit() const
 {
-    const std::size_t present = m_nodes.Size();
+    const std::size_t present = m_pTables->nodes.Size();
     const std::uint32_t counted = static_cast<std::uint32_t>(m_nNodeCount);
     return present < counted ? static_cast<std::uint32_t>(present) : counted;
 }
@@ -283,7 +285,7 @@ std::uint32_t CVideo::NodeLimit() const
 void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
                           std::uint32_t limit) const
 {
-    const Node& node = m_nodes[index];
+    const Node& node = m_pTables->nodes[index];
     const std::size_t width = static_cast<std::size_t>(m_nWidth);
     if (side == 4)
     {
@@ -300,7 +302,7 @@ void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
     }
     for (std::uint32_t child : node.w)
         if (child < limit)
-            __builtin_prefetch(&m_nodes[child]);
+            __builtin_prefetch(&m_pTables->nodes[child]);
     const int h = side / 2;
     const std::size_t down = static_cast<std::size_t>(h) * width,
                       right = static_cast<std::size_t>(h);
@@ -330,10 +332,10 @@ void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t li
     for (int q = 0; q < 4; ++q)
         if (node.w[q] < limit)
         {
-            quadrants[q] = &m_nodes[node.w[q]];
+            quadrants[q] = &m_pTables->nodes[node.w[q]];
             for (std::uint32_t leaf : quadrants[q]->w)
                 if (leaf < limit)
-                    __builtin_prefetch(&m_nodes[leaf]);
+                    __builtin_prefetch(&m_pTables->nodes[leaf]);
         }
     for (int q = 0; q < 4; ++q)
     {
@@ -355,7 +357,7 @@ void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t li
                 continue;
             }
             std::uint32_t rows[4];
-            UnpackLeaf(m_nodes[leaf], rows);
+            UnpackLeaf(m_pTables->nodes[leaf], rows);
             for (std::size_t row = 0; row < 4; ++row)
                 Store32(out + row * width, rows[row]);
         }

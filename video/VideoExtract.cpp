@@ -3,6 +3,8 @@
 
 #include "video/Video.h"
 
+#include "video/VideoTables.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -45,7 +47,7 @@ int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& pro
         // show; it is left out rather than shown in another frame's colours.
         if (GetPalette(j, palette) && GetFrame(j, m_pScratch.get(), false))
         {
-            const int result = target.AddFrame(m_frames[static_cast<std::size_t>(j)].cursor,
+            const int result = target.AddFrame(m_pTables->frames[static_cast<std::size_t>(j)].cursor,
                                                palette, m_pScratch.get());
             if (result == AF_NO_MEMORY)
                 return 0;
@@ -66,7 +68,7 @@ std::size_t CVideo::CountNodesUsed(int first, int last) const
     // square above a leaf. A node met both as a leaf and as a larger square
     // is encoded twice in a fragment and counted once here; such a node is
     // rare, and a count too low only leaves the target to grow.
-    const std::size_t count = std::min(m_nodes.Size(), static_cast<std::size_t>(m_nNodeCount));
+    const std::size_t count = std::min(m_pTables->nodes.Size(), static_cast<std::size_t>(m_nNodeCount));
     std::size_t used = 0;
     try
     {
@@ -97,7 +99,7 @@ std::size_t CVideo::CountNodesUsed(int first, int last) const
                 if (square.side <= 4 || searched[square.index])
                     continue;
                 searched[square.index] = true;
-                for (const std::uint32_t quadrant : m_nodes[square.index].w)
+                for (const std::uint32_t quadrant : m_pTables->nodes[square.index].w)
                     stack.push_back(Square{quadrant, square.side / 2});
             }
         }
@@ -115,8 +117,8 @@ void CVideo::ReserveNodes(std::size_t count)
         return;
     // Beyond the count, the room AddFrame makes for a frame of new squares.
     const std::size_t extra = count + m_prevIndex.size();
-    if (m_nodes.Reserve(extra))
-        (void)m_dictionary.Reserve(extra, m_nodes);
+    if (m_pTables->nodes.Reserve(extra))
+        (void)m_pTables->dictionary.Reserve(extra, m_pTables->nodes);
 }
 
 void CVideo::GetStats(VideoStats& out) const
@@ -124,9 +126,9 @@ void CVideo::GetStats(VideoStats& out) const
     out = VideoStats{};
     // The records present: after a failed read the header's count can be larger.
     const int frames = m_nFrameCount <= 0 ? 0
-                       : static_cast<std::size_t>(m_nFrameCount) < m_frames.Size()
+                       : static_cast<std::size_t>(m_nFrameCount) < m_pTables->frames.Size()
                            ? m_nFrameCount
-                           : static_cast<int>(m_frames.Size());
+                           : static_cast<int>(m_pTables->frames.Size());
     if (frames <= 0)
         return;
 

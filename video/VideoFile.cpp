@@ -8,6 +8,8 @@
 #include "video/FileAccess.h"
 #include "video/Video.h"
 
+#include "video/VideoTables.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -74,12 +76,12 @@ int CVideo::WriteBody(std::FILE* file)
     const std::int32_t header[6] = {kVersion,
                                     m_nWidth,
                                     m_nHeight,
-                                    static_cast<std::int32_t>(m_frames.Size()),
-                                    static_cast<std::int32_t>(m_nodes.Size()),
-                                    static_cast<std::int32_t>(m_palettes.Size())};
+                                    static_cast<std::int32_t>(m_pTables->frames.Size()),
+                                    static_cast<std::int32_t>(m_pTables->nodes.Size()),
+                                    static_cast<std::int32_t>(m_pTables->palettes.Size())};
     if (std::fwrite(header, sizeof(header), 1, file) != 1)
         return 0;
-    if (!WriteTable(file, m_frames) || !WriteTable(file, m_nodes) || !WriteTable(file, m_palettes))
+    if (!WriteTable(file, m_pTables->frames) || !WriteTable(file, m_pTables->nodes) || !WriteTable(file, m_pTables->palettes))
         return 0;
     m_bSaved = 1;
     return 1;
@@ -146,11 +148,11 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
     UpdateTreeSize();
     m_bEncoderReady = false;
 
-    ReadResult result = ReadTable(file, m_frames, m_nFrameCount);
+    ReadResult result = ReadTable(file, m_pTables->frames, m_nFrameCount);
     if (result == RR_OK)
-        result = ReadTable(file, m_nodes, m_nNodeCount);
+        result = ReadTable(file, m_pTables->nodes, m_nNodeCount);
     if (result == RR_OK)
-        result = ReadTable(file, m_palettes, m_nPaletteCount);
+        result = ReadTable(file, m_pTables->palettes, m_nPaletteCount);
     if (result == RR_NO_MEMORY)
         SetError(error, "Not enough memory for the video");
     if (result == RR_SHORT)
