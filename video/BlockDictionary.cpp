@@ -1,6 +1,6 @@
-#include "video/BlockDictionary.h"
+#include "private/BlockDictionary.h"
 
-#include "video/PlatformMemory.h"
+#include "private/PlatformMemory.h"
 
 #include <bit>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "video/Video.h"
 
-#include "video/VideoTables.h"
+#include "private/VideoTables.h"
 
 #include <algorithm>
 #include <chrono>
@@ -99,9 +99,11 @@ void CVideo::UpdateTreeSize()
 int CVideo::ChoosePalette(const std::uint8_t* palette, bool& append) const
 {
     append = false;
-    if (m_nPaletteCount > 0 && static_cast<std::size_t>(m_nPaletteCount) <= m_pTables->palettes.Size())
+    if (m_nPaletteCount > 0 &&
+        static_cast<std::size_t>(m_nPaletteCount) <= m_pTables->palettes.Size())
     {
-        const std::uint8_t* last = m_pTables->palettes[static_cast<std::size_t>(m_nPaletteCount - 1)].bytes;
+        const std::uint8_t* last =
+            m_pTables->palettes[static_cast<std::size_t>(m_nPaletteCount - 1)].bytes;
         if (PaletteEntryEqual(last, palette, 192) && PaletteEntryEqual(last, palette, 255))
             return m_nPaletteCount - 1;
     }
@@ -128,8 +130,9 @@ int CVideo::AddFrame(std::uint32_t cursor, const std::uint8_t* palette, const st
         return AF_NO_MEMORY;
     const std::size_t maxNodes = m_prevIndex.size();
     if (m_pTables->nodes.Size() + maxNodes > static_cast<std::size_t>(INT32_MAX) ||
-        m_pTables->frames.Size() >= static_cast<std::size_t>(INT32_MAX) || !m_pTables->frames.Reserve(1) ||
-        !m_pTables->palettes.Reserve(1) || !m_pTables->nodes.Reserve(maxNodes) ||
+        m_pTables->frames.Size() >= static_cast<std::size_t>(INT32_MAX) ||
+        !m_pTables->frames.Reserve(1) || !m_pTables->palettes.Reserve(1) ||
+        !m_pTables->nodes.Reserve(maxNodes) ||
         !m_pTables->dictionary.Reserve(maxNodes, m_pTables->nodes))
         return AF_NO_MEMORY;
 
@@ -177,10 +180,12 @@ void CVideo::ResumeTimeLine(double gapSeconds)
 
 int CVideo::GetFrame(int index, std::uint8_t* target, bool withCursor) const
 {
-    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_pTables->frames.Size())
+    if (index < 0 || index >= m_nFrameCount ||
+        static_cast<std::size_t>(index) >= m_pTables->frames.Size())
         return 0;
     if (IsValidPictureSize(m_nWidth, m_nHeight))
-        DecodeBlock(m_pTables->frames[static_cast<std::size_t>(index)].root, target, 0, 0, m_nTreeSize);
+        DecodeBlock(m_pTables->frames[static_cast<std::size_t>(index)].root, target, 0, 0,
+                    m_nTreeSize);
     if (withCursor)
         DrawCursorMarker(target, index);
     return 1;
@@ -230,7 +235,8 @@ float CVideo::GetFrameTime(int index) const
 
 void CVideo::SetFrameTime(int index, float time)
 {
-    if (index >= 0 && index < m_nFrameCount && static_cast<std::size_t>(index) < m_pTables->frames.Size())
+    if (index >= 0 && index < m_nFrameCount &&
+        static_cast<std::size_t>(index) < m_pTables->frames.Size())
         m_pTables->frames[static_cast<std::size_t>(index)].time = time;
 }
 
@@ -243,7 +249,8 @@ std::int64_t CVideo::GetBodySize() const
 
 const FrameRecord* CVideo::GetFrameRecord(int index) const
 {
-    if (index < 0 || index >= m_nFrameCount || static_cast<std::size_t>(index) >= m_pTables->frames.Size())
+    if (index < 0 || index >= m_nFrameCount ||
+        static_cast<std::size_t>(index) >= m_pTables->frames.Size())
         return nullptr;
     return &m_pTables->frames[static_cast<std::size_t>(index)];
 }

@@ -1,9 +1,8 @@
 // The quadtree codec: the encoder's walk over the picture with its block
 // dictionary and previous-frame marks, and the decoder.
 
+#include "private/VideoTables.h"
 #include "video/Video.h"
-
-#include "video/VideoTables.h"
 
 #include <algorithm>
 #include <bit>
@@ -211,11 +210,12 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
         node.w[3] = EncodeSquare(x + h, y + h, level - 1);
     }
 
-    const std::uint32_t newIndex = static_cast<std::uint32_t>(m_pTables->nodes.Size());
-    std::uint32_t index = m_pTables->dictionary.FindOrInsert(node, newIndex, m_pTables->nodes);
+    NodeTable& nodes = m_pTables->nodes;
+    const std::uint32_t newIndex = static_cast<std::uint32_t>(nodes.Size());
+    std::uint32_t index = m_pTables->dictionary.FindOrInsert(node, newIndex, nodes);
     if (index == CBlockDictionary::kNotFound)
     {
-        m_pTables->nodes.Append(node);
+        nodes.Append(node);
         ++m_nNodeCount;
         index = newIndex;
     }
@@ -285,7 +285,8 @@ std::uint32_t CVideo::NodeLimit() const
 void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
                           std::uint32_t limit) const
 {
-    const Node& node = m_pTables->nodes[index];
+    const NodeTable& nodes = m_pTables->nodes;
+    const Node& node = nodes[index];
     const std::size_t width = static_cast<std::size_t>(m_nWidth);
     if (side == 4)
     {
@@ -302,7 +303,7 @@ void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
     }
     for (std::uint32_t child : node.w)
         if (child < limit)
-            __builtin_prefetch(&m_pTables->nodes[child]);
+            __builtin_prefetch(&nodes[child]);
     const int h = side / 2;
     const std::size_t down = static_cast<std::size_t>(h) * width,
                       right = static_cast<std::size_t>(h);
@@ -327,15 +328,16 @@ void CVideo::FillMissing(std::uint8_t* dst, int columns, int rows) const
 // first and all sixteen leaves fetched ahead, then written out.
 void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const
 {
+    const NodeTable& nodes = m_pTables->nodes;
     const std::size_t width = static_cast<std::size_t>(m_nWidth);
     const Node* quadrants[4] = {nullptr, nullptr, nullptr, nullptr};
     for (int q = 0; q < 4; ++q)
         if (node.w[q] < limit)
         {
-            quadrants[q] = &m_pTables->nodes[node.w[q]];
+            quadrants[q] = &nodes[node.w[q]];
             for (std::uint32_t leaf : quadrants[q]->w)
                 if (leaf < limit)
-                    __builtin_prefetch(&m_pTables->nodes[leaf]);
+                    __builtin_prefetch(&nodes[leaf]);
         }
     for (int q = 0; q < 4; ++q)
     {
@@ -357,7 +359,7 @@ void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t li
                 continue;
             }
             std::uint32_t rows[4];
-            UnpackLeaf(m_pTables->nodes[leaf], rows);
+            UnpackLeaf(nodes[leaf], rows);
             for (std::size_t row = 0; row < 4; ++row)
                 Store32(out + row * width, rows[row]);
         }

@@ -1,9 +1,8 @@
 // Operations on a whole video: copying a range of frames into a new video,
 // and the statistics of the "Stats" box.
 
+#include "private/VideoTables.h"
 #include "video/Video.h"
-
-#include "video/VideoTables.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,8 +46,8 @@ int CVideo::ExtractTo(int first, int last, CVideo& target, const ProgressFn& pro
         // show; it is left out rather than shown in another frame's colours.
         if (GetPalette(j, palette) && GetFrame(j, m_pScratch.get(), false))
         {
-            const int result = target.AddFrame(m_pTables->frames[static_cast<std::size_t>(j)].cursor,
-                                               palette, m_pScratch.get());
+            const int result = target.AddFrame(
+                m_pTables->frames[static_cast<std::size_t>(j)].cursor, palette, m_pScratch.get());
             if (result == AF_NO_MEMORY)
                 return 0;
             // The target drops a frame whose palette is all zero; only frames
@@ -68,7 +67,8 @@ std::size_t CVideo::CountNodesUsed(int first, int last) const
     // square above a leaf. A node met both as a leaf and as a larger square
     // is encoded twice in a fragment and counted once here; such a node is
     // rare, and a count too low only leaves the target to grow.
-    const std::size_t count = std::min(m_pTables->nodes.Size(), static_cast<std::size_t>(m_nNodeCount));
+    const std::size_t count =
+        std::min(m_pTables->nodes.Size(), static_cast<std::size_t>(m_nNodeCount));
     std::size_t used = 0;
     try
     {

@@ -5,10 +5,9 @@
 
 #include "video/VideoFile.h"
 
+#include "private/VideoTables.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
-
-#include "video/VideoTables.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,7 +80,8 @@ int CVideo::WriteBody(std::FILE* file)
                                     static_cast<std::int32_t>(m_pTables->palettes.Size())};
     if (std::fwrite(header, sizeof(header), 1, file) != 1)
         return 0;
-    if (!WriteTable(file, m_pTables->frames) || !WriteTable(file, m_pTables->nodes) || !WriteTable(file, m_pTables->palettes))
+    if (!WriteTable(file, m_pTables->frames) || !WriteTable(file, m_pTables->nodes) ||
+        !WriteTable(file, m_pTables->palettes))
         return 0;
     m_bSaved = 1;
     return 1;

@@ -1,4 +1,4 @@
-#include "video/BlockDictionary.h"
+#include "private/BlockDictionary.h"
 
 #include <gtest/gtest.h>
 

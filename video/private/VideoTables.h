@@ -1,7 +1,7 @@
 #pragma once
 
-#include "video/BlockDictionary.h"
-#include "video/ChunkedTable.h"
+#include "BlockDictionary.h"
+#include "ChunkedTable.h"
 #include "video/Video.h"
 
 // A video's tables, out of its public header: how they are laid out in

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "video/ChunkedTable.h"
+#include "ChunkedTable.h"
 #include "video/DictionaryStats.h"
 #include "video/Node.h"
 

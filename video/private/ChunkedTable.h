@@ -1,6 +1,6 @@
 #pragma once
 
-#include "video/PlatformMemory.h"
+#include "PlatformMemory.h"
 
 #include <cstddef>
 #include <cstdint>

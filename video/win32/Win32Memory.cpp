@@ -3,7 +3,7 @@
 // pages are asked for, and they are not: large pages on Windows need a
 // privilege that a recorder should not ask for.
 
-#include "video/PlatformMemory.h"
+#include "private/PlatformMemory.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // where asked for. With the system set to "madvise" (Debian's default) only
 // regions marked so get them.
 
-#include "video/PlatformMemory.h"
+#include "private/PlatformMemory.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 // heap can't do either: glibc serves blocks of up to 32 MiB from its arenas
 // once large blocks have been freed, and keeps what it serves.
 //
-// Each platform's PlatformMemory.cpp implements these.
+// Each platform's memory file (linux/LinuxMemory.cpp, win32/Win32Memory.cpp) implements these.
 
 // Huge pages: a table of hundreds of MiB touched in 4 KiB pages takes a fault
 // per page on first write and a TLB miss on most random reads. Ranges of
@@ -29,6 +29,6 @@ void UnmapPages(void* address, std::size_t bytes);
 // Asks the system to back [address, address + bytes), aligned to
 // kHugePageBytes, with huge pages. A request only, which the system may
 // ignore. On Linux it is made only when the environment variable
-// TRELLON_HUGE_PAGES is 1 (see linux/PlatformMemory.cpp for why); elsewhere
+// TRELLON_HUGE_PAGES is 1 (see linux/LinuxMemory.cpp for why); elsewhere
 // it does nothing.
 void AdviseHugePages(void* address, std::size_t bytes);
