@@ -4,7 +4,7 @@
 //   build/release/bin/export_bench
 
 #include "tools/gamesim/RtsScene.h"
-#include "tools/media/VideoExport.h"
+#include "export/VideoExport.h"
 #include "video/Video.h"
 
 #include <benchmark/benchmark.h>

@@ -2,8 +2,8 @@
 // the 1-based frame number.
 
 #include "cli/Commands.h"
-#include "tools/media/ExportFormat.h"
-#include "tools/png/IndexedPng.h"
+#include "export/ExportFormat.h"
+#include "export/IndexedPng.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"

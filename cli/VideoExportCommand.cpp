@@ -2,7 +2,7 @@
 // with progress once a second; Ctrl-C stops and leaves nothing behind.
 
 #include "cli/Commands.h"
-#include "tools/media/VideoExport.h"
+#include "export/VideoExport.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"

@@ -5,7 +5,7 @@
 // Every size is drawn directly on its own pixel grid instead of being shrunk
 // from a big picture: shrinking smears the thin shapes into mud at 16 and 32.
 
-#include "tools/png/IndexedPng.h"
+#include "export/IndexedPng.h"
 
 #include <algorithm>
 #include <array>

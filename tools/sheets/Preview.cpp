@@ -4,7 +4,7 @@
 
 #include "drawing/Bitmap8Group.h"
 #include "drawing/Drawing.h"
-#include "tools/png/IndexedPng.h"
+#include "export/IndexedPng.h"
 #include "tools/sheets/Sheets.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/media/ExportFormat.h"
+#include "export/ExportFormat.h"
 #include "ui/core/TrellonWindow.h"
 #include "ui/core/resource.h"
 

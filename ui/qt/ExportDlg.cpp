@@ -1,6 +1,6 @@
 #include "ui/qt/ExportDlg.h"
 
-#include "tools/media/VideoExport.h"
+#include "export/VideoExport.h"
 #include "ui/qt/DialogUnits.h"
 
 #include <QComboBox>

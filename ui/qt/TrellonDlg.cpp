@@ -1,7 +1,7 @@
 #include "ui/qt/TrellonDlg.h"
 
 #include "manager/VideoManager.h"
-#include "tools/media/VideoExport.h"
+#include "export/VideoExport.h"
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/DisplayImage.h"
 #include "ui/qt/ExportDlg.h"

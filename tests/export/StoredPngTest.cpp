@@ -2,7 +2,7 @@
 // every chunk's CRC-32 and the zlib stream's Adler-32 on its way.
 
 #include "tests/support/TestTempFolder.h"
-#include "tools/png/IndexedPng.h"
+#include "export/IndexedPng.h"
 
 #include <csetjmp>
 #include <cstdio>

@@ -10,7 +10,7 @@
 // of everything, so a frame of any size needs one block's worth of memory.
 // CRC-32 (per chunk) and Adler-32 (over the rows) are computed here.
 
-#include "tools/png/IndexedPng.h"
+#include "export/IndexedPng.h"
 
 #include <array>
 #include <cstddef>

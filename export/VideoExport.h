@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/media/ExportFormat.h"
+#include "export/ExportFormat.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "tools/media/ExportFormat.h"
+#include "export/ExportFormat.h"
 
 #include <algorithm>
 #include <filesystem>

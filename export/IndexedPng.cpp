@@ -1,4 +1,4 @@
-#include "tools/png/IndexedPng.h"
+#include "export/IndexedPng.h"
 
 #include <csetjmp>
 #include <new>

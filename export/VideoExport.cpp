@@ -4,7 +4,7 @@
 // encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
 // taken from the recording's own, or from a constant rate.
 
-#include "tools/media/VideoExport.h"
+#include "export/VideoExport.h"
 
 #include "video/Video.h"
 
