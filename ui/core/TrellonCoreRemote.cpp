@@ -4,7 +4,7 @@
 // and the pause itself.
 
 #include "manager/VideoManager.h"
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 #include "ui/core/TrellonCore.h"
 #include "video/Video.h"
 

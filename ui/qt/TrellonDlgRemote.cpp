@@ -3,7 +3,7 @@
 // hotkeys (Ctrl+Alt+R, Ctrl+Alt+P) through the platform's key grabs, so that
 // a recording is driven while the game has the focus.
 
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 #include "ui/qt/TrellonDlg.h"
 
 #include <QLocalServer>

@@ -4,7 +4,7 @@
 
 #include "ui/win32/MainDialog.h"
 
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/Win32Resource.h"
 #include "ui/win32/Win32Text.h"

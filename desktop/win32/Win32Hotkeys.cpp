@@ -1,7 +1,7 @@
 // Global hotkeys on Windows: RegisterHotKey on the calling thread; the
 // presses arrive as WM_HOTKEY messages in its queue.
 
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 
 // clang-format off
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 
 const char* PlatformHotkeyName(int hotkey)
 {

@@ -4,7 +4,7 @@
 // defeat them. A grab that another client holds fails with BadAccess: that
 // key is reported as taken.
 
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 
 #include <cstdint>
 #include <cstdlib>

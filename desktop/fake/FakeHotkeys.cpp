@@ -1,7 +1,7 @@
 // The test backend's hotkeys: none are taken and none are pressed; the
 // interface tests call the dialog's hotkey handler themselves.
 
-#include "process/Hotkeys.h"
+#include "desktop/Hotkeys.h"
 
 int PlatformGrabHotkeys(std::vector<int>& taken)
 {
