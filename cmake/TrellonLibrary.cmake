@@ -36,3 +36,12 @@ endfunction()
 function(trellon_private_headers_for target folder)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/${folder})
 endfunction()
+
+# A backend implements the operations its library declares and calls; it
+# takes the library's headers but not the library itself, so that the
+# linker sees the library first and its backend after it, as
+# trellon_*_platform list them.
+function(trellon_backend_of backend library)
+  target_include_directories(${backend} PRIVATE
+    $<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>)
+endfunction()

@@ -1,8 +1,8 @@
 #include "manager/VideoManager.h"
 
 #include "capture/GameLayout.h"
+#include "desktop/ProgramFolder.h"
 #include "drawing/Bitmap8Group.h"
-#include "process/Platform.h"
 #include "process/Process.h"
 #include "video/FileAccess.h"
 #include "video/Journal.h"

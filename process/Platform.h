@@ -56,7 +56,3 @@ bool PlatformModuleBase(PlatformProcess* process, std::uint64_t base, std::uint6
 // Why the last PlatformOpenProcess failed, and what the user can do about it,
 // in one or two English sentences; empty when it succeeded or nothing was tried.
 std::string PlatformLastProblem();
-
-// The folder holding the running program, where its data files lie beside
-// it; empty when the platform can't tell.
-std::string PlatformProgramDirectory();

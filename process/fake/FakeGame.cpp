@@ -23,7 +23,6 @@ void CFakeGame::Reset()
     m_strTitle.clear();
     m_strRefusal.clear();
     m_strLastProblem.clear();
-    m_strProgramDir.clear();
     m_nPid = 0;
     m_nRun = 0;
     m_bWindow = false;
@@ -233,9 +232,4 @@ std::string PlatformLastProblem()
 std::string PlatformWindowProblem()
 {
     return {}; // the fake desktop is always there
-}
-
-std::string PlatformProgramDirectory()
-{
-    return CFakeGame::Get().ProgramDirectory();
 }

@@ -45,8 +45,6 @@ public:
     void FailModuleList(bool fail) { m_bFailModules = fail; }
 
     // Where the program's data files are said to lie.
-    void SetProgramDirectory(const std::string& dir) { m_strProgramDir = dir; }
-    const std::string& ProgramDirectory() const { return m_strProgramDir; }
 
     // Counters for tests that check what was (not) done.
     int OpenCount() const { return m_nOpens; }
@@ -74,7 +72,6 @@ private:
     std::string m_strTitle;
     std::string m_strRefusal;
     std::string m_strLastProblem;
-    std::string m_strProgramDir;
     PlatformPid m_nPid = 0;
     int m_nRun = 0; // which run of the process is current
     bool m_bWindow = false;

@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <string>
@@ -426,11 +425,4 @@ bool PlatformModuleBase(PlatformProcess* process, std::uint64_t base, std::uint6
 std::string PlatformLastProblem()
 {
     return g_strLastProblem;
-}
-
-std::string PlatformProgramDirectory()
-{
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : exe.parent_path().string();
 }

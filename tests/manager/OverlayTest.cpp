@@ -1,6 +1,7 @@
 #include "capture/Overlay.h"
 
 #include "capture/GameLayout.h"
+#include "desktop/fake/FakeDesktop.h"
 #include "drawing/Bitmap8Group.h"
 #include "drawing/Drawing.h"
 #include "manager/VideoManager.h"
@@ -119,7 +120,7 @@ struct SheetsFromAssets
     SheetsFromAssets()
     {
         CFakeGame::Get().Reset();
-        CFakeGame::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
+        CFakeDesktop::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
     }
 };
 

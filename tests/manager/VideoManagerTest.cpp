@@ -1,6 +1,7 @@
 #include "manager/VideoManager.h"
 
 #include "capture/GameLayout.h"
+#include "desktop/fake/FakeDesktop.h"
 #include "drawing/Bitmap8Group.h"
 #include "process/fake/FakeGame.h"
 #include "tests/support/ErrorOf.h"
@@ -27,6 +28,7 @@ protected:
     void SetUp() override
     {
         game.Reset();
+        CFakeDesktop::Get().Reset();
         game.ShowWindow("WARCRAFT II", 99);
         game.Map(0x00400000, std::vector<std::uint8_t>(0x00100000, 0));
         game.Write8(kVersionByteAddress, kVersionByte2020);
@@ -258,7 +260,7 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
     {
         CVideoManager without;
         EXPECT_EQ(without.GetFont1().GetCellCount(), 0);
-        game.SetProgramDirectory(TRELLON_SHEETS_DIR);
+        CFakeDesktop::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
         CVideoManager beside;
         EXPECT_EQ(beside.GetFont1().GetCellCount(), 94);
         EXPECT_EQ(beside.GetFont2().GetCellCount(), 94);
@@ -271,7 +273,7 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
         for (const char* name : {"font1.bmp", "font2.bmp", "units.bmp"})
             std::filesystem::copy_file(std::filesystem::path(TRELLON_SHEETS_DIR) / name,
                                        prefix / "share" / "trellonhd" / name);
-        game.SetProgramDirectory((prefix / "bin").string());
+        CFakeDesktop::Get().SetProgramDirectory((prefix / "bin").string());
         CVideoManager installed;
         EXPECT_EQ(installed.GetFont2().GetCellCount(), 94);
         EXPECT_EQ(installed.GetUnits().GetCellCount(), 8);

@@ -3,6 +3,7 @@
 // page of known bytes, and its image followed by addresses where nothing is
 // mapped.
 
+#include "desktop/ProgramFolder.h"
 #include "process/Platform.h"
 #include "process/Process.h"
 #include "tests/support/ErrorOf.h"
