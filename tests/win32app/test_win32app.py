@@ -16,6 +16,7 @@ Environment:
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -131,6 +132,23 @@ class Desktop:
         subprocess.run(['xdotool', 'type', '--delay', '15', text], env=self.env, check=True,
                        timeout=30)
 
+    def managed_titles(self, pid):
+        """The titles the window manager has for the windows of process
+        `pid`: _NET_WM_NAME of those of its windows that it manages
+        (_NET_CLIENT_LIST), read with xprop."""
+        def xprop(*args):
+            return subprocess.run(['xprop', '-notype', *args], env=self.env, capture_output=True,
+                                  text=True, timeout=10).stdout
+        clients = xprop('-root', '_NET_CLIENT_LIST').partition('#')[2]
+        titles = []
+        for window in re.findall(r'0x[0-9a-fA-F]+', clients):
+            properties = dict(line.partition(' = ')[::2] for line in
+                              xprop('-id', window, '_NET_WM_PID', '_NET_WM_NAME').splitlines())
+            if properties.get('_NET_WM_PID') == str(pid) and '_NET_WM_NAME' in properties:
+                # A quoted string, with \\ and \" escaped.
+                titles.append(re.sub(r'\\(.)', r'\1', properties['_NET_WM_NAME'][1:-1]))
+        return titles
+
     def screenshot(self, name):
         path = os.path.join(WORK, name)
         subprocess.run(['import', '-window', 'root', path], env=self.env, timeout=30)
@@ -232,9 +250,16 @@ class Win32App(unittest.TestCase):
         return self.desktop.text(0) or ''
 
     def frames_in_title(self):
-        # "TrellonHD — ● REC 00:00:01 · 42 frames · 0 dropped"
+        # "● REC 00:00:01 · 42 frames · 0 dropped — TrellonHD"
         words = self.title().split()
         return int(words[words.index('frames') - 1].replace(',', '')) if 'frames' in words else 0
+
+    def managed_title(self, app):
+        """The title of the program's window as the window manager gets it:
+        _NET_WM_NAME of the window of the program's process among those the
+        manager manages; None while it manages none, or several."""
+        titles = self.desktop.managed_titles(app.pid)
+        return titles[0] if len(titles) == 1 else None
 
     def save_through_dialog(self, path):
         self.desktop.click_control(IDC_SAVE)
@@ -244,7 +269,7 @@ class Win32App(unittest.TestCase):
         self.desktop.type(windows_path(path))
         self.desktop.keys('Return')
         self.desktop.wait_for('the save', lambda: os.path.isfile(path) and
-                              self.title() == 'TrellonHD \u2014 ' + os.path.basename(path))
+                              self.title() == os.path.basename(path) + ' \u2014 TrellonHD')
 
     def test_1_records_saves_and_loads_through_the_window(self):
         d = self.desktop
@@ -252,16 +277,24 @@ class Win32App(unittest.TestCase):
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '1'))
         self.assertEqual(d.probe('checked', IDC_SHOW_CURSOR), (0, '1'))
         self.assertEqual(d.text(IDC_SPEED).rstrip(), 'normal')
+        # The new empty video's title is the program's name alone.
+        d.wait_for('the title at the window manager',
+                   lambda: self.managed_title(self.app) == 'TrellonHD')
 
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to start', lambda: d.text(IDC_RECORD) == 'Stop Recording')
         self.assertEqual(d.probe('enabled', IDC_SAVE), (0, '0'))
         d.wait_for('20 frames', lambda: self.frames_in_title() >= 20)
+        # What changes first, the program's name last and once.
+        shown = self.managed_title(self.app) or ''
+        self.assertTrue(shown.startswith('\u25CF REC '), shown)
+        self.assertTrue(shown.endswith(' dropped \u2014 TrellonHD'), shown)
+        self.assertEqual(shown.count('TrellonHD'), 1, shown)
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
         # A finished recording can't be continued; the version was recognised.
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
-        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+        self.assertEqual(self.title(), 'unsaved recording * \u2014 TrellonHD')
         self.assertEqual(d.text(1028), 'war2 v2.0.2.0')
 
         # Typed into the file dialogs: ASCII, which xdotool types reliably.
@@ -269,6 +302,8 @@ class Win32App(unittest.TestCase):
         self.save_through_dialog(path)
         frames = verify(d, path)
         self.assertGreaterEqual(frames, 20)
+        d.wait_for('the saved title at the window manager',
+                   lambda: self.managed_title(self.app) == 'first.dk2 \u2014 TrellonHD')
 
         # Cleared (a saved video goes without a question), then loaded back.
         d.click_control(IDC_CLEAR)
@@ -290,7 +325,7 @@ class Win32App(unittest.TestCase):
         d.keys('Return')
         size = str(body_size(d, path))
         d.wait_for('the load', lambda: d.text(IDC_BYTES) == size)
-        self.assertEqual(self.title(), 'TrellonHD \u2014 first.dk2')
+        self.assertEqual(self.title(), 'first.dk2 \u2014 TrellonHD')
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
 
     def test_2_hotkeys_drive_a_recording_while_the_game_has_the_focus(self):
@@ -306,6 +341,9 @@ class Win32App(unittest.TestCase):
         d.keys('ctrl+alt+p')
         d.wait_for('Ctrl+Alt+P to pause it', lambda: 'PAUSED' in self.title())
         paused = self.frames_in_title()
+        shown = self.managed_title(self.app) or ''
+        self.assertTrue(shown.startswith('\u275A\u275A PAUSED ') and
+                        shown.endswith(' dropped \u2014 TrellonHD'), shown)
         time.sleep(0.5)
         self.assertEqual(self.frames_in_title(), paused, 'frames came while paused')
         d.keys('ctrl+alt+p')
@@ -313,7 +351,7 @@ class Win32App(unittest.TestCase):
         d.wait_for('frames after the pause', lambda: self.frames_in_title() > paused)
         d.keys('ctrl+alt+r')
         d.wait_for('Ctrl+Alt+R to stop it', lambda: d.text(IDC_RECORD) == 'Start Recording')
-        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+        self.assertEqual(self.title(), 'unsaved recording * \u2014 TrellonHD')
 
     def test_3_commands_reach_the_running_program(self):
         d = self.desktop
@@ -334,7 +372,7 @@ class Win32App(unittest.TestCase):
         result = d.run('trellonhd.exe', '--save', windows_path(path))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertGreaterEqual(verify(d, path), 5)
-        self.assertEqual(self.title(), 'TrellonHD \u2014 hotkeys.dk2')
+        self.assertEqual(self.title(), 'hotkeys.dk2 \u2014 TrellonHD')
 
         d.click_control(IDC_CLEAR)
         d.wait_for('the clearing', lambda: d.probe('enabled', IDC_RECORD) == (0, '1'))
