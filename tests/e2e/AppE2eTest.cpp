@@ -1,7 +1,7 @@
 // TrellonHD in a real window of its own virtual X server, driven as a person
-// would: the recorder is clicked with xdotool while the demo game runs, and
-// the program itself is started with a video on its command line and
-// photographed.
+// would: the recorder is clicked with xdotool while the demo game runs, the
+// program itself is started with a video on its command line and
+// photographed, and its title is read as a window manager reads it.
 
 #include "manager/VideoManager.h"
 #include "tests/support/SimLaunch.h"
@@ -21,11 +21,15 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace
 {
@@ -63,6 +67,66 @@ void Click(QWidget* widget)
 QString Text(const CTrellonDlg& dlg, int id)
 {
     return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id))->text();
+}
+
+// A window property of `type` as its bytes; empty when there is none.
+std::string Property(xcb_connection_t* c, xcb_window_t window, const char* name, xcb_atom_t type)
+{
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+    std::string value;
+    if (atom != nullptr)
+    {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, window, atom->atom, type, 0, 1 << 16), nullptr);
+        if (reply != nullptr && reply->type == type)
+            value.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                         static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+        std::free(reply);
+    }
+    std::free(atom);
+    return value;
+}
+
+// The title of the window of process `pid` as the window manager has it: the
+// _NET_WM_NAME of that process's window among those it manages
+// (_NET_CLIENT_LIST); empty while it manages none of that process.
+std::string ManagedTitle(pid_t pid)
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    std::string title;
+    if (xcb_connection_has_error(c) == 0)
+    {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_intern_atom_reply_t* utf8 =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 11, "UTF8_STRING"), nullptr);
+        const std::string clients = Property(c, root, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+        for (std::size_t at = 0; utf8 != nullptr && at + 4 <= clients.size(); at += 4)
+        {
+            xcb_window_t window = 0;
+            std::memcpy(&window, clients.data() + at, 4);
+            const std::string owner = Property(c, window, "_NET_WM_PID", XCB_ATOM_CARDINAL);
+            std::uint32_t ownerPid = 0;
+            if (owner.size() == 4)
+                std::memcpy(&ownerPid, owner.data(), 4);
+            if (ownerPid == static_cast<std::uint32_t>(pid))
+            {
+                title = Property(c, window, "_NET_WM_NAME", utf8->atom);
+                break;
+            }
+        }
+        std::free(utf8);
+    }
+    xcb_disconnect(c);
+    return title;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 UiServices NoQuestions()
@@ -156,7 +220,7 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
         {
             window = Output(QStringLiteral("xdotool"),
                             {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                             QStringLiteral("--name"), QStringLiteral("^TrellonHD( |$)")})
+                             QStringLiteral("--name"), QStringLiteral("^(.* \u2014 )?TrellonHD$")})
                          .section(QLatin1Char('\n'), 0, 0);
             return !window.isEmpty();
         },
@@ -189,6 +253,66 @@ TEST(AppE2e, ShowsAVideoNamedOnTheCommandLine)
     Stop(app);
     QLocalServer::removeServer(RemoteCommandServerName()); // the killed one's socket
     std::filesystem::remove(path);
+}
+
+TEST(AppE2e, TheWindowManagerGetsTheStatusFirstAndTheNameOnce)
+{
+    if (access("/usr/bin/openbox", X_OK) != 0)
+        GTEST_SKIP() << "openbox is not installed (scripts/setup installs it)";
+    // The window manager keeps its settings under HOME.
+    const std::filesystem::path home = TestTempFolder() / "home";
+    std::filesystem::create_directories(home);
+    const std::string oldHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    pid_t wm = Spawn({"/usr/bin/openbox"});
+    ASSERT_GT(wm, 0);
+    pid_t game = Spawn({TRELLON_GAMESIM, "--fps", "30"});
+    pid_t app = Spawn({TRELLON_APP});
+    ASSERT_GT(app, 0);
+    const auto command = [](const QStringList& arguments)
+    { return QProcess::execute(QStringLiteral(TRELLON_APP), arguments); };
+    std::string title;
+    const auto titleIs = [&](const std::string& expected)
+    {
+        return WaitFor(
+            [&]
+            {
+                title = ManagedTitle(app);
+                return title == expected;
+            },
+            20);
+    };
+
+    EXPECT_TRUE(titleIs("TrellonHD")) << title; // a new empty video
+    EXPECT_EQ(command({QStringLiteral("--toggle-recording")}), 0);
+    const std::string dash = " \u2014 ";
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            title = ManagedTitle(app);
+            return title.find(" 0 frames") == std::string::npos &&
+                   title.find(" frames") != std::string::npos;
+        },
+        20))
+        << title;
+    EXPECT_EQ(title.rfind("\u25CF REC ", 0), 0u) << title;
+    EXPECT_TRUE(title.ends_with(dash + "TrellonHD")) << title;
+    EXPECT_EQ(Occurrences(title, "TrellonHD"), 1u) << title;
+    EXPECT_EQ(command({QStringLiteral("--pause-recording")}), 0);
+    EXPECT_TRUE(WaitFor(
+        [&] { return (title = ManagedTitle(app)).rfind("\u275A\u275A PAUSED ", 0) == 0; }, 20))
+        << title;
+    EXPECT_TRUE(title.ends_with(dash + "TrellonHD")) << title;
+
+    const std::filesystem::path path = TestTempFolder() / "titled.dk2";
+    EXPECT_EQ(command({QStringLiteral("--save"), QString::fromStdString(path.string())}), 0);
+    EXPECT_TRUE(titleIs("titled.dk2" + dash + "TrellonHD")) << title;
+
+    Stop(app);
+    Stop(game);
+    Stop(wm);
+    QLocalServer::removeServer(RemoteCommandServerName()); // the killed one's socket
+    setenv("HOME", oldHome.c_str(), 1);
 }
 
 TEST(AppE2e, CommandsFromAnotherProcessDriveTheRecording)
@@ -292,7 +416,7 @@ TEST(AppE2e, HotkeysAnotherProgramHoldsAreToldOnce)
         {
             return !Output(QStringLiteral("xdotool"),
                            {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                            QStringLiteral("--name"), QStringLiteral("^TrellonHD( |$)")})
+                            QStringLiteral("--name"), QStringLiteral("^(.* \u2014 )?TrellonHD$")})
                         .isEmpty();
         },
         20));

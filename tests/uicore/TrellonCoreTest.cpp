@@ -30,7 +30,10 @@ public:
     std::map<int, bool> enabled, checked;
     std::map<int, int> lists;
     int sliderPos = 0, sliderMax = 0;
-    std::string status;
+    // Named as a translation might name the program: the title takes the
+    // window's name, whatever it is.
+    std::string programName = "\u0422\u0440\u0435\u043B\u043B\u043E\u043D HD";
+    std::string title;
     std::vector<std::string> messages; // "caption: text" of every box shown
     std::deque<MsgAnswer> answers;     // the answers to give, in order; then Ok/Yes
     std::string chosenFile;            // what the file chooser answers
@@ -57,7 +60,8 @@ public:
     int GetSliderMax() const override { return sliderMax; }
     void SetSliderPos(int position) override { sliderPos = position; }
     void SetSliderRange(int maximum) override { sliderMax = maximum < 0 ? 0 : maximum; }
-    void SetTitleStatus(const std::string& text) override { status = text; }
+    std::string ProgramName() const override { return programName; }
+    void SetTitle(const std::string& text) override { title = text; }
     MsgAnswer Message(const std::string& caption, const std::string& text, MsgButtons buttons,
                       MsgIcon, bool) override
     {
@@ -164,6 +168,7 @@ TEST_F(TrellonCoreTest, RecordingFollowsTheControlRulesAndEndsForGood)
     EXPECT_TRUE(window.enabled[IDC_RECORD]);
     EXPECT_EQ(window.GetListSelection(IDC_TARGET_FPS), 13);
     EXPECT_EQ(window.GetListSelection(IDC_SPEED), 3);
+    EXPECT_EQ(window.title, window.programName); // a new empty video
 
     core.OnRecord();
     EXPECT_EQ(window.texts[IDC_RECORD], "Stop Recording");
@@ -176,16 +181,15 @@ TEST_F(TrellonCoreTest, RecordingFollowsTheControlRulesAndEndsForGood)
     EXPECT_EQ(window.texts[IDC_VERSION], "war2 v2.0.2.0");
     EXPECT_EQ(window.texts[IDC_FRAME_TEXT], "Frame 1/3"); // the slider stays where it was
     core.UpdateTitle(); // ticks refresh it only a few times a second
-    EXPECT_NE(window.status.find("REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped"),
-              std::string::npos)
-        << window.status;
+    EXPECT_EQ(window.title,
+              "\u25CF REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped \u2014 " + window.programName);
 
     core.OnRecord();
     EXPECT_FALSE(window.timer);
     EXPECT_FALSE(window.enabled[IDC_RECORD]); // a finished recording can't go on
     for (int id : {IDC_GET_FRAME, IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_EXTRACT})
         EXPECT_TRUE(window.enabled[id]) << id;
-    EXPECT_EQ(window.status, " \u2014 unsaved recording *");
+    EXPECT_EQ(window.title, "unsaved recording * \u2014 " + window.programName);
     EXPECT_EQ(core.RunCommand("toggle"), "the recording has ended; Clear starts a new one");
     EXPECT_TRUE(window.messages.empty());
 
@@ -196,6 +200,7 @@ TEST_F(TrellonCoreTest, RecordingFollowsTheControlRulesAndEndsForGood)
     core.OnClear();
     EXPECT_EQ(Frames(), 0);
     EXPECT_TRUE(window.enabled[IDC_RECORD]);
+    EXPECT_EQ(window.title, window.programName);
     EXPECT_EQ(window.messages,
               (std::vector<std::string>{"?: Clear current video?", "?: Clear current video?"}));
 }
@@ -208,7 +213,9 @@ TEST_F(TrellonCoreTest, APauseStopsTheTimerAndLeavesItsTimeOut)
     EXPECT_EQ(core.RunCommand("pause"), "ok");
     EXPECT_FALSE(window.timer);
     EXPECT_TRUE(core.IsPaused());
-    EXPECT_NE(window.status.find("\u275A\u275A PAUSED"), std::string::npos) << window.status;
+    EXPECT_EQ(window.title,
+              "\u275A\u275A PAUSED 00:00:00 \u00B7 2 frames \u00B7 0 dropped \u2014 " +
+                  window.programName);
     // The time line runs on its own clock: a pause that takes a while must
     // not show in it.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -236,7 +243,7 @@ TEST_F(TrellonCoreTest, SavesAndLoadsFilesNamedBeyondAscii)
     // A save ends the recording first and takes the file as the video's.
     EXPECT_EQ(core.RunCommand("save " + path), "ok");
     EXPECT_FALSE(core.IsRecording());
-    EXPECT_EQ(window.status, " \u2014 запись \u00E9t\u00E9.dk2");
+    EXPECT_EQ(window.title, "запись \u00E9t\u00E9.dk2 \u2014 " + window.programName);
     const std::string nowhere = PathOf("no such folder/x.dk2");
     EXPECT_EQ(core.RunCommand("save " + nowhere).rfind("Error writing to " + nowhere + ": ", 0),
               0u);

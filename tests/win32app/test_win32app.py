@@ -16,6 +16,7 @@ Environment:
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -131,6 +132,23 @@ class Desktop:
         subprocess.run(['xdotool', 'type', '--delay', '15', text], env=self.env, check=True,
                        timeout=30)
 
+    def managed_titles(self, pid):
+        """The titles the window manager has for the windows of process
+        `pid`: _NET_WM_NAME of those of its windows that it manages
+        (_NET_CLIENT_LIST), read with xprop."""
+        def xprop(*args):
+            return subprocess.run(['xprop', '-notype', *args], env=self.env, capture_output=True,
+                                  text=True, timeout=10).stdout
+        clients = xprop('-root', '_NET_CLIENT_LIST').partition('#')[2]
+        titles = []
+        for window in re.findall(r'0x[0-9a-fA-F]+', clients):
+            properties = dict(line.partition(' = ')[::2] for line in
+                              xprop('-id', window, '_NET_WM_PID', '_NET_WM_NAME').splitlines())
+            if properties.get('_NET_WM_PID') == str(pid) and '_NET_WM_NAME' in properties:
+                # A quoted string, with \\ and \" escaped.
+                titles.append(re.sub(r'\\(.)', r'\1', properties['_NET_WM_NAME'][1:-1]))
+        return titles
+
     def screenshot(self, name):
         path = os.path.join(WORK, name)
         subprocess.run(['import', '-window', 'root', path], env=self.env, timeout=30)
@@ -180,10 +198,11 @@ def russian_locale():
 
 
 class Win32App(unittest.TestCase):
-    """One desktop, one demo game and one TrellonHD for the scenario tests,
-    which run in the order of their names and build on each other: the
-    person records, saves, loads, records with the hotkeys and from the
-    command line."""
+    """The person records, saves, loads, records with the hotkeys and from
+    the command line, plays a video and reads the program in Russian. One
+    desktop serves every case; each case starts the programs it needs from
+    nothing, makes the videos it reads, and its programs end with it whatever
+    became of it, so that one failure stays in its own case."""
 
     @classmethod
     def setUpClass(cls):
@@ -194,47 +213,68 @@ class Win32App(unittest.TestCase):
         shutil.rmtree(VIDEOS, ignore_errors=True)
         os.makedirs(VIDEOS)
         cls.desktop = Desktop()
-        # No journal of an earlier run offers itself at start-up.
-        for folder in glob.glob(os.path.join(PREFIX, 'drive_c', 'users', '*', 'AppData', 'Local',
-                                             'TrellonHD')):
-            shutil.rmtree(folder, ignore_errors=True)
-        cls.game = cls.desktop.start('gamesim.exe', '--fps', '30', '--frames', '100000')
-        cls.app = cls.desktop.start('trellonhd.exe')
-        status, _ = cls.desktop.probe('wait', 30)
-        if status != 0:
-            cls.desktop.screenshot('failure.png')
-            cls.desktop.close()
-            raise AssertionError('the main dialog did not appear')
 
     @classmethod
     def tearDownClass(cls):
         cls.desktop.close()
         shutil.rmtree(VIDEOS, ignore_errors=True)
 
+    def start_game(self, *args):
+        game = self.desktop.start('gamesim.exe', '--fps', '30', '--frames', '100000', *args)
+        self.addCleanup(self.end, game)
+        return game
+
+    def start_program(self, *args, env=None):
+        """trellonhd.exe, once its main dialog is there. No journal of an
+        earlier case (one that failed while recording) offers itself."""
+        for folder in glob.glob(os.path.join(PREFIX, 'drive_c', 'users', '*', 'AppData', 'Local',
+                                             'TrellonHD')):
+            shutil.rmtree(folder, ignore_errors=True)
+        app = self.desktop.start('trellonhd.exe', *args, env=env)
+        self.addCleanup(self.end_program, app)
+        if self.desktop.probe('wait', 30)[0] != 0:
+            self.desktop.screenshot(f'failure-{self._testMethodName}.png')
+            self.fail('the main dialog did not appear')
+        return app
+
+    @staticmethod
+    def end(process):
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def end_program(self, app):
+        """Ends a program a case left running (closed through its window
+        when the case went well) and waits until Wine has let go of its
+        window and hotkeys, which comes a moment after the process has
+        ended: the next program would otherwise find them."""
+        self.end(app)
+        self.desktop.probe('gone', 10)
+
     def close_program(self, app):
-        """Closes the program through its window and waits until Wine has
-        let go of its window and hotkeys, which comes a moment after the
-        process has ended: the next program would otherwise find them."""
+        """Closes the program through its window, as the person does."""
         self.assertEqual(self.desktop.probe('close')[0], 0)
         app.wait(timeout=20)
         self.assertEqual(self.desktop.probe('gone', 10)[0], 0)
-
-    def end_first_program(self):
-        """The later tests start programs of their own; the first one, if an
-        earlier failure left it running, goes first so that the probe finds
-        theirs."""
-        if self.app.poll() is None:
-            self.app.terminate()
-            self.app.wait(timeout=20)
-        self.desktop.probe('gone', 10)
 
     def title(self):
         return self.desktop.text(0) or ''
 
     def frames_in_title(self):
-        # "TrellonHD — ● REC 00:00:01 · 42 frames · 0 dropped"
+        # "● REC 00:00:01 · 42 frames · 0 dropped — TrellonHD"
         words = self.title().split()
         return int(words[words.index('frames') - 1].replace(',', '')) if 'frames' in words else 0
+
+    def managed_title(self, app):
+        """The title of the program's window as the window manager gets it:
+        _NET_WM_NAME of the window of the program's process among those the
+        manager manages; None while it manages none, or several."""
+        titles = self.desktop.managed_titles(app.pid)
+        return titles[0] if len(titles) == 1 else None
 
     def save_through_dialog(self, path):
         self.desktop.click_control(IDC_SAVE)
@@ -244,24 +284,44 @@ class Win32App(unittest.TestCase):
         self.desktop.type(windows_path(path))
         self.desktop.keys('Return')
         self.desktop.wait_for('the save', lambda: os.path.isfile(path) and
-                              self.title() == 'TrellonHD \u2014 ' + os.path.basename(path))
+                              self.title() == os.path.basename(path) + ' \u2014 TrellonHD')
 
-    def test_1_records_saves_and_loads_through_the_window(self):
+    def record_demo(self, path, frames=20):
+        """A video of the demo game, recorded by trellon.exe; the game ends
+        with it."""
+        game = self.desktop.start('gamesim.exe', '--fps', '30', '--frames', '100000')
+        try:
+            result = self.desktop.run('trellon.exe', 'record', windows_path(path), '--frames',
+                                      str(frames), '--wait', '20')
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        finally:
+            self.end(game)
+
+    def test_records_saves_and_loads_through_the_window(self):
         d = self.desktop
+        self.start_game()
+        app = self.start_program()
         self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '1'))
         self.assertEqual(d.probe('checked', IDC_SHOW_CURSOR), (0, '1'))
         self.assertEqual(d.text(IDC_SPEED).rstrip(), 'normal')
+        # The new empty video's title is the program's name alone.
+        d.wait_for('the title at the window manager', lambda: self.managed_title(app) == 'TrellonHD')
 
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to start', lambda: d.text(IDC_RECORD) == 'Stop Recording')
         self.assertEqual(d.probe('enabled', IDC_SAVE), (0, '0'))
         d.wait_for('20 frames', lambda: self.frames_in_title() >= 20)
+        # What changes first, the program's name last and once.
+        shown = self.managed_title(app) or ''
+        self.assertTrue(shown.startswith('\u25CF REC '), shown)
+        self.assertTrue(shown.endswith(' dropped \u2014 TrellonHD'), shown)
+        self.assertEqual(shown.count('TrellonHD'), 1, shown)
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
         # A finished recording can't be continued; the version was recognised.
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
-        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+        self.assertEqual(self.title(), 'unsaved recording * \u2014 TrellonHD')
         self.assertEqual(d.text(1028), 'war2 v2.0.2.0')
 
         # Typed into the file dialogs: ASCII, which xdotool types reliably.
@@ -269,6 +329,8 @@ class Win32App(unittest.TestCase):
         self.save_through_dialog(path)
         frames = verify(d, path)
         self.assertGreaterEqual(frames, 20)
+        d.wait_for('the saved title at the window manager',
+                   lambda: self.managed_title(app) == 'first.dk2 \u2014 TrellonHD')
 
         # Cleared (a saved video goes without a question), then loaded back.
         d.click_control(IDC_CLEAR)
@@ -290,13 +352,14 @@ class Win32App(unittest.TestCase):
         d.keys('Return')
         size = str(body_size(d, path))
         d.wait_for('the load', lambda: d.text(IDC_BYTES) == size)
-        self.assertEqual(self.title(), 'TrellonHD \u2014 first.dk2')
+        self.assertEqual(self.title(), 'first.dk2 \u2014 TrellonHD')
         self.assertEqual(d.probe('enabled', IDC_RECORD), (0, '0'))
+        self.close_program(app)
 
-    def test_2_hotkeys_drive_a_recording_while_the_game_has_the_focus(self):
+    def test_hotkeys_drive_a_recording_while_the_game_has_the_focus(self):
         d = self.desktop
-        d.click_control(IDC_CLEAR)  # the loaded video is saved: no question
-        d.wait_for('the clearing', lambda: d.probe('enabled', IDC_RECORD) == (0, '1'))
+        self.start_game()
+        app = self.start_program()
         status, game = d.probe('window', 'WARCRAFT II', 10)
         self.assertEqual(status, 0)
         d.click_at(game)
@@ -306,6 +369,9 @@ class Win32App(unittest.TestCase):
         d.keys('ctrl+alt+p')
         d.wait_for('Ctrl+Alt+P to pause it', lambda: 'PAUSED' in self.title())
         paused = self.frames_in_title()
+        shown = self.managed_title(app) or ''
+        self.assertTrue(shown.startswith('\u275A\u275A PAUSED ') and
+                        shown.endswith(' dropped \u2014 TrellonHD'), shown)
         time.sleep(0.5)
         self.assertEqual(self.frames_in_title(), paused, 'frames came while paused')
         d.keys('ctrl+alt+p')
@@ -313,9 +379,9 @@ class Win32App(unittest.TestCase):
         d.wait_for('frames after the pause', lambda: self.frames_in_title() > paused)
         d.keys('ctrl+alt+r')
         d.wait_for('Ctrl+Alt+R to stop it', lambda: d.text(IDC_RECORD) == 'Start Recording')
-        self.assertEqual(self.title(), 'TrellonHD \u2014 unsaved recording *')
+        self.assertEqual(self.title(), 'unsaved recording * \u2014 TrellonHD')
 
-    def test_3_commands_reach_the_running_program(self):
+    def test_options_answer_without_a_running_program(self):
         d = self.desktop
         # The options a program without a console still answers on the
         # standard output and error.
@@ -330,16 +396,28 @@ class Win32App(unittest.TestCase):
         result = d.run('trellonhd.exe', '--save')
         self.assertEqual(result.returncode, 2)
 
-        path = os.path.join(VIDEOS, 'hotkeys.dk2')
+    def test_commands_reach_the_running_program(self):
+        d = self.desktop
+        self.start_game()
+        app = self.start_program()
+        result = d.run('trellonhd.exe', '--pause-recording')
+        self.assertEqual((result.returncode, result.stderr.strip()), (1, 'trellonhd: not recording'))
+        result = d.run('trellonhd.exe', '--toggle-recording')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(d.text(IDC_RECORD), 'Stop Recording')
+        d.wait_for('frames', lambda: self.frames_in_title() >= 5)
+        result = d.run('trellonhd.exe', '--toggle-recording')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
+
+        path = os.path.join(VIDEOS, 'commands.dk2')
         result = d.run('trellonhd.exe', '--save', windows_path(path))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertGreaterEqual(verify(d, path), 5)
-        self.assertEqual(self.title(), 'TrellonHD \u2014 hotkeys.dk2')
+        self.assertEqual(self.title(), 'commands.dk2 \u2014 TrellonHD')
 
         d.click_control(IDC_CLEAR)
         d.wait_for('the clearing', lambda: d.probe('enabled', IDC_RECORD) == (0, '1'))
-        result = d.run('trellonhd.exe', '--pause-recording')
-        self.assertEqual((result.returncode, result.stderr.strip()), (1, 'trellonhd: not recording'))
         result = d.run('trellonhd.exe', '--toggle-recording')
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(d.text(IDC_RECORD), 'Stop Recording')
@@ -357,21 +435,20 @@ class Win32App(unittest.TestCase):
                          (1, 'trellonhd: the recording has ended; Clear starts a new one'))
         d.screenshot('trellonhd-en.png')
 
-        self.close_program(self.app)
+        self.close_program(app)
         result = d.run('trellonhd.exe', '--toggle-recording')
         self.assertEqual((result.returncode, result.stderr.strip()),
                          (1, 'trellonhd: no TrellonHD is running'))
 
-    def test_4_plays_a_video_named_on_the_command_line(self):
+    def test_plays_a_video_named_on_the_command_line(self):
         d = self.desktop
-        self.end_first_program()
-        # Without the game in front the frames are shown.
-        self.game.terminate()
-        self.game.wait(timeout=20)
-        path = os.path.join(VIDEOS, 'удалённо.dk2')
+        # Recorded under a name xdotool and the tools take, then named
+        # beyond ASCII; without the game in front its frames are shown.
+        path = os.path.join(VIDEOS, 'просмотр.dk2')
+        self.record_demo(os.path.join(VIDEOS, 'playback.dk2'))
+        os.replace(os.path.join(VIDEOS, 'playback.dk2'), path)
         frames = verify(d, path)
-        app = d.start('trellonhd.exe', '"' + windows_path(path) + '"')
-        self.assertEqual(d.probe('wait', 30)[0], 0)
+        app = self.start_program('"' + windows_path(path) + '"')
         d.wait_for('the first frame', lambda: d.text(IDC_FRAME_TEXT) == f'Frame 1/{frames}')
         d.click_control(IDC_PLAY)
         d.wait_for('playback to move on', lambda: (d.text(IDC_FRAME_TEXT) or '').startswith('Frame ')
@@ -382,15 +459,13 @@ class Win32App(unittest.TestCase):
         d.screenshot('trellonhd-playback.png')
         self.close_program(app)
 
-    def test_5_speaks_russian_to_a_russian_user(self):
+    def test_speaks_russian_to_a_russian_user(self):
         d = self.desktop
-        self.end_first_program()
         locales = russian_locale()
         if locales is None:
             self.skipTest('localedef could not make a Russian locale')
         env = dict(d.env, LANG='ru_RU.UTF-8', LOCPATH=locales)
-        app = d.start('trellonhd.exe', env=env)
-        self.assertEqual(d.probe('wait', 30)[0], 0)
+        app = self.start_program(env=env)
         expected = {IDC_SAVE: 'Сохранить (&S)', IDC_EXTRACT: 'Обрезать (&E)',
                     IDC_CLEAR: 'Очистить (&C)', IDC_LOAD: 'Загрузить (&L)',
                     IDC_VIDEO_INFO: 'информация\r\n о видео', IDC_DETACH: 'Отцепить\r\n видео (&V)',
@@ -412,24 +487,20 @@ class Win32App(unittest.TestCase):
                    lambda: d.probe('window', 'О программе TrellonHD', 0)[0] != 0)
         self.close_program(app)
 
-    def test_6_shows_a_larger_video_in_a_window_of_its_size(self):
+    def test_shows_a_larger_video_in_a_window_of_its_size(self):
         d = self.desktop
-        self.end_first_program()
-        game = d.start('gamesim.exe', '--size', '800x600', '--fps', '30', '--frames', '100000')
-        app = d.start('trellonhd.exe')
-        self.assertEqual(d.probe('wait', 30)[0], 0)
+        path = os.path.join(VIDEOS, 'big.dk2')
+        game = self.start_game('--size', '800x600')
+        app = self.start_program()
         d.wait_for('the game', lambda: d.run('trellonhd.exe', '--toggle-recording').returncode == 0)
         d.wait_for('frames', lambda: self.frames_in_title() >= 5)
-        path = os.path.join(VIDEOS, 'big.dk2')
         result = d.run('trellonhd.exe', '--save', windows_path(path))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.close_program(app)
-        game.terminate()
-        game.wait(timeout=20)
+        self.end(game)
 
         frames = verify(d, path)
-        app = d.start('trellonhd.exe', windows_path(path))
-        self.assertEqual(d.probe('wait', 30)[0], 0)
+        app = self.start_program(windows_path(path))
         # 800 x 600 pixels do not fit the dialog's video area: the detached
         # window opens with a client area of the picture's size.
         self.assertEqual(d.probe('client', 'Resizable View TrellonHD', 10), (0, '800 600'))

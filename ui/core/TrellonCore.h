@@ -68,9 +68,10 @@ public:
     // Data exchange between the members and the controls.
     void DoDataExchange(bool fromControls);
     void UpdateControls();
-    // The window title's live status: while recording the elapsed time,
-    // frames and dropped ticks, at most a few times a second unless `now`;
-    // otherwise the video's file name, marked when unsaved.
+    // The window title: the live status, then the program's name. While
+    // recording the elapsed time, frames and dropped ticks, at most a few
+    // times a second unless `now`; otherwise the video's file name, marked
+    // when unsaved; the name alone for a new empty video.
     void UpdateTitle(bool now = true);
     int GrabFrame();
     void UpdateByteCount();

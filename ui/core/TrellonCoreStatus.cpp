@@ -46,15 +46,16 @@ void CTrellonCore::UpdateTitle(bool now)
             return;
         m_lastTitleCounter = counter;
     }
+    // What changes comes first and the program's name last, once, as
+    // title bars and taskbars on both platforms expect: a cut-off entry
+    // still shows the status, and entries of one program line up at the end.
     const CVideo& video = m_pManager->GetVideo();
-    const char* const dash = " \u2014 ";
     std::string status;
     if (m_bRecording)
     {
         const int frames = video.GetFrameCount();
         const double elapsed = frames > 0 ? static_cast<double>(video.GetFrameTime(frames - 1)) : 0;
-        status = dash;
-        status += m_bPaused ? "\u275A\u275A PAUSED " : "\u25CF REC ";
+        status = m_bPaused ? "\u275A\u275A PAUSED " : "\u25CF REC ";
         status += Clock(elapsed) + " \u00B7 " + Grouped(frames) +
                   (frames == 1 ? " frame" : " frames") + " \u00B7 " + Grouped(m_nDroppedTicks) +
                   " dropped";
@@ -64,7 +65,8 @@ void CTrellonCore::UpdateTitle(bool now)
         const std::string name = m_strFileName.empty()
                                      ? std::string("unsaved recording")
                                      : Utf8Text(Utf8Path(m_strFileName).filename());
-        status = dash + name + (video.IsSaved() ? "" : " *");
+        status = name + (video.IsSaved() ? "" : " *");
     }
-    m_window.SetTitleStatus(status);
+    const std::string program = m_window.ProgramName();
+    m_window.SetTitle(status.empty() ? program : status + " \u2014 " + program);
 }

@@ -75,9 +75,11 @@ public:
     virtual int GetSliderMax() const = 0;
     virtual void SetSliderPos(int position) = 0;
     virtual void SetSliderRange(int maximum) = 0;
-    // The window's caption (the dialog's own caption is the window's to know:
-    // `status` is what follows it, empty for none).
-    virtual void SetTitleStatus(const std::string& status) = 0;
+    // The window's caption, as the core composes it from the program's name
+    // the window's own caption gives (in the person's language) and what
+    // the video is doing.
+    virtual std::string ProgramName() const = 0;
+    virtual void SetTitle(const std::string& title) = 0;
 
     // The person. `owned`: the box belongs to the main window (false for the
     // few that stand on their own).

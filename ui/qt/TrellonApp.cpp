@@ -104,7 +104,6 @@ int CTrellonApp::Run(int argc, char** argv)
     }
 
     QApplication application(argc, argv); // takes its own options out of argv
-    QApplication::setApplicationDisplayName(QStringLiteral("TrellonHD"));
     QApplication::setApplicationVersion(QStringLiteral(TRELLON_VERSION));
     QApplication::setWindowIcon(LoadIcon());
 
@@ -126,6 +125,13 @@ int CTrellonApp::Run(int argc, char** argv)
     // the dialogs' language, from the toolkit's translations.
     QTranslator translator, toolkit;
     InstallTranslators(QLocale(), translator, toolkit);
+    // The toolkit appends the display name to every window title that does
+    // not end with it (on X11 after an em dash): named as the main window
+    // names itself, in its language, it ends that window's titles, which
+    // then reach the window manager as they were composed, while the
+    // toolkit's own dialogs still say whose they are.
+    QApplication::setApplicationDisplayName(
+        QCoreApplication::translate("CTrellonDlg", "TrellonHD"));
 
     // What follows the options is one command line, as the platform's is: a
     // path handed over in pieces comes back whole.

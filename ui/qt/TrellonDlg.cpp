@@ -176,11 +176,19 @@ void CTrellonDlg::SetSliderRange(int maximum)
     m_slider->setRange(0, maximum < 0 ? 0 : maximum);
 }
 
-void CTrellonDlg::SetTitleStatus(const std::string& status)
+std::string CTrellonDlg::ProgramName() const
 {
-    const QString title = m_strTitle + Wide(status);
-    if (windowTitle() != title)
-        setWindowTitle(title);
+    return Narrow(m_strProgramName);
+}
+
+// The title ends with the application's display name, which the toolkit
+// then leaves alone (it appends that name to any title that does not end
+// with it): the window manager gets the title as the core composed it.
+void CTrellonDlg::SetTitle(const std::string& title)
+{
+    const QString shown = Wide(title);
+    if (windowTitle() != shown)
+        setWindowTitle(shown);
 }
 
 // ---------------------------------------------------------------------------

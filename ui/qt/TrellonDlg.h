@@ -126,7 +126,8 @@ public:
     int GetSliderMax() const override;
     void SetSliderPos(int position) override;
     void SetSliderRange(int maximum) override;
-    void SetTitleStatus(const std::string& status) override;
+    std::string ProgramName() const override;
+    void SetTitle(const std::string& title) override;
     MsgAnswer Message(const std::string& caption, const std::string& text, MsgButtons buttons,
                       MsgIcon icon, bool owned) override;
     std::string ChooseVideoFile(bool forSaving) override;
@@ -175,7 +176,7 @@ private:
     QString m_strCommandLine;
     QImage m_displayImage;
     QMap<int, QWidget*> m_controls;
-    QString m_strTitle; // the dialog's own caption, without a status
+    QString m_strProgramName; // the dialog's own caption, translated
     CVideoArea* m_pArea = nullptr;
     QPushButton* m_pRecord = nullptr;
 };

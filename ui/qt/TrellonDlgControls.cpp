@@ -58,8 +58,8 @@ void WrapCaption(QCheckBox* box)
 
 void CTrellonDlg::CreateControls()
 {
-    m_strTitle = tr("TrellonHD");
-    setWindowTitle(m_strTitle);
+    m_strProgramName = tr("TrellonHD");
+    setWindowTitle(m_strProgramName);
     setFixedSize(DialogSize(481, 343));
     setFont(DialogFont());
 

@@ -149,7 +149,7 @@ void CMainDialog::OnInitDialog()
 {
     wchar_t title[256] = {};
     GetWindowTextW(m_hWnd, title, 256);
-    m_strTitle = title;
+    m_strProgramName = Narrow(title);
 
     if (HMENU menu = GetSystemMenu(m_hWnd, FALSE))
     {
@@ -367,14 +367,18 @@ void CMainDialog::SetSliderRange(int maximum)
     SendDlgItemMessageW(m_hWnd, IDC_FRAME_SLIDER, TBM_SETRANGEMAX, TRUE, maximum < 0 ? 0 : maximum);
 }
 
-void CMainDialog::SetTitleStatus(const std::string& status)
+std::string CMainDialog::ProgramName() const
 {
-    // The status brings its own separator.
-    const std::wstring title = m_strTitle + Widen(status);
+    return m_strProgramName;
+}
+
+void CMainDialog::SetTitle(const std::string& title)
+{
+    const std::wstring wide = Widen(title);
     wchar_t shown[512] = {};
-    if (GetWindowTextW(m_hWnd, shown, 512) < 511 && title == shown)
+    if (GetWindowTextW(m_hWnd, shown, 512) < 511 && wide == shown)
         return;
-    SetWindowTextW(m_hWnd, title.c_str());
+    SetWindowTextW(m_hWnd, wide.c_str());
 }
 
 // ---------------------------------------------------------------------------

@@ -56,7 +56,8 @@ public:
     int GetSliderMax() const override;
     void SetSliderPos(int position) override;
     void SetSliderRange(int maximum) override;
-    void SetTitleStatus(const std::string& status) override;
+    std::string ProgramName() const override;
+    void SetTitle(const std::string& title) override;
     MsgAnswer Message(const std::string& caption, const std::string& text, MsgButtons buttons,
                       MsgIcon icon, bool owned) override;
     std::string ChooseVideoFile(bool forSaving) override;
@@ -104,7 +105,7 @@ private:
     HWND m_hView = nullptr; // the detached window, null while not detached
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
-    std::wstring m_strTitle; // the caption of the template, without a status
+    std::string m_strProgramName; // the caption of the template, in its language
     std::unique_ptr<CTrellonCore> m_pCore;
     bool m_bHotkeys = false;
     bool m_bFineClock = false; // the system timer's 1 ms resolution is asked for
