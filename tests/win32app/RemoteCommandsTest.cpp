@@ -2,7 +2,7 @@
 // over WM_COPYDATA: a listener on a thread of its own with a message loop, as
 // the program's main thread is, and the sender on the test's thread.
 
-#include "ui/win32/RemoteCommands32.h"
+#include "ui/win32/RemoteCommands.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -4,8 +4,8 @@
 // factors, and the language choice with its fallback.
 
 #include "ui/core/TrellonCore.h"
-#include "ui/win32/Win32Resource.h"
-#include "ui/win32/Win32Text.h"
+#include "ui/win32/ResourceIds.h"
+#include "ui/win32/Text.h"
 
 #include <cstdint>
 #include <cstring>

@@ -4,9 +4,9 @@
 #include "manager/VideoManager.h"
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/MainDialog.h"
-#include "ui/win32/RemoteCommands32.h"
+#include "ui/win32/RemoteCommands.h"
+#include "ui/win32/Text.h"
 #include "ui/win32/TrellonVersion.h"
-#include "ui/win32/Win32Text.h"
 
 // clang-format off
 #include <commctrl.h>

@@ -3,8 +3,8 @@
 
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/MainDialog.h"
-#include "ui/win32/Win32Resource.h"
-#include "ui/win32/Win32Text.h"
+#include "ui/win32/ResourceIds.h"
+#include "ui/win32/Text.h"
 
 // clang-format off
 #include <commctrl.h>

@@ -1,4 +1,4 @@
-#include "ui/win32/RemoteCommands32.h"
+#include "ui/win32/RemoteCommands.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include "manager/VideoManager.h"
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/MainDialog.h"
-#include "ui/win32/Win32Text.h"
+#include "ui/win32/Text.h"
 
 #include <algorithm>
 #include <cstring>

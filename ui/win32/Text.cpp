@@ -1,4 +1,4 @@
-#include "ui/win32/Win32Text.h"
+#include "ui/win32/Text.h"
 
 #include <climits>
 
