@@ -16,7 +16,7 @@
 #include "capture/GameLayout.h"
 #include "manager/VideoManager.h"
 #include "process/Process.h"
-#include "tests/support/SimLaunch.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "video/Video.h"
 
 #include <benchmark/benchmark.h>

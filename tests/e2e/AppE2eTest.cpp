@@ -4,7 +4,7 @@
 // photographed, and its title is read as a window manager reads it.
 
 #include "manager/VideoManager.h"
-#include "tests/support/SimLaunch.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/SimScene.h"
 #include "ui/qt/RemoteCommands.h"

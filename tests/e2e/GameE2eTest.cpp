@@ -4,7 +4,7 @@
 
 #include "capture/GameLayout.h"
 #include "process/Process.h"
-#include "tests/support/SimLaunch.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/GameMemory.h"
 #include "tools/gamesim/SimScene.h"

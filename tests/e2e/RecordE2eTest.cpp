@@ -3,7 +3,7 @@
 // is read, so a picture may mix two consecutive frames: each row must come
 // from frame N or N + 1, for one N.
 
-#include "tests/support/SimLaunch.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/SimScene.h"
 #include "video/Video.h"

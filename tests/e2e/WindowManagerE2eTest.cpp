@@ -3,7 +3,7 @@
 // frames of its own, at a depth of its own (KWin and IceWM two levels below
 // the root). `trellon probe` must find the window the demo game opened.
 
-#include "tests/support/SimLaunch.h"
+#include "tools/gamesim/SimLaunch.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "ui/qt/DisplayImage.h"
 
-#include "manager/VideoManager.h"
+#include "capture/Capture.h"
 
 namespace
 {
