@@ -16,12 +16,12 @@ enum PlatformHotkey
 // The keys as people read them: "Ctrl+Alt+R" (Hotkeys.cpp, for every backend).
 const char* PlatformHotkeyName(int hotkey);
 
-// Takes both hotkeys. Returns a descriptor that becomes readable when one
+// Registers both hotkeys. Returns a descriptor that becomes readable when one
 // was pressed (-1 where presses arrive through the thread's messages, or
 // when none could be taken). `taken` receives the keys that another program
 // holds, which this one can't have.
-int PlatformGrabHotkeys(std::vector<int>& taken);
+int PlatformRegisterHotkeys(std::vector<int>& taken);
 // The hotkeys pressed since the last call, in order.
-std::vector<int> PlatformTakeHotkeys();
+std::vector<int> PlatformPressedHotkeys();
 // Lets go of the keys.
-void PlatformReleaseHotkeys();
+void PlatformUnregisterHotkeys();

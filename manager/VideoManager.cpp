@@ -85,7 +85,7 @@ int CVideoManager::ExtractFragment(int first, int last,
     return 1;
 }
 
-CaptureParts CVideoManager::Parts()
+CaptureParts CVideoManager::MakeCaptureParts()
 {
     return CaptureParts{*m_pProcess,       *m_pLayout,       *m_pVideo,         m_pFrame.get(),
                         m_nFrameBytes,     m_nWidth,         m_nHeight,         *m_pFont1,
@@ -95,7 +95,7 @@ CaptureParts CVideoManager::Parts()
 
 int CVideoManager::CaptureFrame()
 {
-    CaptureParts parts = Parts();
+    CaptureParts parts = MakeCaptureParts();
     CaptureOutcome outcome;
     // Cleared first: a tick that raises has found nothing of the kind.
     m_bGameSizeChanged = false;
@@ -116,20 +116,20 @@ int CVideoManager::CaptureFrame()
 
 DisplayFrame CVideoManager::GetFrame(int index)
 {
-    CaptureParts parts = Parts();
+    CaptureParts parts = MakeCaptureParts();
     return PrepareDisplayFrame(parts, index);
 }
 
 void CVideoManager::DrawOverlay(std::uint32_t& cursor)
 {
-    CaptureParts parts = Parts();
+    CaptureParts parts = MakeCaptureParts();
     ::DrawOverlay(parts, cursor);
 }
 
 void CVideoManager::DrawUnitMarker(const UnitRecord& record, std::uint32_t unit, int type,
                                    bool counted, int viewX, int viewY)
 {
-    CaptureParts parts = Parts();
+    CaptureParts parts = MakeCaptureParts();
     ::DrawUnitMarker(parts, record, unit, type, counted, viewX, viewY);
 }
 

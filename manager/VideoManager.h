@@ -118,7 +118,7 @@ public:
 private:
     bool GrowFrameBuffer(std::size_t bytes);
     // The parts the capture subsystem works on, with the switches as they are.
-    CaptureParts Parts();
+    CaptureParts MakeCaptureParts();
 
     // In the order they are built: size, process, frame buffer, sheets,
     // layout, then the video.

@@ -3,15 +3,15 @@
 
 #include "desktop/Hotkeys.h"
 
-int PlatformGrabHotkeys(std::vector<int>& taken)
+int PlatformRegisterHotkeys(std::vector<int>& taken)
 {
     taken.clear();
     return -1;
 }
 
-std::vector<int> PlatformTakeHotkeys()
+std::vector<int> PlatformPressedHotkeys()
 {
     return {};
 }
 
-void PlatformReleaseHotkeys() {}
+void PlatformUnregisterHotkeys() {}

@@ -55,9 +55,9 @@ xcb_keycode_t KeycodeOf(xcb_connection_t* c, xcb_keysym_t lower, xcb_keysym_t up
 }
 } // namespace
 
-int PlatformGrabHotkeys(std::vector<int>& taken)
+int PlatformRegisterHotkeys(std::vector<int>& taken)
 {
-    PlatformReleaseHotkeys();
+    PlatformUnregisterHotkeys();
     taken.clear();
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c))
@@ -102,7 +102,7 @@ int PlatformGrabHotkeys(std::vector<int>& taken)
     return xcb_get_file_descriptor(c);
 }
 
-std::vector<int> PlatformTakeHotkeys()
+std::vector<int> PlatformPressedHotkeys()
 {
     std::vector<int> pressed;
     if (g_pConnection == nullptr)
@@ -123,7 +123,7 @@ std::vector<int> PlatformTakeHotkeys()
     return pressed;
 }
 
-void PlatformReleaseHotkeys()
+void PlatformUnregisterHotkeys()
 {
     if (g_pConnection != nullptr)
         xcb_disconnect(g_pConnection); // the server drops the grabs with the connection

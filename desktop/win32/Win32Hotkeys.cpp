@@ -12,9 +12,9 @@ namespace
 bool g_bRegistered[3] = {};
 }
 
-int PlatformGrabHotkeys(std::vector<int>& taken)
+int PlatformRegisterHotkeys(std::vector<int>& taken)
 {
-    PlatformReleaseHotkeys();
+    PlatformUnregisterHotkeys();
     taken.clear();
     const struct
     {
@@ -31,7 +31,7 @@ int PlatformGrabHotkeys(std::vector<int>& taken)
     return -1;
 }
 
-std::vector<int> PlatformTakeHotkeys()
+std::vector<int> PlatformPressedHotkeys()
 {
     std::vector<int> pressed;
     MSG message;
@@ -40,7 +40,7 @@ std::vector<int> PlatformTakeHotkeys()
     return pressed;
 }
 
-void PlatformReleaseHotkeys()
+void PlatformUnregisterHotkeys()
 {
     for (int hotkey : {HK_TOGGLE_RECORDING, HK_PAUSE_RECORDING})
         if (g_bRegistered[hotkey])

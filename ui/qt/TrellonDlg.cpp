@@ -34,7 +34,7 @@ std::string Narrow(const QString& text)
 {
     return text.toUtf8().toStdString();
 }
-QString Wide(const std::string& text)
+QString ToQString(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -98,7 +98,7 @@ bool CTrellonDlg::SaveTo(const QString& path, QString& reason)
 {
     std::string why;
     const bool saved = m_core.SaveTo(Narrow(path), why);
-    reason = Wide(why);
+    reason = ToQString(why);
     return saved;
 }
 
@@ -118,7 +118,7 @@ void CTrellonDlg::SetItemText(int id, const std::string& text)
     QWidget* item = GetDlgItem(id);
     if (item == nullptr)
         return;
-    const QString shown = Wide(text);
+    const QString shown = ToQString(text);
     if (item->property("text").toString() != shown)
         item->setProperty("text", shown);
 }
@@ -186,7 +186,7 @@ std::string CTrellonDlg::ProgramName() const
 // with it): the window manager gets the title as the core composed it.
 void CTrellonDlg::SetTitle(const std::string& title)
 {
-    const QString shown = Wide(title);
+    const QString shown = ToQString(title);
     if (windowTitle() != shown)
         setWindowTitle(shown);
 }
@@ -209,7 +209,7 @@ MsgAnswer CTrellonDlg::Message(const std::string& caption, const std::string& te
         sign = QMessageBox::Question;
     else if (icon == MsgIcon::Warning)
         sign = QMessageBox::Warning;
-    switch (m_services.messageBox(owned ? this : nullptr, Wide(caption), Wide(text), shown, sign))
+    switch (m_services.messageBox(owned ? this : nullptr, ToQString(caption), ToQString(text), shown, sign))
     {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;
@@ -229,7 +229,7 @@ std::string CTrellonDlg::ChooseVideoFile(bool forSaving)
 
 std::string CTrellonDlg::ChooseExportFile(const std::string& extension)
 {
-    return Narrow(m_services.chooseExportFile(this, Wide(extension)));
+    return Narrow(m_services.chooseExportFile(this, ToQString(extension)));
 }
 
 bool CTrellonDlg::AskFragment(int& first, int& last)
@@ -262,7 +262,7 @@ void CTrellonDlg::ShowAbout()
 
 std::unique_ptr<ILongTaskView> CTrellonDlg::BeginLongTask(const std::string& text)
 {
-    return std::make_unique<CLongTask>(this, Wide(text));
+    return std::make_unique<CLongTask>(this, ToQString(text));
 }
 
 // ---------------------------------------------------------------------------

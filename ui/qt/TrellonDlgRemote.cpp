@@ -51,14 +51,14 @@ QString CTrellonDlg::RunCommand(const QString& line)
 void CTrellonDlg::ListenForHotkeys()
 {
     std::vector<int> taken;
-    const int descriptor = PlatformGrabHotkeys(taken);
+    const int descriptor = PlatformRegisterHotkeys(taken);
     if (descriptor >= 0)
     {
         auto* notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this,
                 [this]
                 {
-                    for (int hotkey : PlatformTakeHotkeys())
+                    for (int hotkey : PlatformPressedHotkeys())
                         OnHotkey(hotkey);
                 });
     }

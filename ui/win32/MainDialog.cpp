@@ -63,7 +63,7 @@ CMainDialog::~CMainDialog()
         DestroyWindow(m_hWnd);
     m_pCore.reset(); // the video manager with it, which lets the game go
     if (m_bHotkeys)
-        PlatformReleaseHotkeys();
+        PlatformUnregisterHotkeys();
     for (HICON icon : {m_hIcon, m_hSmallIcon})
         if (icon != nullptr)
             DestroyIcon(icon);
@@ -123,7 +123,7 @@ bool CMainDialog::PreTranslateMessage(MSG& message)
 void CMainDialog::ListenForHotkeys()
 {
     std::vector<int> taken;
-    PlatformGrabHotkeys(taken);
+    PlatformRegisterHotkeys(taken);
     m_bHotkeys = true;
     if (!taken.empty() && m_pCore)
         m_pCore->ReportTakenHotkeys(taken);
