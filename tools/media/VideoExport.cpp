@@ -3,9 +3,18 @@
 // the YUV encoders, the indices themselves with their palette for GIF),
 // encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
 // taken from the recording's own, or from a constant rate.
+//
+// The muxer writes through an I/O context of our own into the atomic
+// writer's stream, so the file appears complete or not at all, as a save
+// does; a kill at any moment leaves nothing beside the target. The MP4 and
+// Matroska muxers seek back to finish their headers (the sizes of MP4's
+// boxes, Matroska's duration and cues), so the context can seek; no option
+// we give a muxer makes it open the file again by name (MP4's faststart
+// would, and is not asked for).
 
 #include "VideoExport.h"
 
+#include "FileAccess.h"
 #include "Video.h"
 
 extern "C"
@@ -18,16 +27,20 @@ extern "C"
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <memory>
+#include <sys/types.h>
 #include <vector>
 
 namespace
 {
+// The muxer's buffer in front of the file; the stream itself is unbuffered,
+// so a write the system refuses fails at once, with the system's reason.
+constexpr int kIoBufferBytes = 64 * 1024;
+
 std::string AvError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -60,16 +73,51 @@ FormatInfo InfoOf(ExportFormat format)
     return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
 }
 
-// Owners of FFmpeg's objects, freed in any order of leaving.
+// The muxer's writes and seeks, on the atomic writer's stream.
+int WriteToFile(void* opaque, std::uint8_t* bytes, int size)
+{
+    errno = 0;
+    if (std::fwrite(bytes, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(opaque)) ==
+        static_cast<std::size_t>(size))
+        return size;
+    return AVERROR(errno != 0 ? errno : EIO);
+}
+
+std::int64_t SeekInFile(void* opaque, std::int64_t offset, int whence)
+{
+    auto* file = static_cast<std::FILE*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0)
+    {
+        const off_t at = ftello(file);
+        if (at < 0 || fseeko(file, 0, SEEK_END) != 0)
+            return AVERROR(errno);
+        const off_t size = ftello(file);
+        if (fseeko(file, at, SEEK_SET) != 0)
+            return AVERROR(errno);
+        return size;
+    }
+    if (fseeko(file, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE) != 0)
+        return AVERROR(errno);
+    return ftello(file);
+}
+
+// Owners of FFmpeg's objects and of the file they write, freed in any order
+// of leaving. The file, declared first, goes last: after the I/O context
+// that writes to it, and, unless committed, with everything written to it.
 struct OutputContext
 {
+    explicit OutputContext(const std::string& path) : file(path, /*sync=*/true) {}
+    OutputContext(const OutputContext&) = delete;
+    OutputContext& operator=(const OutputContext&) = delete;
+
+    CAtomicFile file;
     AVFormatContext* format = nullptr;
+    AVIOContext* io = nullptr;
     AVCodecContext* codec = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* rgb = nullptr;
     AVPacket* packet = nullptr;
     SwsContext* scaler = nullptr;
-    bool opened = false;
     // How long each frame shows, by its time stamp: not every encoder hands
     // a frame's duration on to its packet, and the container needs the last
     // one's to end the video where the recording ends.
@@ -83,9 +131,13 @@ struct OutputContext
         avcodec_free_context(&codec);
         if (format != nullptr)
         {
-            if (opened)
-                avio_closep(&format->pb);
+            format->pb = nullptr; // ours, freed below
             avformat_free_context(format);
+        }
+        if (io != nullptr)
+        {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
         }
     }
 };
@@ -184,10 +236,8 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
     const AVRational timeBase =
         options.fps > 0 ? AVRational{1, options.fps} : AVRational{1, info.timeBase};
 
-    const std::string temporary = out + ".exporting";
-    OutputContext ctx;
-    int result =
-        avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, temporary.c_str());
+    OutputContext ctx(out);
+    int result = avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, out.c_str());
     const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
     if (result < 0 || encoder == nullptr)
     {
@@ -241,19 +291,31 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
     avcodec_parameters_from_context(stream->codecpar, ctx.codec);
     stream->time_base = timeBase;
     stream->sample_aspect_ratio = {1, 1};
-    result = avio_open(&ctx.format->pb, temporary.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0)
+    std::string reason;
+    std::FILE* file = ctx.file.Open(reason);
+    if (file == nullptr)
     {
-        error = "Error writing to " + out + ": " + AvError(result);
+        error = "Error writing to " + out + ": " + reason;
         return false;
     }
-    ctx.opened = true;
+    // Set before the first write, as the C library asks.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (buffer != nullptr)
+        ctx.io =
+            avio_alloc_context(buffer, kIoBufferBytes, 1, file, nullptr, WriteToFile, SeekInFile);
+    if (ctx.io == nullptr)
+    {
+        av_free(buffer);
+        error = "out of memory";
+        return false;
+    }
+    ctx.format->pb = ctx.io;
+    ctx.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Whatever fails from here leaves nothing: the file goes with `ctx`.
     const auto fail = [&](const std::string& why)
     {
         error = why;
-        avio_closep(&ctx.format->pb);
-        ctx.opened = false;
-        std::remove(temporary.c_str());
         return false;
     };
     result = avformat_write_header(ctx.format, nullptr);
@@ -349,17 +411,14 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
     result = Drain(ctx, stream, nullptr);
     if (result >= 0)
         result = av_write_trailer(ctx.format);
+    if (result >= 0)
+    {
+        avio_flush(ctx.io);
+        result = ctx.io->error;
+    }
     if (result < 0)
         return fail("Error writing to " + out + ": " + AvError(result));
-    avio_closep(&ctx.format->pb);
-    ctx.opened = false;
-    std::error_code ec;
-    std::filesystem::rename(temporary, out, ec);
-    if (ec)
-    {
-        std::remove(temporary.c_str());
-        error = "Error writing to " + out + ": " + ec.message();
-        return false;
-    }
+    if (!ctx.file.Commit(reason))
+        return fail("Error writing to " + out + ": " + reason);
     return true;
 }
