@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -98,26 +99,31 @@ void WarnAboutSheets(const CVideoManager& manager)
         if (sheet.sheet.GetCellCount() == 0)
             std::fprintf(stderr, "trellon: File %s have not been loaded\n", sheet.name);
 }
-} // namespace
 
-int RunRecord(const std::vector<std::string>& args)
+// What `trellon record` was asked to do.
+struct RecordOptions
 {
     std::string out;
-    int fps = 30, seconds = 0, frames = 0, wait = 0;
+    int fps = 30, seconds = 0, frames = 0, wait = 0; // 0: no limit
     bool stats = false, plus = false;
+};
+
+// Reads the words after "record"; 0, or the exit status of a usage error.
+int ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& options)
+{
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         const std::string& arg = args[i];
         const bool more = i + 1 < args.size();
         if (arg == "--stats" || arg == "--plus")
-            (arg == "--stats" ? stats : plus) = true;
+            (arg == "--stats" ? options.stats : options.plus) = true;
         else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames" || arg == "--wait") &&
                  more)
         {
-            int& value = arg == "--fps"       ? fps
-                         : arg == "--seconds" ? seconds
-                         : arg == "--wait"    ? wait
-                                              : frames;
+            int& value = arg == "--fps"       ? options.fps
+                         : arg == "--seconds" ? options.seconds
+                         : arg == "--wait"    ? options.wait
+                                              : options.frames;
             // An hour-long limit is 3600; a week is still far below this.
             constexpr int kMaxLimit = 100'000'000;
             if (!ParseInt(args[++i], value, 1, arg == "--fps" ? 100 : kMaxLimit))
@@ -127,50 +133,55 @@ int RunRecord(const std::vector<std::string>& args)
         }
         else if (arg.rfind("--", 0) == 0)
             return UsageError("unknown option or missing value: " + arg);
-        else if (out.empty())
-            out = arg;
+        else if (options.out.empty())
+            options.out = arg;
         else
             return UsageError("record takes one OUT file");
     }
-    if (out.empty())
+    if (options.out.empty())
         return UsageError("record takes an OUT file");
-    if (seconds != 0 && frames != 0)
+    if (options.seconds != 0 && options.frames != 0)
         return UsageError("give --seconds or --frames, not both");
+    return 0;
+}
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    InstallPauseSignal(OnPauseSignal);
-
-    std::unique_ptr<CVideoManager> owner;
+// The recorder with its journal and overlays set up; null when the memory
+// for it could not be had.
+std::unique_ptr<CVideoManager> StartRecorder(const RecordOptions& options)
+{
+    std::unique_ptr<CVideoManager> manager;
     try
     {
-        owner = std::make_unique<CVideoManager>();
+        manager = std::make_unique<CVideoManager>();
     }
     catch (const std::bad_alloc&)
     {
-        return Fail("out of memory: the recorder could not start");
+        return nullptr;
     }
-    CVideoManager& manager = *owner;
     // Every frame also goes to a journal, so that a crash or kill -9 loses
     // at most the last second (trellon recover).
-    manager.SetJournalFolder(CVideoManager::DefaultJournalFolder());
-    bool toldJournal = false;
+    manager->SetJournalFolder(CVideoManager::DefaultJournalFolder());
     // The markers are drawn by the panel's unit walk, so "+" implies Stats.
-    manager.m_bShowStats = stats || plus ? 1 : 0;
-    manager.m_bShowPlus = plus ? 1 : 0;
-    if (stats || plus)
-        WarnAboutSheets(manager);
+    manager->m_bShowStats = options.stats || options.plus ? 1 : 0;
+    manager->m_bShowPlus = options.plus ? 1 : 0;
+    if (options.stats || options.plus)
+        WarnAboutSheets(*manager);
+    return manager;
+}
 
-    using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::milliseconds(1000 / fps);
-    const auto start = Clock::now();
-    auto next = start;
-    auto nextReport = start;
+using Clock = std::chrono::steady_clock;
+
+// What the recording loop keeps from one tick to the next.
+struct RecordLoop
+{
+    Clock::duration period{};
+    Clock::time_point start, next, nextReport;
     long long dropped = 0, failed = 0;
     const char* status = kGameNotDetectedText;
     bool outOfMemory = false;
     bool waiting = true; // no frame recorded yet
     bool toldWaiting = false;
+    bool toldJournal = false;
     std::string problem;
     int part = 1;
     long long savedFrames = 0; // in the parts already saved
@@ -178,114 +189,178 @@ int RunRecord(const std::vector<std::string>& args)
     std::sig_atomic_t pausesHandled = 0;
     Clock::duration pausedFor{}; // not counted against --seconds
     Clock::time_point pausedAt{};
+};
+
+// Each SIGUSR1 pauses or resumes: the video stays open, the ticks stop, and
+// the paused time is taken out of the time line.
+void HandlePauseRequests(CVideoManager& manager, RecordLoop& loop)
+{
+    for (; loop.pausesHandled != g_nPauseRequests; ++loop.pausesHandled)
+    {
+        loop.paused = !loop.paused;
+        if (loop.paused)
+            loop.pausedAt = Clock::now();
+        else
+        {
+            loop.pausedFor += Clock::now() - loop.pausedAt;
+            manager.GetVideo().ResumeTimeLine(std::chrono::duration<double>(loop.period).count());
+            loop.next = Clock::now();
+        }
+        std::fprintf(stderr, "\nrecord: %s\n",
+                     loop.paused ? "paused (SIGUSR1 resumes)" : "resumed");
+    }
+}
+
+// One capture tick, and what the user is told while the game is not found.
+void CaptureTickOnce(CVideoManager& manager, RecordLoop& loop)
+{
+    try
+    {
+        const bool found = manager.CaptureFrame() != 0;
+        loop.status = found ? GameKindText(manager.GetLayout().GetKind()) : kGameNotDetectedText;
+        // Said once, and again when the reason changes.
+        const std::string now = found ? "" : PlatformWindowProblem();
+        if (!found && loop.waiting && (!loop.toldWaiting || loop.problem != now))
+            std::fprintf(stderr, "record: waiting for the game (a window titled \"%s\")%s%s\n",
+                         CProcess::kGameTitle, now.empty() ? "" : ": ", now.c_str());
+        loop.toldWaiting = loop.toldWaiting || (!found && loop.waiting);
+        loop.problem = now;
+    }
+    catch (const std::runtime_error&)
+    {
+        ++loop.failed; // a read the game refused: the tick ends, the next one tries again
+    }
+}
+
+void WarnOnceAboutJournal(const CVideoManager& manager, RecordLoop& loop)
+{
+    if (loop.toldJournal || manager.GetJournalProblem().empty())
+        return;
+    std::fprintf(stderr,
+                 "\ntrellon: the recording is no longer protected against a "
+                 "crash: %s\n",
+                 manager.GetJournalProblem().c_str());
+    loop.toldJournal = true;
+}
+
+// The game's picture changed size: the part so far is saved, and the
+// recording goes on in a new video. 0, or the exit status of a failed save.
+int SaveAndStartNextPart(CVideoManager& manager, RecordLoop& loop, const std::string& out)
+{
+    const CVideo& video = manager.GetVideo();
+    std::fprintf(stderr,
+                 "\nrecord: the game's picture changed from %d x %d to %d x %d; "
+                 "going on in %s\n",
+                 video.GetWidth(), video.GetHeight(), manager.GetGameWidth(),
+                 manager.GetGameHeight(), PartPath(out, loop.part + 1).c_str());
+    const int saved = SaveRecording(manager, PartPath(out, loop.part));
+    if (saved != 0)
+        return saved;
+    loop.savedFrames += video.GetFrameCount();
+    manager.NewVideo();
+    ++loop.part;
+    return 0;
+}
+
+// Ticks until a signal, a limit or a lack of memory ends the recording.
+// Nothing, when what was recorded is to be saved; an exit status when the
+// command ends here (a failed save of a part, no frame within --wait).
+std::optional<int> RecordUntilStopped(CVideoManager& manager, const RecordOptions& options,
+                                      RecordLoop& loop)
+{
+    loop.period = std::chrono::milliseconds(1000 / options.fps);
+    loop.start = loop.next = loop.nextReport = Clock::now();
     while (!g_bStop)
     {
-        // Each SIGUSR1 pauses or resumes: the video stays open, the ticks
-        // stop, and the paused time is taken out of the time line.
-        for (; pausesHandled != g_nPauseRequests; ++pausesHandled)
+        HandlePauseRequests(manager, loop);
+        if (loop.paused)
         {
-            paused = !paused;
-            if (paused)
-                pausedAt = Clock::now();
-            else
-            {
-                pausedFor += Clock::now() - pausedAt;
-                manager.GetVideo().ResumeTimeLine(std::chrono::duration<double>(period).count());
-                next = Clock::now();
-            }
-            std::fprintf(stderr, "\nrecord: %s\n", paused ? "paused (SIGUSR1 resumes)" : "resumed");
-        }
-        if (paused)
-        {
-            std::this_thread::sleep_for(period);
+            std::this_thread::sleep_for(loop.period);
             continue;
         }
-        try
-        {
-            const bool found = manager.CaptureFrame() != 0;
-            status = found ? GameKindText(manager.GetLayout().GetKind()) : kGameNotDetectedText;
-            // Said once, and again when the reason changes.
-            const std::string now = found ? "" : PlatformWindowProblem();
-            if (!found && waiting && (!toldWaiting || problem != now))
-                std::fprintf(stderr, "record: waiting for the game (a window titled \"%s\")%s%s\n",
-                             CProcess::kGameTitle, now.empty() ? "" : ": ", now.c_str());
-            toldWaiting = toldWaiting || (!found && waiting);
-            problem = now;
-        }
-        catch (const std::runtime_error&)
-        {
-            ++failed; // a read the game refused: the tick ends, the next one tries again
-        }
+        CaptureTickOnce(manager, loop);
         if (manager.RanOutOfMemory())
         {
-            outOfMemory = true;
+            loop.outOfMemory = true;
             break;
         }
-        if (!toldJournal && !manager.GetJournalProblem().empty())
-        {
-            std::fprintf(stderr,
-                         "\ntrellon: the recording is no longer protected against a "
-                         "crash: %s\n",
-                         manager.GetJournalProblem().c_str());
-            toldJournal = true;
-        }
+        WarnOnceAboutJournal(manager, loop);
         if (manager.GameSizeChanged())
         {
-            const CVideo& video = manager.GetVideo();
-            std::fprintf(stderr,
-                         "\nrecord: the game's picture changed from %d x %d to %d x %d; "
-                         "going on in %s\n",
-                         video.GetWidth(), video.GetHeight(), manager.GetGameWidth(),
-                         manager.GetGameHeight(), PartPath(out, part + 1).c_str());
-            const int saved = SaveRecording(manager, PartPath(out, part));
-            if (saved != 0)
+            if (const int saved = SaveAndStartNextPart(manager, loop, options.out); saved != 0)
                 return saved;
-            savedFrames += video.GetFrameCount();
-            manager.NewVideo();
-            ++part;
             continue; // the next tick records at the new size
         }
         const CVideo& video = manager.GetVideo();
-        const long long recorded = savedFrames + video.GetFrameCount();
-        waiting = waiting && recorded == 0;
+        const long long recorded = loop.savedFrames + video.GetFrameCount();
+        loop.waiting = loop.waiting && recorded == 0;
         const auto now = Clock::now();
-        if (waiting && wait != 0 && now - start >= std::chrono::seconds(wait))
+        if (loop.waiting && options.wait != 0 &&
+            now - loop.start >= std::chrono::seconds(options.wait))
         {
             std::fputc('\n', stderr); // ends the progress line
-            return Fail("no frame recorded in " + std::to_string(wait) + " seconds" +
-                        (problem.empty() ? "; is the game running?" : ": " + problem) +
+            return Fail("no frame recorded in " + std::to_string(options.wait) + " seconds" +
+                        (loop.problem.empty() ? "; is the game running?" : ": " + loop.problem) +
                         "; nothing was written");
         }
-        if (now >= nextReport)
+        if (now >= loop.nextReport)
         {
             std::fprintf(stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %s   ",
-                         recorded, static_cast<long long>(video.GetBodySize()), dropped,
-                         problem.empty() ? status : problem.c_str());
-            nextReport = now + std::chrono::seconds(1);
+                         recorded, static_cast<long long>(video.GetBodySize()), loop.dropped,
+                         loop.problem.empty() ? loop.status : loop.problem.c_str());
+            loop.nextReport = now + std::chrono::seconds(1);
         }
-        if ((frames != 0 && recorded >= frames) ||
-            (seconds != 0 && now - start - pausedFor >= std::chrono::seconds(seconds)))
+        if ((options.frames != 0 && recorded >= options.frames) ||
+            (options.seconds != 0 &&
+             now - loop.start - loop.pausedFor >= std::chrono::seconds(options.seconds)))
             break;
-        next += period;
-        while (next <= now)
+        loop.next += loop.period;
+        while (loop.next <= now)
         {
-            next += period;
-            ++dropped;
+            loop.next += loop.period;
+            ++loop.dropped;
         }
-        std::this_thread::sleep_until(next);
+        std::this_thread::sleep_until(loop.next);
     }
+    return std::nullopt;
+}
+
+// The last progress line, then the save of the last part; the exit status.
+int FinishRecording(CVideoManager& manager, const RecordLoop& loop, const std::string& out)
+{
     const CVideo& video = manager.GetVideo();
-    std::fprintf(stderr,
-                 "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s\n",
-                 savedFrames + video.GetFrameCount(), static_cast<long long>(video.GetBodySize()),
-                 dropped, failed, status);
-    if (outOfMemory)
+    std::fprintf(
+        stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s\n",
+        loop.savedFrames + video.GetFrameCount(), static_cast<long long>(video.GetBodySize()),
+        loop.dropped, loop.failed, loop.status);
+    if (loop.outOfMemory)
         std::fprintf(stderr,
                      "trellon: out of memory, recording stopped; saving what was recorded\n");
 
     // A later part that got no frame (the game went away after its size
     // changed) leaves no empty file.
-    const int saved =
-        part > 1 && video.GetFrameCount() == 0 ? 0 : SaveRecording(manager, PartPath(out, part));
-    return saved != 0 ? saved : outOfMemory ? 1 : 0;
+    const int saved = loop.part > 1 && video.GetFrameCount() == 0
+                          ? 0
+                          : SaveRecording(manager, PartPath(out, loop.part));
+    return saved != 0 ? saved : loop.outOfMemory ? 1 : 0;
+}
+} // namespace
+
+int RunRecord(const std::vector<std::string>& args)
+{
+    RecordOptions options;
+    if (const int usage = ParseRecordOptions(args, options); usage != 0)
+        return usage;
+
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    InstallPauseSignal(OnPauseSignal);
+
+    const std::unique_ptr<CVideoManager> manager = StartRecorder(options);
+    if (manager == nullptr)
+        return Fail("out of memory: the recorder could not start");
+    RecordLoop loop;
+    if (const std::optional<int> ended = RecordUntilStopped(*manager, options, loop))
+        return *ended;
+    return FinishRecording(*manager, loop, options.out);
 }

@@ -21,45 +21,66 @@ extern "C" void OnCancelSignal(int)
 {
     g_bCancel = 1;
 }
-} // namespace
 
-int RunVideoExport(const std::vector<std::string>& args)
+// What `trellon export IN OUT.mp4` was asked to do.
+struct VideoExportRequest
 {
-    std::vector<std::string> positional;
+    std::string in, out;
+    ExportFormat format = ExportFormat::Mp4;
     ExportOptions options;
     bool force = false;
+};
+
+// Takes the numeric option at args[i] and its value into `options`; false
+// when args[i] is no numeric option. `usage` becomes the exit status of a
+// bad or missing value, or 0.
+bool ParseNumberOption(const std::vector<std::string>& args, std::size_t& i, ExportOptions& options,
+                       int& usage)
+{
     constexpr int kMax = std::numeric_limits<int>::max();
+    struct
+    {
+        const char* name;
+        int* value;
+        int low, high;
+    } const numbers[] = {{"--first", &options.first, 1, kMax},
+                         {"--last", &options.last, 1, kMax},
+                         {"--scale", &options.scale, 1, kMaxExportScale},
+                         {"--fps", &options.fps, 1, kMaxExportFps},
+                         {"--crf", &options.quality, 0, 63},
+                         {"--quality", &options.quality, 0, 63}};
+    const std::string& arg = args[i];
+    for (const auto& number : numbers)
+        if (arg == number.name)
+        {
+            const bool valid =
+                i + 1 < args.size() && ParseInt(args[++i], *number.value, number.low, number.high);
+            usage = valid ? 0
+                          : UsageError(arg + " takes a whole number from " +
+                                       std::to_string(number.low) + " to " +
+                                       std::to_string(number.high));
+            return true;
+        }
+    return false;
+}
+
+// Reads the words after "export"; 0, or the exit status of a usage error.
+int ParseVideoExportRequest(const std::vector<std::string>& args, VideoExportRequest& request)
+{
+    std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i)
     {
         const std::string& arg = args[i];
-        const bool more = i + 1 < args.size();
-        struct
+        int usage = 0;
+        if (ParseNumberOption(args, i, request.options, usage))
         {
-            const char* name;
-            int* value;
-            int low, high;
-        } const numbers[] = {{"--first", &options.first, 1, kMax},
-                             {"--last", &options.last, 1, kMax},
-                             {"--scale", &options.scale, 1, kMaxExportScale},
-                             {"--fps", &options.fps, 1, kMaxExportFps},
-                             {"--crf", &options.quality, 0, 63},
-                             {"--quality", &options.quality, 0, 63}};
-        bool known = false;
-        for (const auto& number : numbers)
-            if (arg == number.name)
-            {
-                if (!more || !ParseInt(args[++i], *number.value, number.low, number.high))
-                    return UsageError(arg + " takes a whole number from " +
-                                      std::to_string(number.low) + " to " +
-                                      std::to_string(number.high));
-                known = true;
-            }
-        if (known)
-            continue;
-        if (arg == "--cursor")
-            options.cursor = true;
+            if (usage != 0)
+                return usage;
+        }
+        else if (arg == "--cursor")
+            request.options.cursor = true;
         else if (arg == "--force")
-            force = true;
+            request.force = true;
         else if (arg.rfind("--", 0) == 0)
             return UsageError("unknown option '" + arg + "'");
         else
@@ -67,28 +88,33 @@ int RunVideoExport(const std::vector<std::string>& args)
     }
     if (positional.size() != 2)
         return UsageError("export takes IN OUT");
-    const std::string &in = positional[0], &out = positional[1];
-    ExportFormat format;
-    if (!ExportFormatOf(out, format))
-        return UsageError(out + ": the extension must be .mp4, .webm, .mkv or .gif");
+    request.in = positional[0];
+    request.out = positional[1];
+    if (!ExportFormatOf(request.out, request.format))
+        return UsageError(request.out + ": the extension must be .mp4, .webm, .mkv or .gif");
+    return 0;
+}
+
+// The refusals that need no decoding: an empty range, an existing output
+// without --force, the input as the output. An empty text, or the refusal.
+std::string CheckOutput(const VideoExportRequest& request)
+{
+    const ExportOptions& options = request.options;
     if (options.first > options.last)
-        return Fail("--first (" + std::to_string(options.first) + ") is above --last (" +
-                    std::to_string(options.last) + ")");
+        return "--first (" + std::to_string(options.first) + ") is above --last (" +
+               std::to_string(options.last) + ")";
     std::error_code ec;
-    if (!force && std::filesystem::exists(Utf8Path(out), ec))
-        return Fail(out + " already exists; give --force to replace it");
-    if (SameFile(in, out))
-        return Fail(out + " is the input file");
+    if (!request.force && std::filesystem::exists(Utf8Path(request.out), ec))
+        return request.out + " already exists; give --force to replace it";
+    if (SameFile(request.in, request.out))
+        return request.out + " is the input file";
+    return {};
+}
 
-    CVideo video;
-    std::string error;
-    if (!LoadVideoFile(video, in, error))
-        return Fail(OneLine(error));
-    if (options.first > video.GetFrameCount())
-        return Fail("no frames in " + std::to_string(options.first) + ".." +
-                    std::to_string(options.last) + " (the video has " +
-                    std::to_string(video.GetFrameCount()) + ")");
-
+// Exports with a progress line once a second, stopped by Ctrl-C or
+// SIGTERM; the exit status.
+int ExportWithProgress(const CVideo& video, const VideoExportRequest& request)
+{
     std::signal(SIGINT, OnCancelSignal);
     std::signal(SIGTERM, OnCancelSignal);
     using Clock = std::chrono::steady_clock;
@@ -105,11 +131,34 @@ int RunVideoExport(const std::vector<std::string>& args)
         }
         return g_bCancel == 0;
     };
-    const bool ok = ExportVideo(video, out, format, options, progress, error);
+    std::string error;
+    const bool ok =
+        ExportVideo(video, request.out, request.format, request.options, progress, error);
     if (reported)
         std::fputc('\n', stderr);
     if (!ok)
         return Fail(g_bCancel ? "export stopped; nothing was written" : error);
-    std::printf("%s: written\n", out.c_str());
+    std::printf("%s: written\n", request.out.c_str());
     return 0;
+}
+} // namespace
+
+int RunVideoExport(const std::vector<std::string>& args)
+{
+    VideoExportRequest request;
+    if (const int usage = ParseVideoExportRequest(args, request); usage != 0)
+        return usage;
+    if (const std::string refusal = CheckOutput(request); !refusal.empty())
+        return Fail(refusal);
+
+    CVideo video;
+    std::string error;
+    if (!LoadVideoFile(video, request.in, error))
+        return Fail(OneLine(error));
+    const ExportOptions& options = request.options;
+    if (options.first > video.GetFrameCount())
+        return Fail("no frames in " + std::to_string(options.first) + ".." +
+                    std::to_string(options.last) + " (the video has " +
+                    std::to_string(video.GetFrameCount()) + ")");
+    return ExportWithProgress(video, request);
 }

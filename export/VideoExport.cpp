@@ -3,9 +3,18 @@
 // the YUV encoders, the indices themselves with their palette for GIF),
 // encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
 // taken from the recording's own, or from a constant rate.
+//
+// The muxer writes through an I/O context of our own into the atomic
+// writer's stream, so the file appears complete or not at all, as a save
+// does; a kill at any moment leaves nothing beside the target. The MP4 and
+// Matroska muxers seek back to finish their headers (the sizes of MP4's
+// boxes, Matroska's duration and cues), so the context can seek; no option
+// we give a muxer makes it open the file again by name (MP4's faststart
+// would, and is not asked for).
 
 #include "export/VideoExport.h"
 
+#include "video/FileAccess.h"
 #include "video/Video.h"
 
 extern "C"
@@ -18,21 +27,30 @@ extern "C"
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
-#include <memory>
+#include <sys/types.h>
 #include <vector>
 
 namespace
 {
+// The muxer's buffer in front of the file; the stream itself is unbuffered,
+// so a write the system refuses fails at once, with the system's reason.
+constexpr int kIoBufferBytes = 64 * 1024;
+
 std::string AvError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof(text));
     return text;
+}
+
+std::string WriteError(const std::string& out, const std::string& reason)
+{
+    return "Error writing to " + out + ": " + reason;
 }
 
 struct FormatInfo
@@ -60,16 +78,127 @@ FormatInfo InfoOf(ExportFormat format)
     return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
 }
 
-// Owners of FFmpeg's objects, freed in any order of leaving.
+// The recorded picture's size and the encoded one's.
+struct Geometry
+{
+    int width = 0, height = 0; // as recorded
+    int scale = 1;
+    int outW = 0, outH = 0; // enlarged, and padded where the encoder needs it
+};
+
+Geometry GeometryOf(const CVideo& video, const FormatInfo& info, int scale)
+{
+    Geometry size;
+    size.width = video.GetWidth();
+    size.height = video.GetHeight();
+    size.scale = scale;
+    const int scaledW = size.width * scale, scaledH = size.height * scale;
+    // H.264 and VP9 in 4:2:0 need even sides: the picture gets one more
+    // column or row, a copy of its last one.
+    size.outW = info.evenSides ? (scaledW + 1) & ~1 : scaledW;
+    size.outH = info.evenSides ? (scaledH + 1) & ~1 : scaledH;
+    return size;
+}
+
+// The output frames: which recorded frame each shows, and from when.
+struct FramePlan
+{
+    std::vector<std::pair<int, std::int64_t>> frames; // (recorded frame, time in ticks)
+    AVRational timeBase{1, 1000};
+    std::int64_t end = 0; // the tick at which the last frame stops showing
+};
+
+FramePlan PlanFrames(const CVideo& video, int first, int last, const ExportOptions& options,
+                     const FormatInfo& info)
+{
+    FramePlan plan;
+    const double start = static_cast<double>(video.GetFrameTime(first - 1));
+    const auto seconds = [&](int n)
+    {
+        const double t = static_cast<double>(video.GetFrameTime(n - 1)) - start;
+        return std::isfinite(t) && t > 0 ? t : 0.0;
+    };
+    double end = 0; // when the last frame stops showing
+    if (first < last)
+        end = seconds(last) + (seconds(last) - seconds(last - 1));
+    if (!(end > seconds(last)))
+        end = seconds(last) + 1.0 / 30;
+    if (options.fps > 0)
+    {
+        const auto count = static_cast<std::int64_t>(std::ceil(end * options.fps - 1e-9));
+        int n = first;
+        for (std::int64_t k = 0; k < std::max<std::int64_t>(count, 1); ++k)
+        {
+            const double at = static_cast<double>(k) / options.fps;
+            while (n < last && seconds(n + 1) <= at)
+                ++n;
+            plan.frames.emplace_back(n, k);
+        }
+        plan.timeBase = {1, options.fps};
+        plan.end = plan.frames.back().second + 1;
+        return plan;
+    }
+    std::int64_t previous = -1;
+    for (int n = first; n <= last; ++n)
+    {
+        // Time stamps that run backwards or repeat are moved one tick on.
+        std::int64_t at = static_cast<std::int64_t>(std::llround(seconds(n) * info.timeBase));
+        at = std::max(at, previous + 1);
+        plan.frames.emplace_back(n, at);
+        previous = at;
+    }
+    plan.timeBase = {1, info.timeBase};
+    // The last frame lasts as long as the one before it.
+    plan.end = std::max<std::int64_t>(previous + 1, std::llround(end * info.timeBase));
+    return plan;
+}
+
+// The muxer's writes and seeks, on the atomic writer's stream.
+int WriteToFile(void* opaque, std::uint8_t* bytes, int size)
+{
+    errno = 0;
+    if (std::fwrite(bytes, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(opaque)) ==
+        static_cast<std::size_t>(size))
+        return size;
+    return AVERROR(errno != 0 ? errno : EIO);
+}
+
+std::int64_t SeekInFile(void* opaque, std::int64_t offset, int whence)
+{
+    auto* file = static_cast<std::FILE*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0)
+    {
+        const off_t at = ftello(file);
+        if (at < 0 || fseeko(file, 0, SEEK_END) != 0)
+            return AVERROR(errno);
+        const off_t size = ftello(file);
+        if (fseeko(file, at, SEEK_SET) != 0)
+            return AVERROR(errno);
+        return size;
+    }
+    if (fseeko(file, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE) != 0)
+        return AVERROR(errno);
+    return ftello(file);
+}
+
+// Owners of FFmpeg's objects and of the file they write, freed in any order
+// of leaving. The file, declared first, goes last: after the I/O context
+// that writes to it, and, unless committed, with everything written to it.
 struct OutputContext
 {
+    explicit OutputContext(const std::string& path) : file(path, /*sync=*/true) {}
+    OutputContext(const OutputContext&) = delete;
+    OutputContext& operator=(const OutputContext&) = delete;
+
+    CAtomicFile file;
     AVFormatContext* format = nullptr;
+    AVIOContext* io = nullptr;
+    AVStream* stream = nullptr; // the format's
     AVCodecContext* codec = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* rgb = nullptr;
     AVPacket* packet = nullptr;
     SwsContext* scaler = nullptr;
-    bool opened = false;
     // How long each frame shows, by its time stamp: not every encoder hands
     // a frame's duration on to its packet, and the container needs the last
     // one's to end the video where the recording ends.
@@ -83,15 +212,190 @@ struct OutputContext
         avcodec_free_context(&codec);
         if (format != nullptr)
         {
-            if (opened)
-                avio_closep(&format->pb);
+            format->pb = nullptr; // ours, freed below
             avformat_free_context(format);
+        }
+        if (io != nullptr)
+        {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
         }
     }
 };
 
+// The encoder's options for `format`: speed, quality, and what players need.
+AVDictionary* EncoderSettings(ExportFormat format, int quality)
+{
+    AVDictionary* settings = nullptr;
+    if (format == ExportFormat::Mp4)
+    {
+        av_dict_set(&settings, "preset", "veryfast", 0);
+        // No reordered frames: with irregular time stamps every player then
+        // shows the first frame at 0 and each one when it is due.
+        av_dict_set(&settings, "bf", "0", 0);
+        av_dict_set_int(&settings, "crf", quality >= 0 ? quality : 18, 0);
+    }
+    else if (format == ExportFormat::WebM)
+    {
+        av_dict_set(&settings, "deadline", "realtime", 0);
+        av_dict_set(&settings, "cpu-used", "8", 0);
+        av_dict_set(&settings, "row-mt", "1", 0);
+        av_dict_set_int(&settings, "crf", quality >= 0 ? quality : 30, 0);
+        av_dict_set(&settings, "b", "0", 0);
+    }
+    else if (format == ExportFormat::Mkv)
+        av_dict_set(&settings, "level", "3", 0);
+    return settings;
+}
+
+// The muxer, its stream and the opened encoder; nothing is written yet.
+bool OpenEncoder(OutputContext& ctx, const std::string& out, ExportFormat format,
+                 const FormatInfo& info, const Geometry& size, const FramePlan& plan,
+                 const ExportOptions& options, std::string& error)
+{
+    int result = avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, out.c_str());
+    const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
+    if (result < 0 || encoder == nullptr)
+    {
+        error = std::string("this FFmpeg has no ") + (encoder ? info.muxer : info.encoder);
+        return false;
+    }
+    ctx.stream = avformat_new_stream(ctx.format, nullptr);
+    ctx.codec = avcodec_alloc_context3(encoder);
+    ctx.frame = av_frame_alloc();
+    ctx.rgb = av_frame_alloc();
+    ctx.packet = av_packet_alloc();
+    if (ctx.stream == nullptr || !ctx.codec || !ctx.frame || !ctx.rgb || !ctx.packet)
+    {
+        error = "out of memory";
+        return false;
+    }
+    ctx.codec->width = size.outW;
+    ctx.codec->height = size.outH;
+    ctx.codec->pix_fmt = info.pixels;
+    ctx.codec->time_base = plan.timeBase;
+    ctx.codec->framerate = options.fps > 0 ? AVRational{options.fps, 1} : AVRational{0, 1};
+    ctx.codec->sample_aspect_ratio = {1, 1};
+    if (ctx.format->oformat->flags & AVFMT_GLOBALHEADER)
+        ctx.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* settings = EncoderSettings(format, options.quality);
+    result = avcodec_open2(ctx.codec, encoder, &settings);
+    av_dict_free(&settings);
+    if (result < 0)
+    {
+        error = "the " + std::string(info.encoder) + " encoder refused: " + AvError(result);
+        return false;
+    }
+    avcodec_parameters_from_context(ctx.stream->codecpar, ctx.codec);
+    ctx.stream->time_base = plan.timeBase;
+    ctx.stream->sample_aspect_ratio = {1, 1};
+    return true;
+}
+
+// Opens the atomic file, puts the muxer's I/O on it and writes the header.
+bool OpenOutputFile(OutputContext& ctx, const std::string& out, std::string& error)
+{
+    std::string reason;
+    std::FILE* stream = ctx.file.Open(reason);
+    if (stream == nullptr)
+    {
+        error = WriteError(out, reason);
+        return false;
+    }
+    // Set before the first write, as the C library asks.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (buffer != nullptr)
+        ctx.io =
+            avio_alloc_context(buffer, kIoBufferBytes, 1, stream, nullptr, WriteToFile, SeekInFile);
+    if (ctx.io == nullptr)
+    {
+        av_free(buffer);
+        error = "out of memory";
+        return false;
+    }
+    ctx.format->pb = ctx.io;
+    ctx.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    const int result = avformat_write_header(ctx.format, nullptr);
+    if (result < 0)
+    {
+        error = WriteError(out, AvError(result));
+        return false;
+    }
+    return true;
+}
+
+// The encoder's frame and, for the YUV encoders, the RGB picture that the
+// scaler turns into it.
+bool AllocatePictures(OutputContext& ctx, const FormatInfo& info, const Geometry& size)
+{
+    ctx.frame->format = info.pixels;
+    ctx.frame->width = size.outW;
+    ctx.frame->height = size.outH;
+    if (av_frame_get_buffer(ctx.frame, 0) < 0)
+        return false;
+    if (info.pixels != AV_PIX_FMT_YUV420P)
+        return true;
+    ctx.rgb->format = AV_PIX_FMT_BGR0;
+    ctx.rgb->width = size.outW;
+    ctx.rgb->height = size.outH;
+    ctx.scaler = sws_getContext(size.outW, size.outH, AV_PIX_FMT_BGR0, size.outW, size.outH,
+                                AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+    return av_frame_get_buffer(ctx.rgb, 0) >= 0 && ctx.scaler != nullptr;
+}
+
+// Turns one recorded picture into the encoder's frame: enlarged by
+// repeating pixels, the padding a copy of the edge.
+bool ConvertPicture(OutputContext& ctx, const FormatInfo& info, const Geometry& size,
+                    const std::uint8_t* picture, const std::uint8_t* palette)
+{
+    // Copied, so that the byte stores below can't be taken to change them:
+    // the loop then keeps them in registers.
+    const AVPixelFormat pixels = info.pixels;
+    const int width = size.width, height = size.height, scale = size.scale;
+    const int outW = size.outW, outH = size.outH;
+    if (av_frame_make_writable(ctx.frame) < 0)
+        return false;
+    AVFrame* target = pixels == AV_PIX_FMT_YUV420P ? ctx.rgb : ctx.frame;
+    if (pixels == AV_PIX_FMT_YUV420P && av_frame_make_writable(ctx.rgb) < 0)
+        return false;
+    for (int y = 0; y < outH; ++y)
+    {
+        const std::uint8_t* row =
+            picture + static_cast<std::size_t>(std::min(y / scale, height - 1)) *
+                          static_cast<std::size_t>(width);
+        std::uint8_t* line = target->data[0] + static_cast<std::ptrdiff_t>(y) * target->linesize[0];
+        for (int x = 0; x < outW; ++x)
+        {
+            const std::uint8_t index = row[std::min(x / scale, width - 1)];
+            if (pixels == AV_PIX_FMT_PAL8)
+                line[x] = index;
+            else
+            {
+                const std::uint8_t* rgb = palette + 4 * index;
+                std::uint8_t* px = line + 4 * x; // blue, green, red, unused
+                px[0] = rgb[2];
+                px[1] = rgb[1];
+                px[2] = rgb[0];
+                px[3] = 0;
+            }
+        }
+    }
+    if (pixels == AV_PIX_FMT_PAL8)
+    {
+        auto* colours = reinterpret_cast<std::uint32_t*>(ctx.frame->data[1]);
+        for (int c = 0; c < 256; ++c)
+            colours[c] = 0xFF000000u | std::uint32_t{palette[4 * c]} << 16 |
+                         std::uint32_t{palette[4 * c + 1]} << 8 | palette[4 * c + 2];
+    }
+    else if (pixels == AV_PIX_FMT_YUV420P)
+        sws_scale(ctx.scaler, ctx.rgb->data, ctx.rgb->linesize, 0, outH, ctx.frame->data,
+                  ctx.frame->linesize);
+    return true;
+}
+
 // Sends `frame` (null: the end) and writes every packet the encoder gives.
-int Drain(OutputContext& out, AVStream* stream, AVFrame* frame)
+int Drain(OutputContext& out, AVFrame* frame)
 {
     int result = avcodec_send_frame(out.codec, frame);
     if (result < 0)
@@ -109,12 +413,84 @@ int Drain(OutputContext& out, AVStream* stream, AVFrame* frame)
             if (known != out.durations.end())
                 out.packet->duration = known->second;
         }
-        av_packet_rescale_ts(out.packet, out.codec->time_base, stream->time_base);
-        out.packet->stream_index = stream->index;
+        av_packet_rescale_ts(out.packet, out.codec->time_base, out.stream->time_base);
+        out.packet->stream_index = out.stream->index;
         result = av_interleaved_write_frame(out.format, out.packet);
         if (result < 0)
             return result;
     }
+}
+
+// Encodes and writes every planned frame, decoding a recorded frame only
+// when the plan moves on to another.
+bool EncodeFrames(OutputContext& ctx, const CVideo& video, const std::string& out,
+                  const FormatInfo& info, const Geometry& size, const FramePlan& plan,
+                  const ExportOptions& options, const std::function<bool(int, int)>& progress,
+                  std::string& error)
+{
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(size.width) *
+                                      static_cast<std::size_t>(size.height));
+    std::uint8_t palette[kPaletteBytes];
+    int shown = -1;
+    const int total = static_cast<int>(plan.frames.size());
+    for (int i = 0; i < total; ++i)
+    {
+        const auto [n, at] = plan.frames[static_cast<std::size_t>(i)];
+        if (n != shown)
+        {
+            if (!video.GetFrame(n - 1, picture.data(), options.cursor) ||
+                !video.GetPalette(n - 1, palette))
+                std::fill(std::begin(palette), std::end(palette), std::uint8_t{0});
+            shown = n;
+        }
+        if (!ConvertPicture(ctx, info, size, picture.data(), palette))
+        {
+            error = "out of memory";
+            return false;
+        }
+        const std::int64_t next =
+            i + 1 < total ? plan.frames[static_cast<std::size_t>(i) + 1].second : plan.end;
+        ctx.frame->pts = at;
+        ctx.frame->pkt_duration = next - at;
+        ctx.durations[at] = next - at;
+        const int result = Drain(ctx, ctx.frame);
+        if (result < 0)
+        {
+            error = WriteError(out, AvError(result));
+            return false;
+        }
+        if (progress && !progress(i + 1, total))
+        {
+            error = "cancelled";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Flushes the encoder, ends the container and gives the file its name.
+bool FinishFile(OutputContext& ctx, const std::string& out, std::string& error)
+{
+    int result = Drain(ctx, nullptr);
+    if (result >= 0)
+        result = av_write_trailer(ctx.format);
+    if (result >= 0)
+    {
+        avio_flush(ctx.io);
+        result = ctx.io->error;
+    }
+    if (result < 0)
+    {
+        error = WriteError(out, AvError(result));
+        return false;
+    }
+    std::string reason;
+    if (!ctx.file.Commit(reason))
+    {
+        error = WriteError(out, reason);
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -137,229 +513,18 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
     }
     av_log_set_level(AV_LOG_ERROR); // the encoders' statistics are not ours to print
     const FormatInfo info = InfoOf(format);
-    const int width = video.GetWidth(), height = video.GetHeight();
-    const int scaledW = width * options.scale, scaledH = height * options.scale;
-    // H.264 and VP9 in 4:2:0 need even sides: the picture gets one more
-    // column or row, a copy of its last one.
-    const int outW = info.evenSides ? (scaledW + 1) & ~1 : scaledW;
-    const int outH = info.evenSides ? (scaledH + 1) & ~1 : scaledH;
+    const Geometry size = GeometryOf(video, info, options.scale);
+    const FramePlan plan = PlanFrames(video, first, last, options, info);
 
-    // The output frames: (recorded frame, time in the output's ticks).
-    std::vector<std::pair<int, std::int64_t>> plan;
-    const double start = static_cast<double>(video.GetFrameTime(first - 1));
-    const auto seconds = [&](int n)
-    {
-        const double t = static_cast<double>(video.GetFrameTime(n - 1)) - start;
-        return std::isfinite(t) && t > 0 ? t : 0.0;
-    };
-    double end = 0; // when the last frame stops showing
-    if (first < last)
-        end = seconds(last) + (seconds(last) - seconds(last - 1));
-    if (!(end > seconds(last)))
-        end = seconds(last) + 1.0 / 30;
-    if (options.fps > 0)
-    {
-        const auto count = static_cast<std::int64_t>(std::ceil(end * options.fps - 1e-9));
-        int n = first;
-        for (std::int64_t k = 0; k < std::max<std::int64_t>(count, 1); ++k)
-        {
-            const double at = static_cast<double>(k) / options.fps;
-            while (n < last && seconds(n + 1) <= at)
-                ++n;
-            plan.emplace_back(n, k);
-        }
-    }
-    else
-    {
-        std::int64_t previous = -1;
-        for (int n = first; n <= last; ++n)
-        {
-            // Time stamps that run backwards or repeat are moved one tick on.
-            std::int64_t at = static_cast<std::int64_t>(std::llround(seconds(n) * info.timeBase));
-            at = std::max(at, previous + 1);
-            plan.emplace_back(n, at);
-            previous = at;
-        }
-    }
-    const AVRational timeBase =
-        options.fps > 0 ? AVRational{1, options.fps} : AVRational{1, info.timeBase};
-
-    const std::string temporary = out + ".exporting";
-    OutputContext ctx;
-    int result =
-        avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, temporary.c_str());
-    const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
-    if (result < 0 || encoder == nullptr)
-    {
-        error = std::string("this FFmpeg has no ") + (encoder ? info.muxer : info.encoder);
+    OutputContext ctx(out);
+    if (!OpenEncoder(ctx, out, format, info, size, plan, options, error) ||
+        !OpenOutputFile(ctx, out, error))
         return false;
-    }
-    AVStream* stream = avformat_new_stream(ctx.format, nullptr);
-    ctx.codec = avcodec_alloc_context3(encoder);
-    ctx.frame = av_frame_alloc();
-    ctx.rgb = av_frame_alloc();
-    ctx.packet = av_packet_alloc();
-    if (stream == nullptr || !ctx.codec || !ctx.frame || !ctx.rgb || !ctx.packet)
+    if (!AllocatePictures(ctx, info, size))
     {
         error = "out of memory";
         return false;
     }
-    ctx.codec->width = outW;
-    ctx.codec->height = outH;
-    ctx.codec->pix_fmt = info.pixels;
-    ctx.codec->time_base = timeBase;
-    ctx.codec->framerate = options.fps > 0 ? AVRational{options.fps, 1} : AVRational{0, 1};
-    ctx.codec->sample_aspect_ratio = {1, 1};
-    if (ctx.format->oformat->flags & AVFMT_GLOBALHEADER)
-        ctx.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* settings = nullptr;
-    if (format == ExportFormat::Mp4)
-    {
-        av_dict_set(&settings, "preset", "veryfast", 0);
-        // No reordered frames: with irregular time stamps every player then
-        // shows the first frame at 0 and each one when it is due.
-        av_dict_set(&settings, "bf", "0", 0);
-        av_dict_set_int(&settings, "crf", options.quality >= 0 ? options.quality : 18, 0);
-    }
-    else if (format == ExportFormat::WebM)
-    {
-        av_dict_set(&settings, "deadline", "realtime", 0);
-        av_dict_set(&settings, "cpu-used", "8", 0);
-        av_dict_set(&settings, "row-mt", "1", 0);
-        av_dict_set_int(&settings, "crf", options.quality >= 0 ? options.quality : 30, 0);
-        av_dict_set(&settings, "b", "0", 0);
-    }
-    else if (format == ExportFormat::Mkv)
-        av_dict_set(&settings, "level", "3", 0);
-    result = avcodec_open2(ctx.codec, encoder, &settings);
-    av_dict_free(&settings);
-    if (result < 0)
-    {
-        error = "the " + std::string(info.encoder) + " encoder refused: " + AvError(result);
-        return false;
-    }
-    avcodec_parameters_from_context(stream->codecpar, ctx.codec);
-    stream->time_base = timeBase;
-    stream->sample_aspect_ratio = {1, 1};
-    result = avio_open(&ctx.format->pb, temporary.c_str(), AVIO_FLAG_WRITE);
-    if (result < 0)
-    {
-        error = "Error writing to " + out + ": " + AvError(result);
-        return false;
-    }
-    ctx.opened = true;
-    const auto fail = [&](const std::string& why)
-    {
-        error = why;
-        avio_closep(&ctx.format->pb);
-        ctx.opened = false;
-        std::remove(temporary.c_str());
-        return false;
-    };
-    result = avformat_write_header(ctx.format, nullptr);
-    if (result < 0)
-        return fail("Error writing to " + out + ": " + AvError(result));
-
-    ctx.frame->format = info.pixels;
-    ctx.frame->width = outW;
-    ctx.frame->height = outH;
-    if (av_frame_get_buffer(ctx.frame, 0) < 0)
-        return fail("out of memory");
-    if (info.pixels == AV_PIX_FMT_YUV420P)
-    {
-        ctx.rgb->format = AV_PIX_FMT_BGR0;
-        ctx.rgb->width = outW;
-        ctx.rgb->height = outH;
-        ctx.scaler = sws_getContext(outW, outH, AV_PIX_FMT_BGR0, outW, outH, AV_PIX_FMT_YUV420P,
-                                    SWS_POINT, nullptr, nullptr, nullptr);
-        if (av_frame_get_buffer(ctx.rgb, 0) < 0 || ctx.scaler == nullptr)
-            return fail("out of memory");
-    }
-
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
-                                      static_cast<std::size_t>(height));
-    std::uint8_t palette[kPaletteBytes];
-    int shown = -1;
-    const int total = static_cast<int>(plan.size());
-    for (int i = 0; i < total; ++i)
-    {
-        const int n = plan[static_cast<std::size_t>(i)].first;
-        if (n != shown)
-        {
-            if (!video.GetFrame(n - 1, picture.data(), options.cursor) ||
-                !video.GetPalette(n - 1, palette))
-                std::fill(std::begin(palette), std::end(palette), std::uint8_t{0});
-            shown = n;
-        }
-        if (av_frame_make_writable(ctx.frame) < 0)
-            return fail("out of memory");
-        // Enlarged by repeating pixels; the padding copies the edge.
-        AVFrame* target = info.pixels == AV_PIX_FMT_YUV420P ? ctx.rgb : ctx.frame;
-        if (info.pixels == AV_PIX_FMT_YUV420P && av_frame_make_writable(ctx.rgb) < 0)
-            return fail("out of memory");
-        for (int y = 0; y < outH; ++y)
-        {
-            const std::uint8_t* row =
-                picture.data() + static_cast<std::size_t>(std::min(y / options.scale, height - 1)) *
-                                     static_cast<std::size_t>(width);
-            std::uint8_t* line =
-                target->data[0] + static_cast<std::ptrdiff_t>(y) * target->linesize[0];
-            for (int x = 0; x < outW; ++x)
-            {
-                const std::uint8_t index = row[std::min(x / options.scale, width - 1)];
-                if (info.pixels == AV_PIX_FMT_PAL8)
-                    line[x] = index;
-                else
-                {
-                    const std::uint8_t* rgb = palette + 4 * index;
-                    std::uint8_t* px = line + 4 * x; // blue, green, red, unused
-                    px[0] = rgb[2];
-                    px[1] = rgb[1];
-                    px[2] = rgb[0];
-                    px[3] = 0;
-                }
-            }
-        }
-        if (info.pixels == AV_PIX_FMT_PAL8)
-        {
-            auto* colours = reinterpret_cast<std::uint32_t*>(ctx.frame->data[1]);
-            for (int c = 0; c < 256; ++c)
-                colours[c] = 0xFF000000u | std::uint32_t{palette[4 * c]} << 16 |
-                             std::uint32_t{palette[4 * c + 1]} << 8 | palette[4 * c + 2];
-        }
-        else if (info.pixels == AV_PIX_FMT_YUV420P)
-            sws_scale(ctx.scaler, ctx.rgb->data, ctx.rgb->linesize, 0, outH, ctx.frame->data,
-                      ctx.frame->linesize);
-        ctx.frame->pts = plan[static_cast<std::size_t>(i)].second;
-        // The last frame lasts as long as the one before it.
-        const std::int64_t next =
-            i + 1 < total
-                ? plan[static_cast<std::size_t>(i) + 1].second
-                : (options.fps > 0 ? ctx.frame->pts + 1
-                                   : std::max<std::int64_t>(ctx.frame->pts + 1,
-                                                            std::llround(end * info.timeBase)));
-        ctx.frame->pkt_duration = next - ctx.frame->pts;
-        ctx.durations[ctx.frame->pts] = next - ctx.frame->pts;
-        result = Drain(ctx, stream, ctx.frame);
-        if (result < 0)
-            return fail("Error writing to " + out + ": " + AvError(result));
-        if (progress && !progress(i + 1, total))
-            return fail("cancelled");
-    }
-    result = Drain(ctx, stream, nullptr);
-    if (result >= 0)
-        result = av_write_trailer(ctx.format);
-    if (result < 0)
-        return fail("Error writing to " + out + ": " + AvError(result));
-    avio_closep(&ctx.format->pb);
-    ctx.opened = false;
-    std::error_code ec;
-    std::filesystem::rename(temporary, out, ec);
-    if (ec)
-    {
-        std::remove(temporary.c_str());
-        error = "Error writing to " + out + ": " + ec.message();
-        return false;
-    }
-    return true;
+    return EncodeFrames(ctx, video, out, info, size, plan, options, progress, error) &&
+           FinishFile(ctx, out, error);
 }

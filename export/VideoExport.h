@@ -16,8 +16,9 @@ class CVideo;
 // Frame times follow the recording's time stamps (a variable frame rate; a
 // recording of 60 seconds gives 60 seconds), or with `fps` a constant rate
 // at which each output frame shows the recorded frame on screen at its time.
-// The file is written under a temporary name beside the target and takes
-// its name only when complete.
+// The file is written through the atomic writer (FileAccess.h) and takes
+// its name only when complete and on the disk: a failure, a cancel or a kill
+// leaves nothing beside the target.
 
 struct ExportOptions
 {

@@ -133,19 +133,42 @@ struct SExport
     std::string strForwarder;
 };
 
-// `confirmBase` asks the platform first whether a module lies at
-// `moduleBase` (and where it says it lies); a base just taken from the
-// process's module list needs no second asking, which on Linux would be a
-// second parse of /proc/PID/maps.
-bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, bool confirmBase,
-                const char* name, std::uint32_t ordinal, bool byOrdinal, SExport& found)
+// The export a lookup asks for: by name (the first export in the name table
+// whose name contains it) or by ordinal.
+struct SExportWanted
 {
-    std::uint64_t reported = moduleBase;
-    if (confirmBase &&
-        (!PlatformModuleBase(process, moduleBase, reported) || reported >= kGameAddressEnd))
-        return false;
-    const std::uint64_t base = reported;
+    std::string strName;
+    std::uint32_t nOrdinal = 0;
+    bool bByOrdinal = false;
+};
 
+// Whether the platform is asked first if a module lies at the base given
+// (and where it says it lies). A base just taken from the process's module
+// list needs no second asking, which on Linux would be a second parse of
+// /proc/PID/maps.
+enum BaseCheck
+{
+    BC_LISTED,  // straight from the module list: taken as it is
+    BC_CONFIRM, // from a caller or a forwarder: confirmed first
+};
+
+// A module's export directory and its three tables, as read from the game.
+struct SExportTables
+{
+    std::uint64_t nBase = 0;           // the module's
+    std::uint32_t nRva = 0, nSize = 0; // the directory's range
+    std::uint32_t nOrdinalBase = 0;    // the ordinal of function 0
+    std::uint32_t nFunctionCount = 0, nNameCount = 0;
+    std::vector<std::uint8_t> functions;    // 4 bytes each: an RVA
+    std::vector<std::uint8_t> names;        // 4 bytes each: the RVA of a name
+    std::vector<std::uint8_t> nameOrdinals; // 2 bytes each: a function index
+};
+
+// Follows the DOS, PE and optional headers of the image at `base` to its
+// export directory's range. False for anything that is not a PE image with
+// one.
+bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables& tables)
+{
     std::uint8_t dos[kDosHeaderSize];
     if (!ReadRemote(process, base, dos, sizeof dos) || Le16(dos) != kDosSignature)
         return false;
@@ -178,65 +201,95 @@ bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, bool confirm
     if (!ReadRemote(process, pe + 24, optional, optionalSize) || Le16(optional) != magic ||
         Le32(optional + directoriesAt) < 1)
         return false;
-    const std::uint32_t exportRva = Le32(optional + directoriesAt + 4);
-    const std::uint32_t exportSize = Le32(optional + directoriesAt + 8);
+    tables.nBase = base;
+    tables.nRva = Le32(optional + directoriesAt + 4);
+    tables.nSize = Le32(optional + directoriesAt + 8);
+    return true;
+}
 
+// Reads the export directory and its three tables, once their counts are
+// found to fit the directory's range.
+bool ReadExportTables(PlatformProcess* process, SExportTables& tables)
+{
+    const std::uint64_t base = tables.nBase;
     std::uint8_t directory[kExportDirectorySize];
-    if (!ReadRemote(process, base + exportRva, directory, sizeof directory))
+    if (!ReadRemote(process, base + tables.nRva, directory, sizeof directory))
         return false;
-    const std::uint32_t ordinalBase = Le32(directory + 16);
-    const std::uint32_t functionCount = Le32(directory + 20);
-    const std::uint32_t nameCount = Le32(directory + 24);
+    tables.nOrdinalBase = Le32(directory + 16);
+    tables.nFunctionCount = Le32(directory + 20);
+    tables.nNameCount = Le32(directory + 24);
 
     // The directory's range holds the directory itself and its three tables,
     // so the counts can be no larger than that range allows; the named limit
     // keeps the allocations small even when a huge range claims otherwise.
-    if (functionCount > kMaxExports || nameCount > kMaxExports ||
-        kExportDirectorySize + 4ull * functionCount + 6ull * nameCount > exportSize)
+    if (tables.nFunctionCount > kMaxExports || tables.nNameCount > kMaxExports ||
+        kExportDirectorySize + 4ull * tables.nFunctionCount + 6ull * tables.nNameCount >
+            tables.nSize)
         return false;
 
-    std::vector<std::uint8_t> functions(4 * std::size_t{functionCount});
-    std::vector<std::uint8_t> names(4 * std::size_t{nameCount});
-    std::vector<std::uint8_t> nameOrdinals(2 * std::size_t{nameCount});
-    if (!functions.empty() &&
-        !ReadRemote(process, base + Le32(directory + 28), functions.data(), functions.size()))
-        return false;
-    if (!names.empty() &&
-        !ReadRemote(process, base + Le32(directory + 32), names.data(), names.size()))
-        return false;
-    if (!nameOrdinals.empty() &&
-        !ReadRemote(process, base + Le32(directory + 36), nameOrdinals.data(), nameOrdinals.size()))
-        return false;
-
-    std::uint32_t index = 0;
-    if (byOrdinal)
+    tables.functions.resize(4 * std::size_t{tables.nFunctionCount});
+    tables.names.resize(4 * std::size_t{tables.nNameCount});
+    tables.nameOrdinals.resize(2 * std::size_t{tables.nNameCount});
+    const struct
     {
-        if (ordinal < ordinalBase)
+        std::vector<std::uint8_t>& bytes;
+        std::uint32_t nRva;
+    } parts[] = {{tables.functions, Le32(directory + 28)},
+                 {tables.names, Le32(directory + 32)},
+                 {tables.nameOrdinals, Le32(directory + 36)}};
+    for (const auto& part : parts)
+        if (!part.bytes.empty() &&
+            !ReadRemote(process, base + part.nRva, part.bytes.data(), part.bytes.size()))
             return false;
-        index = ordinal - ordinalBase;
-    }
-    else
+    return true;
+}
+
+// The function index of the export wanted: its ordinal less the ordinal
+// base, or the index the name-ordinal table gives the first name that
+// contains the name wanted.
+bool FindFunctionIndex(PlatformProcess* process, const SExportTables& tables,
+                       const SExportWanted& wanted, std::uint32_t& index)
+{
+    if (wanted.bByOrdinal)
     {
-        const std::string wanted = name;
-        std::string exportName;
-        exportName.reserve(kMaxExportNameLength + 1);
-        std::uint32_t i = 0;
-        for (; i < nameCount; ++i)
+        if (wanted.nOrdinal < tables.nOrdinalBase)
+            return false;
+        index = wanted.nOrdinal - tables.nOrdinalBase;
+        return true;
+    }
+    std::string exportName;
+    exportName.reserve(kMaxExportNameLength + 1);
+    for (std::uint32_t i = 0; i < tables.nNameCount; ++i)
+    {
+        if (!ReadText(process, tables.nBase + Le32(&tables.names[4 * std::size_t{i}]), exportName))
+            return false;
+        if (exportName.find(wanted.strName) != std::string::npos)
         {
-            if (!ReadText(process, base + Le32(&names[4 * std::size_t{i}]), exportName))
-                return false;
-            if (exportName.find(wanted) != std::string::npos)
-                break;
+            index = Le16(&tables.nameOrdinals[2 * std::size_t{i}]);
+            return true;
         }
-        if (i == nameCount)
-            return false;
-        index = Le16(&nameOrdinals[2 * std::size_t{i}]);
     }
-    if (index >= functionCount)
+    return false;
+}
+
+// Looks up `wanted` in the module at `moduleBase`: its address, or the
+// forwarder text that names where it lies.
+bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, BaseCheck check,
+                const SExportWanted& wanted, SExport& found)
+{
+    std::uint64_t base = moduleBase;
+    if (check == BC_CONFIRM &&
+        (!PlatformModuleBase(process, moduleBase, base) || base >= kGameAddressEnd))
         return false;
 
-    const std::uint32_t rva = Le32(&functions[4 * std::size_t{index}]);
-    if (rva >= exportRva && std::uint64_t{rva} < std::uint64_t{exportRva} + exportSize)
+    SExportTables tables;
+    std::uint32_t index = 0;
+    if (!ReadExportRange(process, base, tables) || !ReadExportTables(process, tables) ||
+        !FindFunctionIndex(process, tables, wanted, index) || index >= tables.nFunctionCount)
+        return false;
+
+    const std::uint32_t rva = Le32(&tables.functions[4 * std::size_t{index}]);
+    if (rva >= tables.nRva && std::uint64_t{rva} < std::uint64_t{tables.nRva} + tables.nSize)
     {
         found.bForwarded = true;
         return ReadText(process, base + rva, found.strForwarder);
@@ -275,19 +328,15 @@ std::uint32_t GetGameModuleBase(const char* name)
 namespace
 {
 // GetRemoteProcAddress, told whether `base` came from the module list.
-std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, bool baseListed,
-                           const char* name, std::uint32_t ordinal, bool byOrdinal)
+std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, BaseCheck firstCheck,
+                           SExportWanted wanted)
 {
-    if (!byOrdinal && name == nullptr)
-        return 0;
     // Each step's tables are freed before the next module is walked, so a
     // chain of forwarders holds one module's tables at a time.
-    std::string strName = byOrdinal ? std::string() : std::string(name);
     for (int forwarders = 0;; ++forwarders)
     {
         SExport found;
-        const bool confirmBase = forwarders > 0 || !baseListed;
-        if (!FindExport(process, base, confirmBase, strName.c_str(), ordinal, byOrdinal, found))
+        if (!FindExport(process, base, forwarders > 0 ? BC_CONFIRM : firstCheck, wanted, found))
             return 0;
         if (!found.bForwarded)
             return found.nAddress;
@@ -313,13 +362,13 @@ std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, bool ba
                 if (value >= kGameAddressEnd)
                     return 0; // no ordinal that large exists
             }
-            ordinal = static_cast<std::uint32_t>(value);
-            byOrdinal = true;
+            wanted.nOrdinal = static_cast<std::uint32_t>(value);
+            wanted.bByOrdinal = true;
         }
         else
         {
-            strName = part;
-            byOrdinal = false;
+            wanted.strName = part;
+            wanted.bByOrdinal = false;
         }
     }
 }
@@ -328,7 +377,13 @@ std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, bool ba
 std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base, const char* name,
                                    std::uint32_t ordinal, bool byOrdinal)
 {
-    return LookUpExport(process, base, false, name, ordinal, byOrdinal);
+    if (!byOrdinal && name == nullptr)
+        return 0;
+    SExportWanted wanted;
+    wanted.strName = byOrdinal ? std::string() : std::string(name);
+    wanted.nOrdinal = ordinal;
+    wanted.bByOrdinal = byOrdinal;
+    return LookUpExport(process, base, BC_CONFIRM, wanted);
 }
 
 std::uint32_t CProcess::GetScreenBitsAddress()
@@ -342,5 +397,7 @@ std::uint32_t CProcess::GetScreenBitsAddress()
     const std::uint32_t base = GetRemoteModuleBase("ddraw.dll", m_nPid);
     if (base == 0)
         return 0;
-    return LookUpExport(m_hProcess, base, true, "pvBmpBits", 0, false);
+    SExportWanted wanted;
+    wanted.strName = "pvBmpBits";
+    return LookUpExport(m_hProcess, base, BC_LISTED, wanted);
 }

@@ -25,6 +25,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace
@@ -95,6 +97,82 @@ struct BlockInfo
     std::uint32_t paletteCount = 0;
 };
 
+// Reads and checks the journal's header. An empty text, or why the file is
+// no journal this reader takes.
+std::string ReadJournalHeader(std::FILE* file, JournalHeader& header)
+{
+    std::uint8_t bytes[kHeaderBytes];
+    if (std::fread(bytes, 1, sizeof(bytes), file) != sizeof(bytes) ||
+        std::memcmp(bytes, kJournalMagic, sizeof(kJournalMagic)) != 0 ||
+        Crc32(bytes, 32) != Get32(bytes + 32))
+        return "not a TrellonHD recording journal";
+    if (Get32(bytes + 8) != kJournalVersion)
+        return "a journal of another version";
+    std::memcpy(&header.width, bytes + 12, 4);
+    std::memcpy(&header.height, bytes + 16, 4);
+    std::memcpy(&header.startMs, bytes + 24, 8);
+    if (!IsValidPictureSize(header.width, header.height))
+        return "the journal's picture size is out of range";
+    return {};
+}
+
+enum BlockRead
+{
+    BR_BLOCK, // a whole block whose checksum matches
+    BR_END,   // the clean end: nothing after the last block
+    BR_CUT,   // a block cut short, damaged or too large
+};
+
+// Reads the next block's payload into `payload`.
+BlockRead ReadBlock(std::FILE* file, std::vector<std::uint8_t>& payload)
+{
+    std::uint8_t head[kBlockHeadBytes];
+    const std::size_t got = std::fread(head, 1, sizeof(head), file);
+    if (got == 0)
+        return BR_END;
+    const std::uint32_t length = got == sizeof(head) ? Get32(head + 4) : 0;
+    if (got != sizeof(head) || Get32(head) != kBlockMagic || length < kPayloadHeadBytes ||
+        length > kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes)
+        return BR_CUT;
+    try
+    {
+        payload.resize(length);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return BR_CUT;
+    }
+    if (std::fread(payload.data(), 1, length, file) != length ||
+        Crc32(payload.data(), length) != Get32(head + 8))
+        return BR_CUT;
+    return BR_BLOCK;
+}
+
+// Whether the block continues the tables exactly where `summary` leaves
+// them, its frame record pointing inside them; `block` gets what it adds.
+bool ContinuesTables(const JournalSummary& summary, const std::vector<std::uint8_t>& payload,
+                     BlockInfo& block)
+{
+    const std::uint64_t length = payload.size();
+    const std::uint32_t frame = Get32(&payload[0]), firstNode = Get32(&payload[4]),
+                        nodeCount = Get32(&payload[8]), paletteCount = Get32(&payload[12]);
+    FrameRecord record;
+    std::memcpy(&record, &payload[16], sizeof(record));
+    const std::uint64_t nodesAfter =
+        std::uint64_t{static_cast<std::uint32_t>(summary.nodes)} + nodeCount;
+    const std::int64_t palettesAfter = summary.palettes + static_cast<std::int64_t>(paletteCount);
+    if (frame != static_cast<std::uint32_t>(summary.frames) ||
+        firstNode != static_cast<std::uint32_t>(summary.nodes) || paletteCount > 1 ||
+        length != kPayloadHeadBytes + std::uint64_t{nodeCount} * sizeof(Node) +
+                      std::uint64_t{paletteCount} * kPaletteBytes ||
+        nodesAfter > 0x7FFFFFFFu || record.root >= nodesAfter || record.palette < 0 ||
+        record.palette >= palettesAfter || summary.frames == 0x7FFFFFFF)
+        return false;
+    block = BlockInfo{summary.soundBytes + static_cast<std::int64_t>(kBlockHeadBytes), nodeCount,
+                      paletteCount};
+    return true;
+}
+
 // Walks the journal's sound blocks, calling `visit` with each block's info
 // and payload. False, with the reason, for a file that is no journal.
 template <typename Visit>
@@ -104,28 +182,10 @@ bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& 
     std::FILE* file = OpenRegularFile(path, error);
     if (file == nullptr)
         return false;
-    std::uint8_t header[kHeaderBytes];
-    if (std::fread(header, 1, sizeof(header), file) != sizeof(header) ||
-        std::memcmp(header, kJournalMagic, sizeof(kJournalMagic)) != 0 ||
-        Crc32(header, 32) != Get32(header + 32))
+    if (std::string fault = ReadJournalHeader(file, summary.header); !fault.empty())
     {
         std::fclose(file);
-        error = "not a TrellonHD recording journal";
-        return false;
-    }
-    if (Get32(header + 8) != kJournalVersion)
-    {
-        std::fclose(file);
-        error = "a journal of another version";
-        return false;
-    }
-    std::memcpy(&summary.header.width, header + 12, 4);
-    std::memcpy(&summary.header.height, header + 16, 4);
-    std::memcpy(&summary.header.startMs, header + 24, 8);
-    if (!IsValidPictureSize(summary.header.width, summary.header.height))
-    {
-        std::fclose(file);
-        error = "the journal's picture size is out of range";
+        error = std::move(fault);
         return false;
     }
     summary.soundBytes = static_cast<std::int64_t>(kHeaderBytes);
@@ -133,63 +193,24 @@ bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& 
     std::vector<std::uint8_t> payload;
     for (;;)
     {
-        std::uint8_t head[kBlockHeadBytes];
-        const std::size_t got = std::fread(head, 1, sizeof(head), file);
-        if (got == 0)
-            break; // the clean end
-        const std::uint32_t length = got == sizeof(head) ? Get32(head + 4) : 0;
-        if (got != sizeof(head) || Get32(head) != kBlockMagic || length < kPayloadHeadBytes ||
-            length > kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes)
+        const BlockRead read = ReadBlock(file, payload);
+        BlockInfo block;
+        if (read != BR_BLOCK || !ContinuesTables(summary, payload, block))
         {
-            summary.cut = true;
+            summary.cut = read != BR_END;
             break;
         }
-        try
-        {
-            payload.resize(length);
-        }
-        catch (const std::bad_alloc&)
-        {
-            summary.cut = true;
-            break;
-        }
-        if (std::fread(payload.data(), 1, length, file) != length ||
-            Crc32(payload.data(), length) != Get32(head + 8))
-        {
-            summary.cut = true;
-            break;
-        }
-        // The block must continue the tables exactly where they stand.
-        const std::uint32_t frame = Get32(&payload[0]), firstNode = Get32(&payload[4]),
-                            nodeCount = Get32(&payload[8]), paletteCount = Get32(&payload[12]);
-        FrameRecord record;
-        std::memcpy(&record, &payload[16], sizeof(record));
-        const std::uint64_t nodesAfter =
-            std::uint64_t{static_cast<std::uint32_t>(summary.nodes)} + nodeCount;
-        const std::int64_t palettesAfter =
-            summary.palettes + static_cast<std::int64_t>(paletteCount);
-        if (frame != static_cast<std::uint32_t>(summary.frames) ||
-            firstNode != static_cast<std::uint32_t>(summary.nodes) || paletteCount > 1 ||
-            length != kPayloadHeadBytes + std::uint64_t{nodeCount} * sizeof(Node) +
-                          std::uint64_t{paletteCount} * kPaletteBytes ||
-            nodesAfter > 0x7FFFFFFFu || record.root >= nodesAfter || record.palette < 0 ||
-            record.palette >= palettesAfter || summary.frames == 0x7FFFFFFF)
-        {
-            summary.cut = true;
-            break;
-        }
-        if (!visit(BlockInfo{summary.soundBytes + static_cast<std::int64_t>(kBlockHeadBytes),
-                             nodeCount, paletteCount},
-                   payload.data()))
+        if (!visit(block, payload.data()))
         {
             std::fclose(file);
             error = SystemReason();
             return false;
         }
         ++summary.frames;
-        summary.nodes = static_cast<std::int32_t>(nodesAfter);
-        summary.palettes = static_cast<std::int32_t>(palettesAfter);
-        summary.soundBytes += static_cast<std::int64_t>(kBlockHeadBytes + length);
+        summary.nodes = static_cast<std::int32_t>(
+            std::uint64_t{static_cast<std::uint32_t>(summary.nodes)} + block.nodeCount);
+        summary.palettes += static_cast<std::int32_t>(block.paletteCount);
+        summary.soundBytes += static_cast<std::int64_t>(kBlockHeadBytes + payload.size());
     }
     if (std::fseek(file, 0, SEEK_END) == 0)
         summary.fileBytes = std::ftell(file);

@@ -4,6 +4,7 @@ PNG exports read back by a decoder of this file's own (zlib and the PNG
 filters), compared with the pixels the golden video is known to hold."""
 import os
 import resource
+import select
 import shutil
 import signal
 import struct
@@ -15,6 +16,7 @@ import unittest
 import zlib
 
 TRELLON = os.environ.get('TRELLON', 'trellon')
+CORPUS = os.environ.get('TRELLON_CORPUS', 'trellon-corpus')
 DATA = os.environ.get('TRELLON_TEST_DATA_DIR', os.path.join(os.path.dirname(__file__), '..', 'data'))
 GOLDEN = os.path.join(DATA, 'golden', 'small.dk2')
 
@@ -365,6 +367,28 @@ def ffprobe(path, *entries):
     return dict(line.split('=', 1) for line in r.stdout.split() if '=' in line)
 
 
+def corpus_video(path, frames):
+    """The benchmark scene at 640 x 480, 30 frames a second, as trellon-corpus writes it."""
+    r = subprocess.run([CORPUS, '--frames', str(frames), path], capture_output=True, text=True,
+                       timeout=120)
+    assert r.returncode == 0, r.stderr
+    return path
+
+
+def read_until(stream, text, timeout):
+    """Reads the pipe `stream` until `text` came (True) or `timeout` seconds passed."""
+    deadline, seen = time.monotonic() + timeout, b''
+    while text not in seen:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            return False
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            return False
+        seen += chunk
+    return True
+
+
 def decoded_rgb(path):
     return subprocess.run(['ffmpeg', '-v', 'error', '-i', path, '-f', 'rawvideo', '-pix_fmt',
                            'rgb24', '-'], capture_output=True, timeout=60).stdout
@@ -430,6 +454,53 @@ class VideoExport(unittest.TestCase):
             info = ffprobe(self.export(os.path.join(tmp, 'v.mkv'), source=source),
                            'stream=width,height')
             self.assertEqual((info['width'], info['height']), ('13', '11'))
+
+    def test_an_export_leaves_its_file_alone_also_over_an_earlier_one(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in ('v.mp4', 'v.webm', 'v.mkv', 'v.gif'):
+                out = self.export(os.path.join(tmp, name))
+                self.assertEqual(os.listdir(tmp), [name])
+                # Replaced in one step: the new picture size, nothing beside it.
+                self.export(out, '--scale', '2', '--force')
+                self.assertEqual(os.listdir(tmp), [name])
+                info = ffprobe(out, 'stream=width,nb_read_frames')
+                self.assertEqual((info['width'], info['nb_read_frames']), ('24', '3'), name)
+                os.remove(out)
+
+    @unittest.skipUnless(POSIX, 'a file size limit (RLIMIT_FSIZE) stands in for the full disk')
+    def test_export_onto_a_full_disk_says_why_and_leaves_nothing(self):
+        def small_disk():
+            # Far below one lossless frame of the scene: the muxer's first
+            # write fails.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryDirectory() as out:
+            source = corpus_video(os.path.join(tmp, 'scene.dk2'), 30)
+            for name in ('v.mkv', 'v.mp4'):
+                r = run('export', source, os.path.join(out, name), preexec_fn=small_disk)
+                self.assertEqual(r.returncode, 1, r.stdout)
+                self.assertRegex(r.stderr, r'Error writing to .*%s: File too large' % name)
+                self.assertEqual(os.listdir(out), [], name)
+
+    def test_kill_9_during_an_export_leaves_nothing_behind(self):
+        with tempfile.TemporaryDirectory() as tmp, tempfile.TemporaryDirectory() as out:
+            # About ten seconds of lossless export at twice the size: the
+            # file is open and growing when the kill comes.
+            source = corpus_video(os.path.join(tmp, 'scene.dk2'), 300)
+            p = subprocess.Popen([TRELLON, 'export', source, os.path.join(out, 'v.mkv'),
+                                  '--scale', '2'], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                # The first progress line comes a second into the frames.
+                progressed = read_until(p.stderr, b'export: ', 60)
+                running = p.poll() is None
+            finally:
+                p.kill()
+                p.communicate(timeout=60)
+            self.assertTrue(progressed, 'no progress line')
+            self.assertTrue(running, 'the export ended before the kill')
+            self.assertEqual(p.returncode, -signal.SIGKILL)
+            self.assertEqual(os.listdir(out), [])
 
     def test_refusals_and_ctrl_c_leave_nothing_behind(self):
         with tempfile.TemporaryDirectory() as tmp:
