@@ -48,9 +48,15 @@ QIcon CTrellonApp::LoadIcon()
     return icon;
 }
 
-int CTrellonApp::Run(int argc, char** argv)
+namespace
 {
-    // Answered before the toolkit starts, so that they work without a display.
+// What Run answers before the toolkit starts, so that it works without a
+// display: the exit status, or -1 to go on.
+constexpr int kGoOn = -1;
+
+// --help and --version.
+int AnswerInformation(int argc, char** argv)
+{
     for (int n = 1; n < argc; ++n)
     {
         if (std::strcmp(argv[n], "--help") == 0 || std::strcmp(argv[n], "-h") == 0)
@@ -64,8 +70,13 @@ int CTrellonApp::Run(int argc, char** argv)
             return 0;
         }
     }
+    return kGoOn;
+}
 
-    // Commands to the TrellonHD that runs; they need no display.
+// A command to the TrellonHD that runs (--toggle-recording,
+// --pause-recording, --save PATH), sent and answered.
+int ForwardRemoteCommand(int argc, char** argv)
+{
     for (int n = 1; n < argc; ++n)
     {
         QString command;
@@ -93,7 +104,33 @@ int CTrellonApp::Run(int argc, char** argv)
             std::fprintf(stderr, "trellonhd: %s\n", answer.toLocal8Bit().constData());
         return status;
     }
+    return kGoOn;
+}
 
+// The arguments the toolkit left, which make the command line; false, with
+// the usage said, at an option nobody knows.
+bool TakeCommandLine(int argc, char** argv, QStringList& rest)
+{
+    for (int n = 1; n < argc; ++n)
+    {
+        const QString argument = QString::fromLocal8Bit(argv[n]);
+        if (argument.startsWith(QLatin1String("--")) && argument.size() > 2)
+        {
+            std::fprintf(stderr, "trellonhd: unknown option %s\n%s", argv[n], kUsage.c_str());
+            return false;
+        }
+        rest.append(argument);
+    }
+    return true;
+}
+} // namespace
+
+int CTrellonApp::Run(int argc, char** argv)
+{
+    if (const int status = AnswerInformation(argc, argv); status != kGoOn)
+        return status;
+    if (const int status = ForwardRemoteCommand(argc, argv); status != kGoOn)
+        return status;
     if (!HasDisplay(argc, argv))
     {
         std::fputs("trellonhd: no display to open the window on (DISPLAY is not set); run it "
@@ -106,18 +143,9 @@ int CTrellonApp::Run(int argc, char** argv)
     QApplication application(argc, argv); // takes its own options out of argv
     QApplication::setApplicationVersion(QStringLiteral(TRELLON_VERSION));
     QApplication::setWindowIcon(LoadIcon());
-
     QStringList rest;
-    for (int n = 1; n < argc; ++n)
-    {
-        const QString argument = QString::fromLocal8Bit(argv[n]);
-        if (argument.startsWith(QLatin1String("--")) && argument.size() > 2)
-        {
-            std::fprintf(stderr, "trellonhd: unknown option %s\n%s", argv[n], kUsage.c_str());
-            return 2;
-        }
-        rest.append(argument);
-    }
+    if (!TakeCommandLine(argc, argv, rest))
+        return 2;
 
     // The dialogs speak the person's language where a translation exists;
     // everything the program says at run time stays English.
