@@ -13,7 +13,7 @@
 
 namespace
 {
-struct SDecoded
+struct Decoded
 {
     bool ok = false;
     png_uint_32 width = 0, height = 0;
@@ -23,7 +23,7 @@ struct SDecoded
 };
 
 // Only plain data in this frame: libpng reports errors by longjmp.
-void Decode(std::FILE* file, SDecoded& out)
+void Decode(std::FILE* file, Decoded& out)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -57,7 +57,7 @@ std::uint8_t PixelAt(int x, int y)
 // Writes a width x height picture with the video's 4-byte palette entries
 // (the spare byte set, so that it shows if it leaks into PLTE) and reads it
 // back.
-SDecoded WriteAndRead(const std::string& path, int width, int height)
+Decoded WriteAndRead(const std::string& path, int width, int height)
 {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) *
                                      static_cast<std::size_t>(height));
@@ -73,7 +73,7 @@ SDecoded WriteAndRead(const std::string& path, int width, int height)
         palette[static_cast<std::size_t>(i) * 4 + 2] = static_cast<std::uint8_t>(i * 3);
         palette[static_cast<std::size_t>(i) * 4 + 3] = 0xEE;
     }
-    SDecoded decoded;
+    Decoded decoded;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return decoded;
@@ -92,19 +92,19 @@ SDecoded WriteAndRead(const std::string& path, int width, int height)
 // Sizes chosen around the 65,535-byte stored block: one row short of it,
 // exactly one block (65,534 pixels + the filter byte), exactly two, a block
 // boundary in the middle of a row, and a frame of the game's usual size.
-struct SSize
+struct PictureSize
 {
     int width;
     int height;
 };
-class StoredPngSizes : public ::testing::TestWithParam<SSize>
+class StoredPngSizes : public ::testing::TestWithParam<PictureSize>
 {
 };
 
 TEST_P(StoredPngSizes, ReadsBackThroughLibpngPixelForPixel)
 {
-    const SSize size = GetParam();
-    const SDecoded png =
+    const PictureSize size = GetParam();
+    const Decoded png =
         WriteAndRead((TestTempFolder() / "frame.png").string(), size.width, size.height);
     ASSERT_TRUE(png.ok);
     EXPECT_EQ(png.width, static_cast<png_uint_32>(size.width));
@@ -127,10 +127,10 @@ TEST_P(StoredPngSizes, ReadsBackThroughLibpngPixelForPixel)
 }
 
 INSTANTIATE_TEST_SUITE_P(AroundStoredBlocks, StoredPngSizes,
-                         ::testing::Values(SSize{1, 1}, SSize{3, 2}, SSize{65533, 1},
-                                           SSize{65534, 1}, SSize{65534, 2}, SSize{1000, 70},
-                                           SSize{640, 480}),
-                         [](const ::testing::TestParamInfo<SSize>& size) {
+                         ::testing::Values(PictureSize{1, 1}, PictureSize{3, 2}, PictureSize{65533, 1},
+                                           PictureSize{65534, 1}, PictureSize{65534, 2}, PictureSize{1000, 70},
+                                           PictureSize{640, 480}),
+                         [](const ::testing::TestParamInfo<PictureSize>& size) {
                              return std::to_string(size.param.width) + "x" +
                                     std::to_string(size.param.height);
                          });

@@ -26,6 +26,6 @@ public:
     bool Pump();
 
 private:
-    struct SState;
-    std::unique_ptr<SState> m_pState;
+    struct State;
+    std::unique_ptr<State> m_pState;
 };

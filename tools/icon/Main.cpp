@@ -24,7 +24,7 @@ namespace
 {
 // The sixteen colours the icon is allowed; the rest of the palette stays black
 // and unused.
-enum EColour : std::uint8_t
+enum Colour : std::uint8_t
 {
     kBackground = 0, // outside the rounded corners
     kFrame,
@@ -280,7 +280,7 @@ void DrawFilmFrame(CIconCanvas& canvas, int stripHeight)
     }
 }
 
-struct SRect
+struct Rect
 {
     int m_nLeft = 0;
     int m_nTop = 0;
@@ -293,7 +293,7 @@ struct SRect
 
 // A three-merlon tower standing on the bottom of the scene, lit from the left
 // like the frame.
-void DrawTower(CIconCanvas& canvas, const SRect& scene)
+void DrawTower(CIconCanvas& canvas, const Rect& scene)
 {
     const int size = canvas.GetSize();
     const int width = scene.GetWidth(), height = scene.GetHeight();
@@ -423,7 +423,7 @@ void DrawTower(CIconCanvas& canvas, const SRect& scene)
 }
 
 // The red record dot, with a dark rim and a glint where the light falls on it.
-void DrawRecordDot(CIconCanvas& canvas, const SRect& scene)
+void DrawRecordDot(CIconCanvas& canvas, const Rect& scene)
 {
     const int size = canvas.GetSize();
     const int diameter = Round(scene.GetHeight() * 0.44);
@@ -449,7 +449,7 @@ void DrawRecordDot(CIconCanvas& canvas, const SRect& scene)
         canvas.FillCircle(cx - 0.42 * r, cy - 0.42 * r, 0.12 * r, kCream);
 }
 
-void DrawScene(CIconCanvas& canvas, const SRect& scene)
+void DrawScene(CIconCanvas& canvas, const Rect& scene)
 {
     const int size = canvas.GetSize();
     const int width = scene.GetWidth(), height = scene.GetHeight();
@@ -485,12 +485,12 @@ void DrawScaled(CIconCanvas& canvas)
 
     // The picture is sunk into the frame: shadow on its top and left edge,
     // light on the bottom and right, the other way round from the frame.
-    const SRect screen = {margin, stripHeight, size - margin, size - stripHeight};
+    const Rect screen = {margin, stripHeight, size - margin, size - stripHeight};
     const int inset = std::max(1, Round(size / 96.0));
     canvas.FillRect(screen.m_nLeft, screen.m_nTop, screen.m_nRight, screen.m_nBottom, kFrameLight);
     canvas.FillRect(screen.m_nLeft, screen.m_nTop, screen.m_nRight - inset,
                     screen.m_nBottom - inset, kFrameShadow);
-    const SRect scene = {screen.m_nLeft + inset, screen.m_nTop + inset, screen.m_nRight - inset,
+    const Rect scene = {screen.m_nLeft + inset, screen.m_nTop + inset, screen.m_nRight - inset,
                          screen.m_nBottom - inset};
     DrawScene(canvas, scene);
 }

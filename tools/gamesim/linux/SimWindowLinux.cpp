@@ -10,7 +10,7 @@
 // The X11 window, drawn with PutImage in strips that fit the server's
 // request size, from a 32-bit copy of the picture.
 
-struct CSimWindow::SState
+struct CSimWindow::State
 {
     xcb_connection_t* m_pConnection = nullptr;
     xcb_window_t m_window = 0;
@@ -24,7 +24,7 @@ struct CSimWindow::SState
     xcb_atom_t Intern(const char* name);
 };
 
-CSimWindow::CSimWindow() : m_pState(std::make_unique<SState>()) {}
+CSimWindow::CSimWindow() : m_pState(std::make_unique<State>()) {}
 
 CSimWindow::~CSimWindow()
 {
@@ -32,7 +32,7 @@ CSimWindow::~CSimWindow()
         xcb_disconnect(m_pState->m_pConnection);
 }
 
-xcb_atom_t CSimWindow::SState::Intern(const char* name)
+xcb_atom_t CSimWindow::State::Intern(const char* name)
 {
     auto cookie =
         xcb_intern_atom(m_pConnection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
@@ -44,7 +44,7 @@ xcb_atom_t CSimWindow::SState::Intern(const char* name)
 
 bool CSimWindow::Open(const char* title, int width, int height, std::string& error)
 {
-    SState& s = *m_pState;
+    State& s = *m_pState;
     s.m_pConnection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(s.m_pConnection))
     {
@@ -89,7 +89,7 @@ bool CSimWindow::Open(const char* title, int width, int height, std::string& err
 
 void CSimWindow::Show(const std::uint8_t* picture, const std::uint8_t* palette)
 {
-    SState& s = *m_pState;
+    State& s = *m_pState;
     std::uint32_t colours[256];
     for (int i = 0; i < 256; ++i)
         colours[i] = static_cast<std::uint32_t>(palette[4 * i]) << 16 |
@@ -115,7 +115,7 @@ void CSimWindow::Show(const std::uint8_t* picture, const std::uint8_t* palette)
 
 bool CSimWindow::Pump()
 {
-    SState& s = *m_pState;
+    State& s = *m_pState;
     if (xcb_connection_has_error(s.m_pConnection))
         return false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(s.m_pConnection))

@@ -12,7 +12,7 @@ namespace
 const char kClassName[] = "TrellonGameSim";
 }
 
-struct CSimWindow::SState
+struct CSimWindow::State
 {
     HWND m_hWnd = nullptr;
     bool m_bClosed = false;
@@ -29,7 +29,7 @@ struct CSimWindow::SState
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 
-void CSimWindow::SState::Paint(HDC dc) const
+void CSimWindow::State::Paint(HDC dc) const
 {
     if (m_pPicture == nullptr)
         return;
@@ -39,10 +39,10 @@ void CSimWindow::SState::Paint(HDC dc) const
                   reinterpret_cast<const BITMAPINFO*>(&m_bitmap), DIB_RGB_COLORS, SRCCOPY);
 }
 
-LRESULT CALLBACK CSimWindow::SState::WindowProc(HWND window, UINT message, WPARAM wParam,
+LRESULT CALLBACK CSimWindow::State::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam)
 {
-    auto* state = reinterpret_cast<SState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* state = reinterpret_cast<State*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     switch (message)
     {
     case WM_PAINT:
@@ -73,7 +73,7 @@ LRESULT CALLBACK CSimWindow::SState::WindowProc(HWND window, UINT message, WPARA
     }
 }
 
-CSimWindow::CSimWindow() : m_pState(std::make_unique<SState>()) {}
+CSimWindow::CSimWindow() : m_pState(std::make_unique<State>()) {}
 
 CSimWindow::~CSimWindow()
 {
@@ -86,10 +86,10 @@ CSimWindow::~CSimWindow()
 
 bool CSimWindow::Open(const char* title, int width, int height, std::string& error)
 {
-    SState& s = *m_pState;
+    State& s = *m_pState;
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = &SState::WindowProc;
+    windowClass.lpfnWndProc = &State::WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     windowClass.lpszClassName = kClassName;
@@ -128,7 +128,7 @@ bool CSimWindow::Open(const char* title, int width, int height, std::string& err
 
 void CSimWindow::Show(const std::uint8_t* picture, const std::uint8_t* palette)
 {
-    SState& s = *m_pState;
+    State& s = *m_pState;
     if (s.m_hWnd == nullptr)
         return;
     for (int i = 0; i < 256; ++i)
