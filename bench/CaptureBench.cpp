@@ -1,6 +1,8 @@
 // One capture tick against the running demo game: attach, detect, read the
 // picture, palette and cursor from the other process, encode; and the same
-// with the recording journal appending every frame (j:1). Beside it the
+// with the recording journal appending every frame (j:1), and with the
+// statistics panel and unit markers drawn into every frame (BM_CaptureOverlay:
+// the demo shows v2.0.2.0's in-game screen with players and units). Beside it the
 // floor that no tick can go below (BM_CaptureFloor): one process_vm_readv of
 // the picture straight into the frame and one AddFrame of it, against the same
 // game at the same rate, so that the tick's fixed cost is the difference of
@@ -165,10 +167,11 @@ void BM_CaptureFloor(benchmark::State& state)
     }
 }
 
-void BM_CaptureTick(benchmark::State& state)
+// Capture ticks at the benchmark's picture size, with the journal and the
+// overlay as asked.
+void CaptureTicks(benchmark::State& state, bool journal, bool overlay)
 {
     const int width = static_cast<int>(state.range(0)), height = static_cast<int>(state.range(1));
-    const bool journal = state.range(2) != 0;
     DemoGame demo(width, height);
     if (!demo.Started())
     {
@@ -180,6 +183,8 @@ void BM_CaptureTick(benchmark::State& state)
                           ("trellon-bench-journal-" + std::to_string(getpid()));
     if (journal)
         manager.SetJournalFolder(journals.string());
+    manager.m_bShowStats = overlay ? 1 : 0;
+    manager.m_bShowPlus = overlay ? 1 : 0;
     for (int i = 0; i < 500 && !manager.GetProcess().Attach(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (manager.CaptureFrame() != 1 || manager.GetWidth() != width)
@@ -210,6 +215,16 @@ void BM_CaptureTick(benchmark::State& state)
     std::error_code ec;
     std::filesystem::remove_all(journals, ec);
 }
+
+void BM_CaptureTick(benchmark::State& state)
+{
+    CaptureTicks(state, state.range(2) != 0, false);
+}
+
+void BM_CaptureOverlay(benchmark::State& state)
+{
+    CaptureTicks(state, false, true);
+}
 } // namespace
 
 BENCHMARK(BM_CaptureFloor)
@@ -224,6 +239,12 @@ BENCHMARK(BM_CaptureTick)
     ->Args({640, 480, 1})
     ->Args({1920, 1080, 0})
     ->Args({1920, 1080, 1})
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_CaptureOverlay)
+    ->ArgNames({"w", "h"})
+    ->Args({640, 480})
+    ->Args({1920, 1080})
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

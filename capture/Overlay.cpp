@@ -15,13 +15,63 @@
 
 namespace
 {
+// The panel's place in the frame. The game's left panel keeps its content
+// in the columns left of kPanelWidth; the overlay moves the rows from
+// kPanelShift to kShiftedRowsEnd up by kPanelShift (as ShiftPanelUp does)
+// and takes everything from kPanelTop down for the player rows.
 constexpr int kPanelWidth = 174;
+constexpr int kPanelShift = 24;
+constexpr int kShiftedRowsEnd = 228;
+constexpr int kPanelTop = kShiftedRowsEnd - kPanelShift; // 204
+// The rows: one blank row under the game's panel, then a row per player,
+// kRowHeight apart within a team and teamGap (at most kMaxTeamGap) more
+// between teams.
+constexpr int kFirstRowY = kPanelTop + 1;
 constexpr int kRowHeight = 34;
-constexpr int kFirstRowY = 205;
+constexpr int kMaxTeamGap = 20;
+
+// Inside a row, from its top: a black part kFiguresWidth wide with the
+// player's first and second amounts and used/limit counts, the rest a band
+// in the player's colour with the name and level, and below them the icons
+// of four unit pairs kIconStep apart, each with its unit count and a dot per
+// unit in training (at most kMaxDots).
+constexpr int kFiguresWidth = 38;
+constexpr int kFiguresX = 1;
+constexpr int kAmount2Y = 11;
+constexpr int kCountsY = 24;
+constexpr int kNameX = 45;
+constexpr int kFirstIconX = 40;
+constexpr int kIconStep = 30;
+constexpr int kIconY = 8;
+constexpr int kIconCountY = 14;
+constexpr int kMaxDots = 5;
 constexpr int kIconPair[4] = {1, 0, 3, 5}; // unit types 2, 0, 6, 10
 constexpr int kIconCell[4] = {0, 2, 4, 6}; // plus 1 for the other side
+// Text colours (palette indices). The icon's count is drawn twice, in
+// kIconCountBackColour and one pixel right and down in kIconCountColour.
+constexpr std::uint8_t kNameColour = 255;
+constexpr std::uint8_t kAmount1Colour = 200;
+constexpr std::uint8_t kAmount2Colour = 153;
+constexpr std::uint8_t kCountsColour = 120;
+constexpr std::uint8_t kIconCountBackColour = 248;
+constexpr std::uint8_t kIconCountColour = 246;
 // Row band colour for a colour number the table doesn't know: colour 0's.
 constexpr std::uint8_t kFallbackRowColour = 209;
+
+// Unit types below kCountedTypes are counted, two to a pair.
+constexpr int kCountedTypes = 2 * PanelState::kPairs;
+// Training of kTrainerOnlyPair's types (10 and 11) counts only in units of
+// kTrainerTypes; in any other unit it is left out.
+constexpr int kTrainerOnlyPair = 5;
+constexpr int kTrainerTypes[2] = {80, 81};
+
+// A row of the third team or later may be left empty (its place kept):
+// see IsRowHidden.
+constexpr int kTeamsAlwaysShown = 2;
+constexpr std::int32_t kHideWithoutAmountAbove = 2000;
+// Above this sum of the first amounts the grouping freezes, below it thaws
+// (TeamMemory).
+constexpr std::int32_t kFreezeAmount = 5000;
 
 int FoldType(int type)
 {
@@ -100,9 +150,9 @@ void GroupPlayers(PanelState& s, TeamMemory& memory)
         std::copy(std::begin(memory.savedOrder), std::end(memory.savedOrder), s.order);
         s.teamCounter = memory.savedTeamCounter;
     };
-    if (s.sumAmount1 < 5000)
+    if (s.sumAmount1 < kFreezeAmount)
         memory.teamsFrozen = false;
-    else if (s.sumAmount1 > 5000)
+    else if (s.sumAmount1 > kFreezeAmount)
     {
         if (!memory.teamsFrozen)
         {
@@ -117,24 +167,25 @@ void GroupPlayers(PanelState& s, TeamMemory& memory)
         restore();
 
     const int teams = s.teamCounter - 1;
-    s.teamGap = teams <= 1 ? 0 : std::min((kRowHeight * s.outCount + 2) / (teams - 1), 20);
+    s.teamGap = teams <= 1 ? 0 : std::min((kRowHeight * s.outCount + 2) / (teams - 1), kMaxTeamGap);
 }
 
-void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
+namespace
 {
-    const FrameView frame{parts.frame, parts.width, parts.height};
-
-    // Panel preparation: the panel's content moves up by 24 rows, and the
-    // cursor with it when it lies on that content.
+// Moves the game's panel content up to make room for the rows and clears
+// the room; the cursor moves with the content it lies on.
+void MakeRoomForPanel(const FrameView& frame, std::uint32_t& cursor)
+{
     const std::uint32_t cx = cursor & 0xFFFFu, cy = cursor >> 16;
-    if (cx < kPanelWidth && cy >= 24 && cy < 228)
-        cursor = cx | ((cy - 24) << 16);
+    if (cx < kPanelWidth && cy >= kPanelShift && cy < kShiftedRowsEnd)
+        cursor = cx | ((cy - kPanelShift) << 16);
     ShiftPanelUp(frame);
-    FillFrameRect(frame, 0, 204, kPanelWidth, parts.height, 0);
+    FillFrameRect(frame, 0, kPanelTop, kPanelWidth, frame.height, 0);
+}
 
-    PanelState& s = parts.panel;
-    s = PanelState{};
-    CProcess& game = parts.process;
+// The players' tables into a cleared state; false when a read came short.
+bool ReadPlayers(CProcess& game, PanelState& s)
+{
     using namespace gamemem;
     if (!game.ReadBlock(kAmount1, s.amount1, sizeof(s.amount1)) ||
         !game.ReadBlock(kAmount2, s.amount2, sizeof(s.amount2)) ||
@@ -146,12 +197,26 @@ void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
         !game.ReadBlock(kLevelPart1, s.levelPart1, sizeof(s.levelPart1)) ||
         !game.ReadBlock(kLevelPart2, s.levelPart2, sizeof(s.levelPart2)) ||
         !game.ReadBlock(kFlagWord, s.flagWord, sizeof(s.flagWord)))
-        return;
+        return false;
     for (auto& name : s.playerName)
         name[sizeof(name) - 1] = '\0'; // a name fills at most its record
+    return true;
+}
 
-    PreparePlayers(s, parts.teamMemory);
+bool CountsAsTraining(int trainedPair, int trainerType)
+{
+    return trainedPair != kTrainerOnlyPair || trainerType == kTrainerTypes[0] ||
+           trainerType == kTrainerTypes[1];
+}
 
+// One walk over the game's unit list, the tick's only one: each player's
+// units and units in training by pair, and with showPlus a marker over
+// every unit in view. Runs once per unit; it allocates nothing and reads
+// each unit's head in one block.
+void WalkUnits(CaptureParts& parts, PanelState& s)
+{
+    using namespace gamemem;
+    CProcess& game = parts.process;
     const int viewX = game.ReadByte(kViewX);
     const int viewY = game.ReadByte(kViewY);
     for (int slot = 0; slot < kMaxUnits; ++slot)
@@ -171,11 +236,11 @@ void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
         {
             const int trained = FoldType(game.ReadByte(unit + kUnitTrainedType));
             const int pair = trained / 2;
-            if (owner < PanelState::kPlayers && trained < 140 &&
-                !(pair == 5 && ownType != 80 && ownType != 81))
+            if (owner < PanelState::kPlayers && trained < kCountedTypes &&
+                CountsAsTraining(pair, ownType))
                 ++s.trainCount[owner][pair];
         }
-        const bool counted = owner < PanelState::kPlayers && ownType < 140;
+        const bool counted = owner < PanelState::kPlayers && ownType < kCountedTypes;
         int type = ownType;
         if (counted)
         {
@@ -186,9 +251,71 @@ void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
         if (parts.showPlus)
             DrawUnitMarker(parts, record, unit, type, counted, viewX, viewY);
     }
+}
 
-    GroupPlayers(s, parts.teamMemory);
+// A row of the third team or later stays empty when its player has none of
+// the first amount while all players together hold more than
+// kHideWithoutAmountAbove, or has no limit while the players present (plus
+// one, so that the division never is by zero) average more than one.
+bool IsRowHidden(const PanelState& s, int p)
+{
+    const int presentPlusOne = PanelState::kPlayers + 1 - s.outCount;
+    return s.status[p] > kTeamsAlwaysShown &&
+           ((s.sumAmount1 > kHideWithoutAmountAbove && s.amount1[p] == 0) ||
+            (s.limitCount[p] == 0 && s.sumLimit / presentPlusOne > 1));
+}
 
+// The icons of player p's four unit pairs in the row at y, each with the
+// count of units and a dot for each one in training.
+void DrawUnitIcons(const CaptureParts& parts, const FrameView& frame, const PanelState& s, int p,
+                   int y)
+{
+    static const char kDots[] = ".....";
+    static_assert(sizeof(kDots) == kMaxDots + 1);
+    char text[128];
+    for (int j = 0; j < 4; ++j)
+    {
+        const int n = s.unitCount[p][kIconPair[j]], t = s.trainCount[p][kIconPair[j]];
+        if (n + t == 0)
+            continue;
+        const int x = kIconStep * j + kFirstIconX;
+        DrawSprite(frame, parts.units,
+                   static_cast<std::uint32_t>(kIconCell[j] + (s.raceBalance[p] > 0 ? 1 : 0)), x,
+                   y + kIconY, s.colourNumber[p]);
+        std::snprintf(text, sizeof(text), "%d%s", n, kDots + kMaxDots - std::min(t, kMaxDots));
+        DrawString(frame, parts.font2, text, x + 1, y + kIconCountY, kIconCountBackColour);
+        DrawString(frame, parts.font2, text, x + 2, y + kIconCountY + 1, kIconCountColour);
+    }
+}
+
+// Player p's row at y: the figures on black at the left, the band in the
+// player's colour with the name and level, and the unit icons.
+void DrawRow(const CaptureParts& parts, const FrameView& frame, const PanelState& s, int p, int y)
+{
+    const int colour = s.colourNumber[p];
+    const std::uint8_t band = colour >= 0 && colour < 8
+                                  ? static_cast<std::uint8_t>(kPlayerColourBase[colour] + 1)
+                                  : kFallbackRowColour;
+    FillFrameRect(frame, 0, y, kFiguresWidth, y + kRowHeight, 0);
+    FillFrameRect(frame, kFiguresWidth, y, kPanelWidth, y + kRowHeight, band);
+    char text[128];
+    std::snprintf(text, sizeof(text), "%s       lvl%d%c", s.playerName[p], s.level[p],
+                  s.levelFlag[p] ? 'L' : ' ');
+    DrawString(frame, parts.font1, text, kNameX, y, kNameColour);
+    std::snprintf(text, sizeof(text), "%d", s.amount1[p]);
+    DrawString(frame, parts.font2, text, kFiguresX, y, kAmount1Colour);
+    std::snprintf(text, sizeof(text), "%d", s.amount2[p]);
+    DrawString(frame, parts.font2, text, kFiguresX, y + kAmount2Y, kAmount2Colour);
+    std::snprintf(text, sizeof(text), "%d/%d", s.usedCount[p], s.limitCount[p]);
+    DrawString(frame, parts.font1, text, kFiguresX, y + kCountsY, kCountsColour);
+    DrawUnitIcons(parts, frame, s, p, y);
+}
+
+// The rows in the grouped order: a team's rows kRowHeight apart, the gap
+// between teams added before a team's first row; a hidden row keeps its
+// place.
+void DrawRows(const CaptureParts& parts, const FrameView& frame, const PanelState& s)
+{
     int y = kFirstRowY;
     for (int r = 0; r < PanelState::kPlayers; ++r)
     {
@@ -203,40 +330,22 @@ void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
                 s.status[p] != s.status[previous])
                 y += s.teamGap;
         }
-        if (s.status[p] > 2 && ((s.sumAmount1 > 2000 && s.amount1[p] == 0) ||
-                                (s.limitCount[p] == 0 && s.sumLimit / (9 - s.outCount) > 1)))
-            continue;
-
-        const int colour = s.colourNumber[p];
-        const std::uint8_t band = colour >= 0 && colour < 8
-                                      ? static_cast<std::uint8_t>(kPlayerColourBase[colour] + 1)
-                                      : kFallbackRowColour;
-        FillFrameRect(frame, 0, y, 38, y + kRowHeight, 0);
-        FillFrameRect(frame, 38, y, kPanelWidth, y + kRowHeight, band);
-        char text[128];
-        std::snprintf(text, sizeof(text), "%s       lvl%d%c", s.playerName[p], s.level[p],
-                      s.levelFlag[p] ? 'L' : ' ');
-        DrawString(frame, parts.font1, text, 45, y, 255);
-        std::snprintf(text, sizeof(text), "%d", s.amount1[p]);
-        DrawString(frame, parts.font2, text, 1, y, 200);
-        std::snprintf(text, sizeof(text), "%d", s.amount2[p]);
-        DrawString(frame, parts.font2, text, 1, y + 11, 153);
-        std::snprintf(text, sizeof(text), "%d/%d", s.usedCount[p], s.limitCount[p]);
-        DrawString(frame, parts.font1, text, 1, y + 24, 120);
-
-        for (int j = 0; j < 4; ++j)
-        {
-            const int n = s.unitCount[p][kIconPair[j]], t = s.trainCount[p][kIconPair[j]];
-            if (n + t == 0)
-                continue;
-            const int x = 30 * j + 40;
-            DrawSprite(frame, parts.units,
-                       static_cast<std::uint32_t>(kIconCell[j] + (s.raceBalance[p] > 0 ? 1 : 0)), x,
-                       y + 8, colour);
-            static const char kDots[] = ".....";
-            std::snprintf(text, sizeof(text), "%d%s", n, kDots + 5 - std::min(t, 5));
-            DrawString(frame, parts.font2, text, x + 1, y + 14, 248);
-            DrawString(frame, parts.font2, text, x + 2, y + 15, 246);
-        }
+        if (!IsRowHidden(s, p))
+            DrawRow(parts, frame, s, p, y);
     }
+}
+} // namespace
+
+void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor)
+{
+    const FrameView frame{parts.frame, parts.width, parts.height};
+    MakeRoomForPanel(frame, cursor);
+    PanelState& s = parts.panel;
+    s = PanelState{};
+    if (!ReadPlayers(parts.process, s))
+        return;
+    PreparePlayers(s, parts.teamMemory);
+    WalkUnits(parts, s);
+    GroupPlayers(s, parts.teamMemory);
+    DrawRows(parts, frame, s);
 }

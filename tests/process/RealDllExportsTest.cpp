@@ -1,5 +1,8 @@
 #include "PeTestImage.h"
 
+#include <cstdlib>
+#include <unistd.h>
+
 using namespace testpe;
 
 namespace
@@ -24,9 +27,24 @@ struct SObjdumpExports
     std::vector<std::pair<std::string, std::uint32_t>> names; // in name-table order
 };
 
+// The objdumps tried in turn: GNU binutils' own reads PE images on Debian,
+// and MinGW-w64's does where binutils is built without them.
+constexpr const char* kObjdumps[] = {"objdump", "x86_64-w64-mingw32-objdump"};
+
+// True when `program` is an executable file in a folder of PATH.
+bool OnPath(const std::string& program)
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
 std::string RunObjdump(const std::string& path)
 {
-    for (const char* tool : {"objdump", "x86_64-w64-mingw32-objdump"})
+    for (const char* tool : kObjdumps)
     {
         const std::string command = std::string(tool) + " -p '" + path + "' 2>/dev/null";
         std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
@@ -124,11 +142,33 @@ bool LoadPeFile(const std::string& path, const std::string& name, std::uint32_t 
     return true;
 }
 
-const std::string kWineDir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/";
+// Where Debian's packages put the DLLs: Wine's PE32+ DLLs, and the i686
+// MinGW-w64 runtime under the prefix /usr. TRELLON_WINE_DLL_DIR and
+// TRELLON_MINGW_PREFIX name other places, such as an empty folder to see
+// the tests skip.
+std::string FromEnvironment(const char* name, const char* otherwise)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : otherwise;
+}
+
+const std::string kWineDir =
+    FromEnvironment("TRELLON_WINE_DLL_DIR", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows") + "/";
+const std::string kMingwPrefix = FromEnvironment("TRELLON_MINGW_PREFIX", "/usr");
+
+// The DLLs are libwine's and mingw-w64-i686-dev's and gcc-mingw-w64-i686's,
+// which scripts/setup installs through wine64 and mingw-w64.
+const std::string kWineMissing = "Wine's PE32+ DLLs are not installed (Debian package wine64, "
+                                 "which brings libwine; looked in " +
+                                 kWineDir + ", see TRELLON_WINE_DLL_DIR)";
+const std::string kMingwMissing =
+    "the i686 MinGW-w64 runtime DLLs are not installed (Debian package mingw-w64, which brings "
+    "mingw-w64-i686-dev and gcc-mingw-w64-i686; looked under " +
+    kMingwPrefix + ", see TRELLON_MINGW_PREFIX)";
 
 std::string FindMingwGccDll(const std::string& file)
 {
-    const std::filesystem::path root = "/usr/lib/gcc/i686-w64-mingw32";
+    const std::filesystem::path root = kMingwPrefix + "/lib/gcc/i686-w64-mingw32";
     std::error_code error;
     std::vector<std::filesystem::path> found;
     for (const auto& entry : std::filesystem::directory_iterator(root, error))
@@ -149,6 +189,15 @@ struct SRealModule
 class RemoteExportsOnRealDlls : public RemoteExports
 {
 protected:
+    void SetUp() override
+    {
+        RemoteExports::SetUp();
+        if (!OnPath(kObjdumps[0]) && !OnPath(kObjdumps[1]))
+            GTEST_SKIP() << "objdump is not installed (Debian package binutils, or "
+                            "binutils-mingw-w64-x86-64 for x86_64-w64-mingw32-objdump; looked "
+                            "in PATH)";
+    }
+
     // Loads `path` as module `name`; false (with a failure recorded) when
     // objdump can't read it.
     bool LoadReal(const std::string& path, const std::string& name, std::uint32_t base)
@@ -298,7 +347,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernel32ForwardsIntoNtdllAndKernelbase)
     const std::string kernelbase = kWineDir + "kernelbase.dll";
     const std::string ntdll = kWineDir + "ntdll.dll";
     if (!Present(kernel32) || !Present(kernelbase) || !Present(ntdll))
-        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+        GTEST_SKIP() << kWineMissing;
     ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
     ASSERT_TRUE(LoadReal(ntdll, "ntdll.dll", 0x20000000));
     ASSERT_TRUE(LoadReal(kernelbase, "kernelbase.dll", 0x30000000));
@@ -329,7 +378,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernel32WithoutItsTargetsGivesZeroForForward
 {
     const std::string kernel32 = kWineDir + "kernel32.dll";
     if (!Present(kernel32))
-        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+        GTEST_SKIP() << kWineMissing;
     ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
     const SCounts counts = CompareAll(m_modules[0], 7);
     EXPECT_GT(counts.forwarded, 50);
@@ -341,7 +390,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernelbaseForwardsIntoLowerCaseNtdll)
     const std::string kernelbase = kWineDir + "kernelbase.dll";
     const std::string ntdll = kWineDir + "ntdll.dll";
     if (!Present(kernelbase) || !Present(ntdll))
-        GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+        GTEST_SKIP() << kWineMissing;
     ASSERT_TRUE(LoadReal(kernelbase, "KernelBase.dll", 0x30000000));
     ASSERT_TRUE(LoadReal(ntdll, "NTDLL.DLL", 0x20000000));
     // Every ordinal, and every third name: each name lookup reads the names
@@ -359,7 +408,7 @@ TEST_F(RemoteExportsOnRealDlls, WineNtdllDdrawAndAtl)
     const std::vector<std::string> files = {"ntdll.dll", "ddraw.dll", "atl100.dll"};
     for (const std::string& file : files)
         if (!Present(kWineDir + file))
-            GTEST_SKIP() << "Wine's PE32+ DLLs are not installed (Debian package wine64)";
+            GTEST_SKIP() << kWineMissing;
     std::uint32_t base = 0x10000000;
     for (const std::string& file : files)
     {
@@ -377,10 +426,9 @@ TEST_F(RemoteExportsOnRealDlls, MingwPe32RuntimeDlls)
 {
     const std::string gcc = FindMingwGccDll("libgcc_s_dw2-1.dll");
     const std::string cxx = FindMingwGccDll("libstdc++-6.dll");
-    const std::string pthread = "/usr/i686-w64-mingw32/lib/libwinpthread-1.dll";
+    const std::string pthread = kMingwPrefix + "/i686-w64-mingw32/lib/libwinpthread-1.dll";
     if (!Present(gcc) || !Present(cxx) || !Present(pthread))
-        GTEST_SKIP() << "the i686 MinGW-w64 runtime DLLs are not installed (Debian package "
-                        "mingw-w64)";
+        GTEST_SKIP() << kMingwMissing;
     ASSERT_TRUE(LoadReal(gcc, "libgcc_s_dw2-1.dll", 0x10000000));
     ASSERT_TRUE(LoadReal(pthread, "libwinpthread-1.dll", 0x18000000));
     ASSERT_TRUE(LoadReal(cxx, "libstdc++-6.dll", 0x20000000));

@@ -161,7 +161,18 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The controls, laid out as the dialog template gives them, created
+    // group by group in its (tab) order.
     void CreateControls();
+    void CreateSliderAndCounters();
+    void CreateButtons();
+    void CreatePlaybackControls();
+    void CreateRecordingSettings();
+    // Files a control under its template id and name.
+    void RegisterControl(QWidget* widget, int id, const char* objectName);
+    // A push button of the template, with its id, caption, place and handler.
+    QPushButton* AddButton(int id, const char* objectName, const QString& caption,
+                           const QRect& place, void (CTrellonDlg::*handler)());
 
     QComboBox* m_cbTargetFps = nullptr;
     QComboBox* m_cbSpeed = nullptr;

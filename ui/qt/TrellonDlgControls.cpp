@@ -66,86 +66,112 @@ void CTrellonDlg::CreateControls()
     // Below the controls, so that it never covers one of them.
     m_pArea = new CVideoArea(this);
 
-    auto name = [this](QWidget* widget, int id, const char* objectName)
-    {
-        widget->setObjectName(QString::fromLatin1(objectName));
-        m_controls.insert(id, widget);
-    };
-    // A push button of the template, with its id, caption, place and handler.
-    using Handler = void (CTrellonDlg::*)();
-    auto button = [this, &name](int id, const char* objectName, const QString& caption,
-                                const QRect& place, Handler handler)
-    {
-        auto* b = new QPushButton(caption, this);
-        b->setAutoDefault(false);
-        b->setGeometry(place);
-        name(b, id, objectName);
-        connect(b, &QPushButton::clicked, this, handler);
-        return b;
-    };
+    // The groups in the template's order, which is the tab order.
+    CreateSliderAndCounters();
+    CreateButtons();
+    CreatePlaybackControls();
+    CreateRecordingSettings();
 
+    // Key presses reach the keyboard filter whichever control has the focus.
+    installEventFilter(this);
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        w->installEventFilter(this);
+}
+
+void CTrellonDlg::RegisterControl(QWidget* widget, int id, const char* objectName)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    m_controls.insert(id, widget);
+}
+
+QPushButton* CTrellonDlg::AddButton(int id, const char* objectName, const QString& caption,
+                                    const QRect& place, void (CTrellonDlg::*handler)())
+{
+    auto* b = new QPushButton(caption, this);
+    b->setAutoDefault(false);
+    b->setGeometry(place);
+    RegisterControl(b, id, objectName);
+    connect(b, &QPushButton::clicked, this, handler);
+    return b;
+}
+
+// Under the video area: the frame slider, the frame and time texts, the
+// byte count, the game's version, and the hidden tick time.
+void CTrellonDlg::CreateSliderAndCounters()
+{
     m_slider = Place(new QSlider(Qt::Horizontal, this), 0, 297, 481, 17);
     m_slider->setTickPosition(QSlider::NoTicks);
     m_slider->setFocusPolicy(Qt::StrongFocus);
     m_slider->setSingleStep(1);
     m_slider->setPageStep(10);
     m_slider->setRange(0, 0);
-    name(m_slider, IDC_FRAME_SLIDER, "IDC_FRAME_SLIDER");
+    RegisterControl(m_slider, IDC_FRAME_SLIDER, "IDC_FRAME_SLIDER");
     connect(m_slider, &QSlider::valueChanged, this, &CTrellonDlg::OnHScroll);
 
     auto* frameText = Place(new QLabel(tr("Frame"), this), 7, 319, 98, 8);
-    name(frameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");
+    RegisterControl(frameText, IDC_FRAME_TEXT, "IDC_FRAME_TEXT");
     auto* timeText = Place(new QLabel(tr("Time"), this), 7, 331, 60, 8);
-    name(timeText, IDC_TIME_TEXT, "IDC_TIME_TEXT");
+    RegisterControl(timeText, IDC_TIME_TEXT, "IDC_TIME_TEXT");
 
     auto* bytes = Place(new QLineEdit(this), 118, 329, 47, 13);
     bytes->setReadOnly(true);
     bytes->setAlignment(Qt::AlignRight);
-    name(bytes, IDC_BYTES, "IDC_BYTES");
+    RegisterControl(bytes, IDC_BYTES, "IDC_BYTES");
     Place(new QLabel(tr("Bytes"), this), 166, 331, 19, 8);
 
     auto* version = Place(new QLineEdit(this), 237, 329, 107, 13);
     version->setReadOnly(true);
-    name(version, IDC_VERSION, "IDC_VERSION");
+    RegisterControl(version, IDC_VERSION, "IDC_VERSION");
 
     auto* tickTime = Place(new QLineEdit(this), 356, 218, 63, 13);
     tickTime->setReadOnly(true);
     tickTime->hide();
-    name(tickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
+    RegisterControl(tickTime, IDC_TICK_TIME, "IDC_TICK_TIME");
+}
 
-    button(IDC_GET_FRAME, "IDC_GET_FRAME", tr("Get Frame"), DialogRect(367, 245, 52, 17),
-           &CTrellonDlg::OnGetFrame)
+// The push buttons: recording and saving below, the video's commands and
+// playback down the right side.
+void CTrellonDlg::CreateButtons()
+{
+    AddButton(IDC_GET_FRAME, "IDC_GET_FRAME", tr("Get Frame"), DialogRect(367, 245, 52, 17),
+              &CTrellonDlg::OnGetFrame)
         ->hide();
 
-    m_pRecord = button(IDC_RECORD, "IDC_RECORD", QString(), DialogRect(416, 317, 64, 25),
-                       &CTrellonDlg::OnRecord);
+    m_pRecord = AddButton(IDC_RECORD, "IDC_RECORD", QString(), DialogRect(416, 317, 64, 25),
+                          &CTrellonDlg::OnRecord);
     m_pRecord->setDefault(true);
 
-    button(IDC_SAVE, "IDC_SAVE", tr("&Save"), DialogRect(347, 317, 64, 25), &CTrellonDlg::OnSave);
+    AddButton(IDC_SAVE, "IDC_SAVE", tr("&Save"), DialogRect(347, 317, 64, 25),
+              &CTrellonDlg::OnSave);
 
-    button(IDC_EXTRACT, "IDC_EXTRACT", tr("&Extract"), DialogRect(187, 328, 47, 14),
-           &CTrellonDlg::OnExtract);
+    AddButton(IDC_EXTRACT, "IDC_EXTRACT", tr("&Extract"), DialogRect(187, 328, 47, 14),
+              &CTrellonDlg::OnExtract);
 
-    button(IDC_CLEAR, "IDC_CLEAR", tr("&Clear"), DialogRect(70, 328, 47, 14),
-           &CTrellonDlg::OnClear);
+    AddButton(IDC_CLEAR, "IDC_CLEAR", tr("&Clear"), DialogRect(70, 328, 47, 14),
+              &CTrellonDlg::OnClear);
 
-    button(IDC_LOAD, "IDC_LOAD", tr("&Load"), DialogRect(430, 3, 50, 24), &CTrellonDlg::OnLoad);
+    AddButton(IDC_LOAD, "IDC_LOAD", tr("&Load"), DialogRect(430, 3, 50, 24), &CTrellonDlg::OnLoad);
 
-    button(IDC_VIDEO_INFO, "IDC_VIDEO_INFO", tr("Video Info"), DialogRect(430, 31, 50, 20),
-           &CTrellonDlg::OnVideoInfo);
+    AddButton(IDC_VIDEO_INFO, "IDC_VIDEO_INFO", tr("Video Info"), DialogRect(430, 31, 50, 20),
+              &CTrellonDlg::OnVideoInfo);
 
-    button(IDC_DETACH, "IDC_DETACH", tr("Detach\n &Video"), DialogRect(433, 55, 42, 27),
-           &CTrellonDlg::OnDetachVideo);
+    AddButton(IDC_DETACH, "IDC_DETACH", tr("Detach\n &Video"), DialogRect(433, 55, 42, 27),
+              &CTrellonDlg::OnDetachVideo);
 
-    button(IDC_PLAY, "IDC_PLAY", tr(">   &Play   >"), DialogRect(430, 90, 50, 42),
-           &CTrellonDlg::OnPlay);
+    AddButton(IDC_PLAY, "IDC_PLAY", tr(">   &Play   >"), DialogRect(430, 90, 50, 42),
+              &CTrellonDlg::OnPlay);
 
-    button(IDC_PAUSE, "IDC_PAUSE", tr("|   Pa&use   |"), DialogRect(430, 137, 50, 42),
-           &CTrellonDlg::OnPause);
+    AddButton(IDC_PAUSE, "IDC_PAUSE", tr("|   Pa&use   |"), DialogRect(430, 137, 50, 42),
+              &CTrellonDlg::OnPause);
+}
 
+// Right of the video area, under the buttons: the cursor switch and the
+// playback box with the speed list.
+void CTrellonDlg::CreatePlaybackControls()
+{
     auto* showCursor = Place(new QCheckBox(tr("S&how Cursor"), this), 428, 183, 53, 16);
     WrapCaption(showCursor);
-    name(showCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
+    RegisterControl(showCursor, IDC_SHOW_CURSOR, "IDC_SHOW_CURSOR");
     connect(showCursor, &QCheckBox::clicked, this, &CTrellonDlg::OnShowCursor);
 
     QGroupBox* playback = Place(new QGroupBox(tr("playback"), this), 428, 200, 54, 34);
@@ -174,9 +200,14 @@ void CTrellonDlg::CreateControls()
     // that of the open list.
     m_cbSpeed->setFixedHeight(m_cbSpeed->sizeHint().height());
     m_cbSpeed->setMaxVisibleItems(kSpeedCount);
-    name(m_cbSpeed, IDC_SPEED, "IDC_SPEED");
+    RegisterControl(m_cbSpeed, IDC_SPEED, "IDC_SPEED");
     connect(m_cbSpeed, &QComboBox::currentIndexChanged, this, &CTrellonDlg::OnSpeedChange);
+}
 
+// The recording settings box: the target frame rate and the overlay's
+// switches, Stats and +.
+void CTrellonDlg::CreateRecordingSettings()
+{
     QGroupBox* recording = Place(new QGroupBox(tr("recording"), this), 428, 233, 54, 63);
     recording->setEnabled(false);
     CaptionOnFrame(recording);
@@ -189,17 +220,12 @@ void CTrellonDlg::CreateControls()
         m_cbTargetFps->addItem(QString::number(fps));
     m_cbTargetFps->setFixedHeight(DialogY(13));
     m_cbTargetFps->setMaxVisibleItems(4);
-    name(m_cbTargetFps, IDC_TARGET_FPS, "IDC_TARGET_FPS");
+    RegisterControl(m_cbTargetFps, IDC_TARGET_FPS, "IDC_TARGET_FPS");
 
     auto* stats = Place(new QCheckBox(tr("S&tats"), this), 429, 281, 32, 10);
     stats->setLayoutDirection(Qt::RightToLeft); // text on the left
-    name(stats, IDC_STATS, "IDC_STATS");
+    RegisterControl(stats, IDC_STATS, "IDC_STATS");
     auto* plus = Place(new QCheckBox(tr("+"), this), 461, 281, 19, 10);
     plus->setFocusPolicy(Qt::ClickFocus); // no tab stop
-    name(plus, IDC_PLUS, "IDC_PLUS");
-
-    // Key presses reach the keyboard filter whichever control has the focus.
-    installEventFilter(this);
-    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        w->installEventFilter(this);
+    RegisterControl(plus, IDC_PLUS, "IDC_PLUS");
 }

@@ -1,11 +1,16 @@
+// The statistics panel and the unit markers as a capture tick draws them
+// into the frame it stores, over a fake v2.0.2.0 game, with the committed
+// sheets; and the panel's team grouping on its own.
+
 #include "capture/Overlay.h"
 
+#include "capture/Capture.h"
 #include "capture/GameLayout.h"
-#include "desktop/fake/FakeDesktop.h"
 #include "drawing/Bitmap8Group.h"
 #include "drawing/Drawing.h"
-#include "manager/VideoManager.h"
+#include "process/Process.h"
 #include "process/fake/FakeGame.h"
+#include "tests/support/V2020Scene.h"
 #include "video/Video.h"
 
 #include <cstdio>
@@ -109,98 +114,41 @@ TEST(PanelTeams, GroupingFreezesAbove5000AndThawsBelow)
 
 namespace
 {
-constexpr std::uint32_t kScreen = 0x20000000;
-constexpr std::uint32_t kUnits = 0x30000000;
-constexpr std::uint32_t kMapTable = 0x31000000;
-
-// Points the fake platform at assets/ before the manager loads its sheets,
-// wherever the tests run from.
-struct SheetsFromAssets
-{
-    SheetsFromAssets()
-    {
-        CFakeGame::Get().Reset();
-        CFakeDesktop::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
-    }
-};
-
-// A v2.0.2.0 game on its in-game screen, with players and units the tests set.
-class OverlayTest : public ::testing::Test, private SheetsFromAssets
+// The capture's parts over a v2.0.2.0 game on its in-game screen, with the
+// sheets of assets/ and the statistics panel switched on: each Captured()
+// runs one capture tick and returns the frame it stored.
+class OverlayTest : public ::testing::Test, protected CV2020Scene
 {
 protected:
+    OverlayTest() : CV2020Scene(CFakeGame::Get()) {}
+
     void SetUp() override
     {
-        ASSERT_EQ(manager.GetFont1().GetCellCount(), 94) << "the sheets in assets/ did not load";
-        game.Reset();
-        game.ShowWindow("WARCRAFT II", 7);
-        game.Map(0x00400000, std::vector<std::uint8_t>(0x00100000, 0));
-        game.Write8(kVersionByteAddress, kVersionByte2020);
-        game.Write32(0x004D4A90, 640u | (480u << 16));
-        game.Write32(0x004D4A94, kScreen);
-        std::vector<std::uint8_t> picture(640 * 480, 0x81);
-        for (std::size_t i = 4; i < picture.size(); ++i)
-            picture[i] = static_cast<std::uint8_t>(i % 97 + 1);
-        picture[1] = picture[2] = picture[3] = 0x80; // the in-game signature 0x80808081
-        game.Map(kScreen, picture);
-        std::vector<std::uint8_t> palette(1024, 9);
-        game.Write(0x004AE844, palette.data(), palette.size());
-        game.Map(kUnits, std::vector<std::uint8_t>(0x10000, 0));
-        game.Map(kMapTable, std::vector<std::uint8_t>(0x10000, 0));
-        game.Write8(kMapWidth, 64);
-        game.Write32(kMapUnitTable, kMapTable);
-        manager.m_bShowStats = 1;
-    }
-
-    void Player(int i, std::uint8_t mask, std::int8_t colour, std::int32_t amount = 100)
-    {
-        game.Write32(kAmount1 + 4 * static_cast<std::uint32_t>(i),
-                     static_cast<std::uint32_t>(amount));
-        game.Write16(kUsedCount + 2 * static_cast<std::uint32_t>(i), 5);
-        game.Write16(kLimitCount + 2 * static_cast<std::uint32_t>(i), 9);
-        game.Write8(kPlayerName + 56 * static_cast<std::uint32_t>(i),
-                    static_cast<std::uint8_t>('a' + i));
-        game.Write8(kColourNumber + static_cast<std::uint32_t>(i),
-                    static_cast<std::uint8_t>(colour));
-        game.Write8(kAllyMask + static_cast<std::uint32_t>(i), mask);
-    }
-
-    // Unit n of the list: returns its pointer.
-    std::uint32_t Unit(int n, int type, int owner, int hitPoints, int x = 0, int y = 0,
-                       int action = 0, int trainType = 0, int energy = 0)
-    {
-        const std::uint32_t unit = kUnits + 256 * static_cast<std::uint32_t>(n);
-        std::uint8_t record[256] = {};
-        record[0] = static_cast<std::uint8_t>(x);
-        record[1] = static_cast<std::uint8_t>(x >> 8);
-        record[2] = static_cast<std::uint8_t>(y);
-        record[3] = static_cast<std::uint8_t>(y >> 8);
-        record[24] = static_cast<std::uint8_t>(x / 32);
-        record[26] = static_cast<std::uint8_t>(y / 32);
-        record[34] = static_cast<std::uint8_t>(hitPoints);
-        record[35] = static_cast<std::uint8_t>(hitPoints >> 8);
-        record[38] = static_cast<std::uint8_t>(energy);
-        record[39] = static_cast<std::uint8_t>(type);
-        record[44] = static_cast<std::uint8_t>(owner);
-        record[46] = static_cast<std::uint8_t>(action);
-        record[109] = static_cast<std::uint8_t>(trainType);
-        game.Write(unit, record, sizeof(record));
-        game.Write32(kUnitList + 4 * static_cast<std::uint32_t>(n), unit);
-        game.Write32(kMapTable + 4 * static_cast<std::uint32_t>((y / 32) * 64 + x / 32), unit);
-        return unit;
-    }
-
-    void TypeTable(int type, int maxHp, int width)
-    {
-        game.Write16(kMaxHitPoints + 2 * static_cast<std::uint32_t>(type),
-                     static_cast<std::uint16_t>(maxHp));
-        game.Write16(kTypeWidth + 4 * static_cast<std::uint32_t>(type),
-                     static_cast<std::uint16_t>(width));
+        ASSERT_EQ(font1.GetCellCount(), 94) << "the sheets in assets/ did not load";
+        ASSERT_EQ(font2.GetCellCount(), 94) << "the sheets in assets/ did not load";
+        ASSERT_EQ(units.GetCellCount(), 8) << "the sheets in assets/ did not load";
+        Start();
+        video.SetGeometry(width, width, height, 0, 0);
     }
 
     std::vector<std::uint8_t> Captured()
     {
-        EXPECT_EQ(manager.CaptureFrame(), 1);
-        const CVideo& video = manager.GetVideo();
+        CaptureParts parts{process,
+                           layout,
+                           video,
+                           frameBuffer.data(),
+                           frameBuffer.size(),
+                           width,
+                           height,
+                           font1,
+                           font2,
+                           units,
+                           panelState,
+                           teams,
+                           showStats,
+                           showPlus};
+        CaptureOutcome outcome;
+        EXPECT_EQ(CaptureTick(parts, outcome), 1);
         std::vector<std::uint8_t> out(640 * 480);
         EXPECT_EQ(video.GetFrame(video.GetFrameCount() - 1, out.data(), false), 1);
         return out;
@@ -212,7 +160,19 @@ protected:
     }
 
     CFakeGame& game = CFakeGame::Get();
-    CVideoManager manager;
+    CProcess process;
+    CGameLayout layout;
+    CVideo video;
+    std::vector<std::uint8_t> frameBuffer =
+        std::vector<std::uint8_t>(kDisplayHeaderBytes + 640 * 480);
+    std::int32_t width = 640, height = 480;
+    const CBitmap8Group font1{TRELLON_SHEETS_DIR "/font1.bmp", false};
+    const CBitmap8Group font2{TRELLON_SHEETS_DIR "/font2.bmp", false};
+    const CBitmap8Group units{TRELLON_SHEETS_DIR "/units.bmp", true};
+    PanelState panelState;
+    TeamMemory teams;
+    bool showStats = true;
+    bool showPlus = false;
 };
 } // namespace
 
@@ -238,8 +198,7 @@ TEST_F(OverlayTest, HiddenThirdTeamRowStillMovesTheNextRowDown)
     game.Write16(kUsedCount + 4, 5);
     Player(3, 0x08, 3, 500);
     const auto picture = Captured();
-    const int gap =
-        manager.GetPanel().teamGap; // four teams, four out: (34 x 4 + 2) / 3 = 46, capped at 20
+    const int gap = panelState.teamGap; // four teams, four out: (34 x 4 + 2) / 3 = 46, capped at 20
     EXPECT_EQ(gap, 20);
     EXPECT_EQ(At(picture, 172, 205 + 30), kPlayerColourBase[0] + 1);
     EXPECT_EQ(At(picture, 172, 205 + 34 + gap + 30), kPlayerColourBase[1] + 1);
@@ -262,7 +221,7 @@ TEST_F(OverlayTest, UnitsAreCountedByPairWithTrainingRules)
     Unit(n++, 4, 0, 0);                 // no hit points: ignored
     Unit(n++, 4, 9, 50);                // owner 9: counted for no one
     const auto picture = Captured();
-    const PanelState& s = manager.GetPanel();
+    const PanelState& s = panelState;
     EXPECT_EQ(s.unitCount[0][1], 3);
     EXPECT_EQ(s.trainCount[0][1], 7);
     EXPECT_EQ(s.unitCount[0][3], 2);
@@ -272,8 +231,8 @@ TEST_F(OverlayTest, UnitsAreCountedByPairWithTrainingRules)
     FrameView expected{nullptr, 640, 480};
     std::vector<std::uint8_t> text(640 * 480, 0);
     expected.pixels = text.data();
-    DrawString(expected, manager.GetFont2(), "3.....", 41, 205 + 14, 248);
-    DrawString(expected, manager.GetFont2(), "3.....", 42, 205 + 15, 246);
+    DrawString(expected, font2, "3.....", 41, 205 + 14, 248);
+    DrawString(expected, font2, "3.....", 42, 205 + 15, 246);
     int compared = 0;
     for (int y = 205 + 14; y < 205 + 24; ++y)
         for (int x = 41; x < 70; ++x)
@@ -288,7 +247,7 @@ TEST_F(OverlayTest, UnitsAreCountedByPairWithTrainingRules)
 TEST_F(OverlayTest, HealthBarIsScaledAndCut)
 {
     Player(0, 0x01, 0);
-    manager.m_bShowPlus = 1;
+    showPlus = true;
     game.Write8(kViewX, 10);
     game.Write8(kViewY, 0);
     TypeTable(40, 60, 1);
@@ -316,29 +275,18 @@ TEST_F(OverlayTest, HealthBarIsScaledAndCut)
 TEST_F(OverlayTest, TypeWithoutHitPointsGetsNoMarker)
 {
     Player(0, 0x01, 0);
-    manager.m_bShowPlus = 1;
+    showPlus = true;
     TypeTable(40, 0, 1);
     Unit(0, 40, 0, 30, 64, 64);
     const auto picture = Captured();
     EXPECT_NE(At(picture, 64 + 181, 64 + 20), 146);
-    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 1);
-}
-
-TEST_F(OverlayTest, PanelIsDrawnOnlyWithStatsOn)
-{
-    Player(0, 0x01, 0);
-    manager.m_bShowStats = 0;
-    auto picture = Captured();
-    EXPECT_NE(At(picture, 172, 235), kPlayerColourBase[0] + 1);
-    manager.m_bShowStats = 1;
-    picture = Captured();
-    EXPECT_EQ(At(picture, 172, 235), kPlayerColourBase[0] + 1);
+    EXPECT_EQ(video.GetFrameCount(), 1);
 }
 
 TEST_F(OverlayTest, EnergyOfLaterTypesIsShownInPercent)
 {
     Player(0, 0x01, 0);
-    manager.m_bShowPlus = 1;
+    showPlus = true;
     TypeTable(60, 100, 1);
     TypeTable(40, 100, 1);
     Unit(0, 60, 0, 100, 64, 64, 0, 0, 128);  // left 245, top 84: "50%"
@@ -346,8 +294,8 @@ TEST_F(OverlayTest, EnergyOfLaterTypesIsShownInPercent)
     const auto picture = Captured();
     std::vector<std::uint8_t> expected(640 * 480, 0);
     const FrameView frame{expected.data(), 640, 480};
-    DrawString(frame, manager.GetFont1(), "50%", 245 + 3, 84 + 12, 253);
-    DrawString(frame, manager.GetFont1(), "128", 437 + 3, 84 + 12, 253);
+    DrawString(frame, font1, "50%", 245 + 3, 84 + 12, 253);
+    DrawString(frame, font1, "128", 437 + 3, 84 + 12, 253);
     int compared = 0;
     for (int y = 84 + 12; y < 84 + 20; ++y)
         for (int x = 240; x < 480; ++x)
