@@ -332,3 +332,80 @@ TEST(RecordE2e, PauseTakesThePausedTimeOutOfTheTimeLine)
     EXPECT_LT(longest, 0.4f);
     EXPECT_LT(video.GetFrameTime(video.GetFrameCount() - 1), 2.6f);
 }
+
+TEST(RecordE2e, WrapperLoadedAsTheGameStartsIsRecordedFromItsFirstPicture)
+{
+    // A recording that waits for the game, which loads its wrapper 2.35 s
+    // after its window appears: midway between the looks at about 2.1 and
+    // 2.6 s of a recorder that looks at most every half second (its ticks at
+    // 30 a second put them 0.528 s apart), which would record the game's own
+    // buffer for a quarter of a second after the wrapper came. The game's
+    // own buffer gets frame F, the first drawn into the wrapper's buffer, a
+    // twentieth of a second after the wrapper loaded: frames of the own
+    // buffer before F are pictures shown before the wrapper came, and any of
+    // F or later was read while the wrapper's picture existed.
+    SimOptions options;
+    options.seed = 5;
+    options.fps = 20;
+    options.wrapper = true;
+    options.wrapperAfter = 2.35;
+    const std::string path = (TestTempFolder() / "late-wrapper.dk2").string();
+    pid_t record = Spawn({TRELLON_CLI, "record", path, "--seconds", "5", "--fps", "30"});
+    ASSERT_GT(record, 0);
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "20", "--ddraw-after", "2.35",
+                        "--frames", "900"});
+    ASSERT_GT(game, 0);
+    const int recorded = ExitCodeOf(record);
+    Stop(game);
+    ASSERT_EQ(recorded, 0);
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+
+    const CSimScene scene(options);
+    const int first = scene.FirstWrapperFrame();
+    ASSERT_EQ(first, 48); // due at 2.4 s
+    // Each buffer's pictures of the demo's first 10 seconds.
+    std::vector<std::vector<std::uint8_t>> own(200, std::vector<std::uint8_t>(640 * 480)),
+        wrapper = own;
+    for (std::size_t n = 0; n < own.size(); ++n)
+    {
+        scene.OwnPicture(static_cast<int>(n), own[n].data());
+        scene.WrapperPicture(static_cast<int>(n), wrapper[n].data());
+    }
+    const auto match = [](const std::uint8_t* picture,
+                          const std::vector<std::vector<std::uint8_t>>& pictures, std::size_t from)
+    {
+        for (std::size_t n = from; n + 1 < pictures.size(); ++n)
+            if (RowsFromTwoFrames(picture, pictures[n], pictures[n + 1], 640, 480))
+                return static_cast<int>(n);
+        return -1;
+    };
+
+    std::vector<std::uint8_t> picture(640 * 480);
+    int ownFrames = 0, wrapperFrames = 0;
+    for (int k = 0; k < video.GetFrameCount(); ++k)
+    {
+        ASSERT_EQ(video.GetFrame(k, picture.data(), false), 1);
+        const int ownMatch = match(picture.data(), own, 0);
+        const int wrapperMatch =
+            match(picture.data(), wrapper, static_cast<std::size_t>(first - 1));
+        ASSERT_TRUE(ownMatch >= 0 || wrapperMatch >= 0)
+            << "recorded frame " << k << " is no picture of either buffer";
+        if (ownMatch < 0)
+        {
+            ++wrapperFrames;
+            continue;
+        }
+        ++ownFrames;
+        EXPECT_EQ(wrapperFrames, 0)
+            << "recorded frame " << k << " is the game's own buffer after the wrapper's picture";
+        EXPECT_LT(ownMatch + 1, first)
+            << "recorded frame " << k << " is the game's own buffer of frame " << ownMatch + 1
+            << ", drawn after the wrapper loaded";
+    }
+    // The recording saw the game before its wrapper came, and the wrapper's
+    // pictures for the 2.4 s or so after.
+    EXPECT_GE(ownFrames, 10);
+    EXPECT_GE(wrapperFrames, 30);
+}
