@@ -3,6 +3,7 @@
 // is read, so a picture may mix two consecutive frames: each row must come
 // from frame N or N + 1, for one N.
 
+#include "LateWrapper.h"
 #include "SimLaunch.h"
 #include "SimScene.h"
 #include "TestTempFolder.h"
@@ -340,15 +341,14 @@ TEST(RecordE2e, WrapperLoadedAsTheGameStartsIsRecordedFromItsFirstPicture)
     // 2.6 s of a recorder that looks at most every half second (its ticks at
     // 30 a second put them 0.528 s apart), which would record the game's own
     // buffer for a quarter of a second after the wrapper came. The game's
-    // own buffer gets frame F, the first drawn into the wrapper's buffer, a
-    // twentieth of a second after the wrapper loaded: frames of the own
-    // buffer before F are pictures shown before the wrapper came, and any of
-    // F or later was read while the wrapper's picture existed.
+    // own buffer gets the first frame drawn into the wrapper's a twentieth
+    // of a second after the wrapper loaded.
     SimOptions options;
     options.seed = 5;
     options.fps = 20;
     options.wrapper = true;
     options.wrapperAfter = 2.35;
+    ASSERT_EQ(CSimScene(options).FirstWrapperFrame(), 48); // due at 2.4 s
     const std::string path = (TestTempFolder() / "late-wrapper.dk2").string();
     pid_t record = Spawn({TRELLON_CLI, "record", path, "--seconds", "5", "--fps", "30"});
     ASSERT_GT(record, 0);
@@ -362,50 +362,10 @@ TEST(RecordE2e, WrapperLoadedAsTheGameStartsIsRecordedFromItsFirstPicture)
     std::string error;
     ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
 
-    const CSimScene scene(options);
-    const int first = scene.FirstWrapperFrame();
-    ASSERT_EQ(first, 48); // due at 2.4 s
-    // Each buffer's pictures of the demo's first 10 seconds.
-    std::vector<std::vector<std::uint8_t>> own(200, std::vector<std::uint8_t>(640 * 480)),
-        wrapper = own;
-    for (std::size_t n = 0; n < own.size(); ++n)
-    {
-        scene.OwnPicture(static_cast<int>(n), own[n].data());
-        scene.WrapperPicture(static_cast<int>(n), wrapper[n].data());
-    }
-    const auto match = [](const std::uint8_t* picture,
-                          const std::vector<std::vector<std::uint8_t>>& pictures, std::size_t from)
-    {
-        for (std::size_t n = from; n + 1 < pictures.size(); ++n)
-            if (RowsFromTwoFrames(picture, pictures[n], pictures[n + 1], 640, 480))
-                return static_cast<int>(n);
-        return -1;
-    };
-
-    std::vector<std::uint8_t> picture(640 * 480);
-    int ownFrames = 0, wrapperFrames = 0;
-    for (int k = 0; k < video.GetFrameCount(); ++k)
-    {
-        ASSERT_EQ(video.GetFrame(k, picture.data(), false), 1);
-        const int ownMatch = match(picture.data(), own, 0);
-        const int wrapperMatch =
-            match(picture.data(), wrapper, static_cast<std::size_t>(first - 1));
-        ASSERT_TRUE(ownMatch >= 0 || wrapperMatch >= 0)
-            << "recorded frame " << k << " is no picture of either buffer";
-        if (ownMatch < 0)
-        {
-            ++wrapperFrames;
-            continue;
-        }
-        ++ownFrames;
-        EXPECT_EQ(wrapperFrames, 0)
-            << "recorded frame " << k << " is the game's own buffer after the wrapper's picture";
-        EXPECT_LT(ownMatch + 1, first)
-            << "recorded frame " << k << " is the game's own buffer of frame " << ownMatch + 1
-            << ", drawn after the wrapper loaded";
-    }
+    LateWrapperFrames frames;
+    ASSERT_NO_FATAL_FAILURE(CheckLateWrapperRecording(video, options, frames));
     // The recording saw the game before its wrapper came, and the wrapper's
     // pictures for the 2.4 s or so after.
-    EXPECT_GE(ownFrames, 10);
-    EXPECT_GE(wrapperFrames, 30);
+    EXPECT_GE(frames.own, 10);
+    EXPECT_GE(frames.wrapper, 30);
 }
