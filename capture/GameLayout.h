@@ -53,16 +53,15 @@ public:
     static constexpr std::chrono::milliseconds kWrapperLookInterval{500};
     // How long after meeting a game every Detect looks for a missing
     // wrapper. A "ddraw.dll" the game imports is mapped by the system's
-    // loader before the game's first instruction runs, so it is there
-    // before the window by which the game is found; one the game loads
-    // itself comes when it creates its DirectDraw object, which is tied to
-    // that window (the cooperative level is set on it) and so follows the
-    // window after no more than the start-up work between the two, well
-    // under a second on a current machine and a few seconds on a slow or
-    // busy one (the demo game's late wrapper, --ddraw-after, loads 2 s in).
-    // Ten seconds leave a margin of several times that, and cost little: a
-    // tick that looks is still far inside its period (docs/PERFORMANCE.md),
-    // and a game without a wrapper pays for it only once, while it starts.
+    // loader before the game's first instruction runs, so before the window
+    // by which the game is found; one the game loads itself comes when it
+    // creates its DirectDraw object, which needs that window (the
+    // cooperative level is set on it), so it follows the window by no more
+    // than the start-up work between the two: a fraction of a second, a few
+    // seconds on a slow or busy machine. Ten seconds cover that several
+    // times over at a small price: only a game without a wrapper pays it,
+    // once, about 0.4 ms a tick for the Linux recorder of a game under Wine
+    // (docs/PERFORMANCE.md gives the figures).
     static constexpr std::chrono::seconds kWrapperEarlyWindow{10};
 
     CGameLayout() = default;
