@@ -1,8 +1,11 @@
 // The capture tick timed by hand, for builds without Google Benchmark (the
 // Windows one, whose MinGW-w64 has none): attach to the game that runs,
 // then time capture ticks back to back, each between two readings of the
-// steady clock, and print the minimum, median and 99th percentile. Beside
-// them the floor, timed the same way: one read of the picture through the
+// steady clock, and print the minimum, median and 99th percentile: first
+// the ticks of the game's early window ("early", each looks for the missing
+// wrapper), then, once the window is over, those of the steady state
+// ("tick", which look once every half second). Beside them the floor,
+// timed the same way: one read of the picture through the
 // platform's backend and one AddFrame of it. The program is the same on
 // both systems, so that the Windows backend (ReadProcessMemory, here under
 // Wine) and the Linux one (process_vm_readv) are timed alike against one
@@ -79,6 +82,8 @@ int Run(int ticks, int waitSeconds)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // The first tick opens the game's early window.
+    const auto earlyEnd = Clock::now() + CGameLayout::kWrapperEarlyWindow;
     for (int i = 0; i < kWarmUpTicks; ++i)
         if (manager.CaptureFrame() != 1)
         {
@@ -88,23 +93,34 @@ int Run(int ticks, int waitSeconds)
     const int width = manager.GetWidth(), height = manager.GetHeight();
     std::printf("%s, %d x %d\n", GameKindText(manager.GetLayout().GetKind()), width, height);
 
-    std::vector<double> tick;
-    tick.reserve(static_cast<std::size_t>(ticks));
-    manager.NewVideo();
-    for (int i = 0; i < ticks; ++i)
+    // Up to `ticks` ticks, the early ones only while the window lasts.
+    const auto timeTicks = [&](std::vector<double>& series, bool early)
     {
-        if (manager.GetVideo().GetFrameCount() >= kFramesPerVideo)
-            manager.NewVideo();
-        const auto start = Clock::now();
-        const int captured = manager.CaptureFrame();
-        const auto stop = Clock::now();
-        if (captured != 1)
+        series.reserve(static_cast<std::size_t>(ticks));
+        manager.NewVideo();
+        for (int i = 0; i < ticks && (!early || Clock::now() < earlyEnd); ++i)
         {
-            std::fprintf(stderr, "capture_timing: the game went away after %d ticks\n", i);
-            return 1;
+            if (manager.GetVideo().GetFrameCount() >= kFramesPerVideo)
+                manager.NewVideo();
+            const auto start = Clock::now();
+            const int captured = manager.CaptureFrame();
+            const auto stop = Clock::now();
+            if (captured != 1)
+            {
+                std::fprintf(stderr, "capture_timing: the game went away after %d ticks\n", i);
+                return false;
+            }
+            series.push_back(Milliseconds(stop - start));
         }
-        tick.push_back(Milliseconds(stop - start));
-    }
+        return true;
+    };
+    std::vector<double> early, tick;
+    if (!timeTicks(early, true))
+        return 1;
+    // Any tick whose look falls in the window would be no steady one.
+    std::this_thread::sleep_until(earlyEnd + std::chrono::milliseconds(50));
+    if (!timeTicks(tick, false))
+        return 1;
 
     // The floor: the picture's address read once, then per tick one read of
     // the picture and one AddFrame of it, with the palette read once.
@@ -140,6 +156,8 @@ int Run(int ticks, int waitSeconds)
         }
         floor.push_back(Milliseconds(stop - start));
     }
+    if (!early.empty())
+        Report("early", early);
     Report("tick", tick);
     Report("floor", floor);
     return 0;

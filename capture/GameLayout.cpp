@@ -28,7 +28,9 @@ void CGameLayout::Detect(CProcess& process, Clock::time_point now)
     try
     {
         const bool wasPending = m_bWrapperPending;
-        if (m_bWrapperPending && now >= m_nextWrapperLook)
+        if (m_earlyLooksEnd == Clock::time_point::min())
+            m_earlyLooksEnd = now + kWrapperEarlyWindow;
+        if (m_bWrapperPending && (now < m_earlyLooksEnd || now >= m_nextWrapperLook))
         {
             m_nWrapperBits = process.GetScreenBitsAddress();
             if (m_nWrapperBits != 0)
@@ -80,6 +82,7 @@ void CGameLayout::Reset()
     m_bWrapperPending = true;
     m_nKind = GK_UNKNOWN;
     m_nWrapperBits = 0;
+    m_earlyLooksEnd = Clock::time_point::min();
     m_nextWrapperLook = Clock::time_point::min();
 }
 

@@ -32,21 +32,37 @@ constexpr std::uint8_t kVersionByte2021 = 0x8B;
 //
 // The wrapper lookup is the expensive part (a module search in the game: a
 // parse of /proc/PID/maps on Linux, a module snapshot on Windows), far dearer
-// than the rest of a capture tick. A wrapper may be loaded after the game
-// started, so while none has been found it is looked for again, but at most
-// once per kWrapperLookInterval rather than on every Detect: the first
-// Detect after a Reset looks at once, and a wrapper loaded later is found by
-// the first Detect that comes kWrapperLookInterval or more after the last
-// look, so it goes unnoticed for at most that interval plus one tick period.
-// The version byte, which never changes for a running game, is read only
-// while the kind is unknown or in the call that first finds the wrapper; a
-// different game (another build) is a different process, which the capture
-// notices when Attach fails and answers with Reset.
+// than the rest of a capture tick. A wrapper is loaded as the game starts,
+// which is also when a recording that waits for the game begins, so a
+// missing wrapper is looked for on every Detect during the first
+// kWrapperEarlyWindow of each game (counted from the first Detect after
+// construction or a Reset, that is from the tick that first meets the
+// process) and found by the first Detect after it loads. Later a game
+// rarely loads one, and the lookup is repeated at most once per
+// kWrapperLookInterval, counted from the last look: a wrapper loaded then
+// goes unnoticed for at most that interval plus one tick period. Once found
+// it is not looked for again. The version byte, which never changes for a
+// running game, is read only while the kind is unknown or in the call that
+// first finds the wrapper; a different game (another build) is a different
+// process, which the capture notices when Attach fails and answers with
+// Reset, so the next game has an early window of its own.
 class CGameLayout
 {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kWrapperLookInterval{500};
+    // How long after meeting a game every Detect looks for a missing
+    // wrapper. A "ddraw.dll" the game imports is mapped by the system's
+    // loader before the game's first instruction runs, so before the window
+    // by which the game is found; one the game loads itself comes when it
+    // creates its DirectDraw object, which needs that window (the
+    // cooperative level is set on it), so it follows the window by no more
+    // than the start-up work between the two: a fraction of a second, a few
+    // seconds on a slow or busy machine. Ten seconds cover that several
+    // times over at a small price: only a game without a wrapper pays it,
+    // once, about 0.4 ms a tick for the Linux recorder of a game under Wine
+    // (docs/PERFORMANCE.md gives the figures).
+    static constexpr std::chrono::seconds kWrapperEarlyWindow{10};
 
     CGameLayout() = default;
     virtual ~CGameLayout() = default;
@@ -66,8 +82,11 @@ private:
     std::int32_t m_nKind = GK_UNKNOWN;
     std::uint32_t m_nWrapperBits = 0;
     bool m_bWrapperPending = true;
-    // While the wrapper is pending: the earliest time of the next look; the
-    // clock's minimum makes the next Detect look.
+    // The end of this game's early window; the clock's minimum until the
+    // first Detect after construction or a Reset sets it.
+    Clock::time_point m_earlyLooksEnd = Clock::time_point::min();
+    // While the wrapper is pending: the earliest time of the next look once
+    // the early window is over.
     Clock::time_point m_nextWrapperLook = Clock::time_point::min();
 };
 

@@ -6,14 +6,18 @@
 #include "drawing/Bitmap8Group.h"
 #include "process/Process.h"
 #include "process/fake/FakeGame.h"
+#include "tools/pe/PeImage.h"
 #include "video/Video.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace
 {
 constexpr std::uint32_t kScreen = 0x20000000;
+constexpr std::uint32_t kWrapperScreen = 0x28000000;
+constexpr std::uint32_t kDdrawBase = 0x10000000;
 constexpr int kWidth = 320, kHeight = 200;
 
 class CaptureTickTest : public ::testing::Test
@@ -45,6 +49,27 @@ protected:
         game.Map(kScreen, picture);
     }
 
+    // A "ddraw.dll" whose pvBmpBits points at a picture unlike the game's own.
+    void LoadWrapper()
+    {
+        CPeImageBuilder builder("ddraw.dll");
+        const std::uint32_t rva = builder.AddData("pvBmpBits", 0x10);
+        std::vector<std::uint8_t> image = builder.Build(kDdrawBase);
+        const std::uint32_t shown = kWrapperScreen;
+        std::memcpy(image.data() + rva, &shown, 4);
+        game.Map(kDdrawBase, image);
+        game.AddModule("ddraw.dll", kDdrawBase);
+        game.Map(kWrapperScreen, WrapperPicture());
+    }
+
+    static std::vector<std::uint8_t> WrapperPicture()
+    {
+        std::vector<std::uint8_t> picture(kWidth * kHeight);
+        for (std::size_t i = 0; i < picture.size(); ++i)
+            picture[i] = static_cast<std::uint8_t>(i * 3 % 241);
+        return picture;
+    }
+
     int Tick()
     {
         CaptureParts parts{process, layout, video, frame.data(), frame.size(), width,
@@ -65,19 +90,51 @@ protected:
 };
 } // namespace
 
-TEST_F(CaptureTickTest, RunningGameIsNeitherSearchedForNorListedAgainOnEveryTick)
+TEST_F(CaptureTickTest, RunningGameIsNotSearchedForAgainOnEveryTick)
 {
-    ASSERT_EQ(Tick(), 1);
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(Tick(), 1);
     EXPECT_EQ(layout.GetKind(), GK_V2020);
+    EXPECT_EQ(video.GetFrameCount(), 6);
     EXPECT_EQ(game.WindowSearches(), 1);
-    EXPECT_EQ(game.ModuleListings(), 1); // the first look for a wrapper
+    EXPECT_EQ(game.OpenCount(), 1);
+}
+
+TEST_F(CaptureTickTest, WrapperLoadedWhileTheGameStartsIsRecordedFromTheNextTick)
+{
+    // The game's own picture first; then, between two ticks, the wrapper
+    // comes with a picture of its own. These ticks lie microseconds apart,
+    // far inside a new game's early window.
+    std::vector<std::uint8_t> picture(kWidth * kHeight);
+    ASSERT_EQ(Tick(), 1);
+    ASSERT_EQ(video.GetFrame(0, picture.data(), false), 1);
+    EXPECT_EQ(picture[1], 7);
+
+    LoadWrapper();
+    const int listings = game.ModuleListings();
+    ASSERT_EQ(Tick(), 1);
+    EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+    ASSERT_EQ(video.GetFrame(1, picture.data(), false), 1);
+    EXPECT_EQ(picture, WrapperPicture());
+
+    // Found, it is not looked for again.
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(Tick(), 1);
-    EXPECT_EQ(video.GetFrameCount(), 6);
-    // Five ticks take far less than the wrapper's look interval.
-    EXPECT_EQ(game.WindowSearches(), 1);
-    EXPECT_EQ(game.ModuleListings(), 1);
-    EXPECT_EQ(game.OpenCount(), 1);
+    EXPECT_EQ(game.ModuleListings(), listings + 1);
+
+    // Nor is a wrapper the next game loads as it starts missed: the tick
+    // that finds the game gone resets the layout.
+    game.EndProcess();
+    ASSERT_EQ(Tick(), 0);
+    StartGame(32, kVersionByte2021);
+    game.ClearModules();
+    ASSERT_EQ(Tick(), 1);
+    EXPECT_EQ(layout.GetKind(), GK_V2021);
+    LoadWrapper();
+    ASSERT_EQ(Tick(), 1);
+    EXPECT_EQ(layout.GetKind(), GK_V2021_DDRAW);
+    ASSERT_EQ(video.GetFrame(video.GetFrameCount() - 1, picture.data(), false), 1);
+    EXPECT_EQ(picture, WrapperPicture());
 }
 
 TEST_F(CaptureTickTest, EndedGameIsNoticedAtTheNextTickAndAnotherBuildAfterIt)

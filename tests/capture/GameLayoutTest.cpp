@@ -16,6 +16,9 @@ constexpr std::uint32_t kDdrawBase = 0x10000000;
 // Detect's clock, set by the tests: any time serves as the start.
 const CGameLayout::Clock::time_point kStart{std::chrono::hours(1000)};
 constexpr auto kInterval = CGameLayout::kWrapperLookInterval;
+constexpr auto kEarlyWindow = CGameLayout::kWrapperEarlyWindow;
+// The period of ticks at 100 frames a second.
+constexpr std::chrono::milliseconds kTick{10};
 
 class GameLayoutTest : public ::testing::Test
 {
@@ -73,31 +76,85 @@ TEST_F(GameLayoutTest, WrapperLoadedLaterMovesKindOneToThree)
     EXPECT_EQ(game.ModuleListings(), listings);
 }
 
-TEST_F(GameLayoutTest, MissingWrapperIsLookedForOncePerIntervalCountedFromTheLastLook)
+TEST_F(GameLayoutTest, WrapperLoadedWhileTheGameStartsIsFoundByTheNextDetect)
+{
+    // Loaded just after the game was met, in the middle of its start and
+    // just before the early window ends; ticks 10 ms apart until then.
+    Version(0x3D);
+    auto start = kStart;
+    for (const auto loadedAfter :
+         {kTick, std::chrono::milliseconds(2000), std::chrono::milliseconds(kEarlyWindow) - kTick})
+    {
+        game.ClearModules();
+        layout.Reset();
+        const int listings = game.ModuleListings();
+        int ticks = 0;
+        for (auto now = start; now < start + loadedAfter; now += kTick, ++ticks)
+            layout.Detect(process, now);
+        ASSERT_EQ(layout.GetKind(), GK_V2020);
+        EXPECT_EQ(game.ModuleListings(), listings + ticks) << "every tick looks";
+
+        const std::uint32_t bits = LoadWrapper();
+        layout.Detect(process, start + loadedAfter);
+        EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW) << "loaded " << loadedAfter.count() << " ms in";
+        EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
+        start += 2 * kEarlyWindow;
+    }
+}
+
+TEST_F(GameLayoutTest, AfterTheEarlyWindowAMissingWrapperIsLookedForOncePerInterval)
 {
     Version(0x3D);
     layout.Detect(process, kStart);
-    EXPECT_EQ(game.ModuleListings(), 1);
+    const auto lastEarly = kStart + kEarlyWindow - std::chrono::milliseconds(1);
+    layout.Detect(process, lastEarly);
+    EXPECT_EQ(game.ModuleListings(), 2);
     EXPECT_EQ(game.WindowSearches(), 1); // Attach's, none for the lookup
 
-    // Within the interval the lookup is not repeated, so a wrapper loaded
-    // meanwhile is not seen yet.
+    // Past the window the lookup is not repeated within the interval from
+    // the last look, so a wrapper loaded meanwhile is not seen yet.
     LoadWrapper();
-    layout.Detect(process, kStart + kInterval - std::chrono::milliseconds(1));
-    EXPECT_EQ(game.ModuleListings(), 1);
+    layout.Detect(process, kStart + kEarlyWindow);
+    layout.Detect(process, lastEarly + kInterval - std::chrono::milliseconds(1));
+    EXPECT_EQ(game.ModuleListings(), 2);
     EXPECT_EQ(layout.GetKind(), GK_V2020);
     EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), 0x004D4A94u);
 
     // A tick late: the next look counts from this one.
     game.ClearModules();
-    layout.Detect(process, kStart + kInterval + std::chrono::milliseconds(7));
-    EXPECT_EQ(game.ModuleListings(), 2);
-    game.AddModule("ddraw.dll", kDdrawBase);
-    layout.Detect(process, kStart + 2 * kInterval);
-    EXPECT_EQ(game.ModuleListings(), 2);
-    layout.Detect(process, kStart + 2 * kInterval + std::chrono::milliseconds(7));
+    const auto late = lastEarly + kInterval + std::chrono::milliseconds(7);
+    layout.Detect(process, late);
     EXPECT_EQ(game.ModuleListings(), 3);
+    game.AddModule("ddraw.dll", kDdrawBase);
+    layout.Detect(process, late + kInterval - std::chrono::milliseconds(1));
+    EXPECT_EQ(game.ModuleListings(), 3);
+    EXPECT_EQ(layout.GetKind(), GK_V2020);
+    layout.Detect(process, late + kInterval);
+    EXPECT_EQ(game.ModuleListings(), 4);
     EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+}
+
+TEST_F(GameLayoutTest, EachGameHasAnEarlyWindowOfItsOwn)
+{
+    // The first game runs without a wrapper well past its early window.
+    Version(0x3D);
+    layout.Detect(process, kStart);
+    const auto later = kStart + 3 * kEarlyWindow;
+    layout.Detect(process, later);
+    ASSERT_EQ(layout.GetKind(), GK_V2020);
+
+    // It ends and another starts, which loads its wrapper between two ticks.
+    layout.Reset();
+    game.EndProcess();
+    game.ShowWindow("WARCRAFT II", 78);
+    ASSERT_FALSE(process.Attach());
+    ASSERT_TRUE(process.Attach());
+    layout.Detect(process, later + kTick);
+    ASSERT_EQ(layout.GetKind(), GK_V2020);
+    const std::uint32_t bits = LoadWrapper();
+    layout.Detect(process, later + 2 * kTick);
+    EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+    EXPECT_EQ(layout.GetAddress(GA_SCREEN_BITS), bits);
 }
 
 TEST_F(GameLayoutTest, AfterResetTheNextGameIsExaminedAtOnce)

@@ -3,8 +3,9 @@
 // is read, so a picture may mix two consecutive frames: each row must come
 // from frame N or N + 1, for one N.
 
-#include "tools/gamesim/SimLaunch.h"
+#include "tests/support/LateWrapper.h"
 #include "tests/support/TestTempFolder.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "tools/gamesim/SimScene.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -331,4 +332,40 @@ TEST(RecordE2e, PauseTakesThePausedTimeOutOfTheTimeLine)
     // the whole lasts about the recorded (not the paused) time.
     EXPECT_LT(longest, 0.4f);
     EXPECT_LT(video.GetFrameTime(video.GetFrameCount() - 1), 2.6f);
+}
+
+TEST(RecordE2e, WrapperLoadedAsTheGameStartsIsRecordedFromItsFirstPicture)
+{
+    // A recording that waits for the game, which loads its wrapper 2.35 s
+    // after its window appears: midway between the looks at about 2.1 and
+    // 2.6 s of a recorder that looks at most every half second (its ticks at
+    // 30 a second put them 0.528 s apart), which would record the game's own
+    // buffer for a quarter of a second after the wrapper came. The game's
+    // own buffer gets the first frame drawn into the wrapper's a twentieth
+    // of a second after the wrapper loaded.
+    SimOptions options;
+    options.seed = 5;
+    options.fps = 20;
+    options.wrapper = true;
+    options.wrapperAfter = 2.35;
+    ASSERT_EQ(CSimScene(options).FirstWrapperFrame(), 48); // due at 2.4 s
+    const std::string path = (TestTempFolder() / "late-wrapper.dk2").string();
+    pid_t record = Spawn({TRELLON_CLI, "record", path, "--seconds", "5", "--fps", "30"});
+    ASSERT_GT(record, 0);
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "20", "--ddraw-after", "2.35",
+                        "--frames", "900"});
+    ASSERT_GT(game, 0);
+    const int recorded = ExitCodeOf(record);
+    Stop(game);
+    ASSERT_EQ(recorded, 0);
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+
+    LateWrapperFrames frames;
+    ASSERT_NO_FATAL_FAILURE(CheckLateWrapperRecording(video, options, frames));
+    // The recording saw the game before its wrapper came, and the wrapper's
+    // pictures for the 2.4 s or so after.
+    EXPECT_GE(frames.own, 10);
+    EXPECT_GE(frames.wrapper, 30);
 }

@@ -15,9 +15,10 @@
 
 #include "capture/GameLayout.h"
 #include "process/Process.h"
-#include "tools/gamesim/SimLaunch.h"
+#include "tests/support/LateWrapper.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/GameMemory.h"
+#include "tools/gamesim/SimLaunch.h"
 #include "tools/gamesim/SimScene.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -550,6 +551,90 @@ TEST(WineE2eWindow, ShowsThePictureShownThroughThePalette)
     Stop(game);
     EXPECT_TRUE(matched) << "the window did not show the frames around " << lastFrame;
 }
+// A game that loads its wrapper 2.35 s after its window appears, recorded
+// by a recorder that was waiting for it: from the wrapper's first picture
+// on, no frame is the game's own buffer (tests/support/LateWrapper.h). The
+// Windows recorder sees only a loaded wrapper in its module list.
+struct LateWrapperCase
+{
+    const char* name;
+    bool windowsRecorder;
+    bool nativeWrapper; // loaded as a library (WINEDLLOVERRIDES=ddraw=n), not mapped
+};
+
+class WineLateWrapper : public ::testing::TestWithParam<LateWrapperCase>
+{
+protected:
+    void TearDown() override
+    {
+        Stop(m_record);
+        Stop(m_game);
+    }
+
+    pid_t m_record = 0;
+    pid_t m_game = 0;
+};
+
+TEST_P(WineLateWrapper, RecordingTakesTheWrapperFromItsFirstPicture)
+{
+    SimOptions options;
+    options.seed = kSeed;
+    options.fps = 20;
+    options.wrapper = true;
+    options.wrapperAfter = 2.35;
+    const std::string path = (TestTempFolder() / (std::string(GetParam().name) + ".dk2")).string();
+    const std::string log = (TestTempFolder() / (std::string(GetParam().name) + ".log")).string();
+    std::vector<std::string> record{TRELLON_CLI};
+    if (GetParam().windowsRecorder)
+        record = {TRELLON_WINE64, TRELLON_CLI_EXE};
+    record.insert(record.end(), {"record", path, "--frames", "150", "--wait", "60"});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    m_record = Spawn(record, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(m_record, 0);
+    // The recorder waits for the game before the game starts.
+    const auto text = [&]
+    {
+        std::ifstream in(log);
+        std::string all;
+        for (std::string line; std::getline(in, line);)
+            all += line + "\n";
+        return all;
+    };
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (text().find("waiting for the game") == std::string::npos &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_NE(text().find("waiting for the game"), std::string::npos) << text();
+
+    if (GetParam().nativeWrapper)
+        setenv("WINEDLLOVERRIDES", "ddraw=n", 1);
+    m_game = Spawn({TRELLON_WINE64, TRELLON_GAMESIM_EXE, "--seed", std::to_string(kSeed), "--fps",
+                    "20", "--ddraw-after", "2.35", "--frames", "3000"});
+    unsetenv("WINEDLLOVERRIDES");
+    ASSERT_GT(m_game, 0);
+    const int recorded = ExitCodeOf(m_record);
+    m_record = 0;
+    ASSERT_EQ(recorded, 0) << text();
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, path, error), 1) << error;
+    LateWrapperFrames frames;
+    ASSERT_NO_FATAL_FAILURE(CheckLateWrapperRecording(video, options, frames));
+    EXPECT_GE(frames.own, 10) << "the recording missed the game before its wrapper came";
+    EXPECT_GE(frames.wrapper, 30) << text();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachRecorder, WineLateWrapper,
+    ::testing::Values(LateWrapperCase{"LinuxRecorderMappedWrapper", false, false},
+                      LateWrapperCase{"LinuxRecorderLoadedWrapper", false, true},
+                      LateWrapperCase{"WindowsRecorderLoadedWrapper", true, true}),
+    [](const ::testing::TestParamInfo<LateWrapperCase>& test) { return test.param.name; });
 } // namespace
 
 int main(int argc, char** argv)

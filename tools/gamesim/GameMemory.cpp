@@ -47,7 +47,12 @@ std::vector<std::uint8_t> CGameMemory::WrapperImage(const std::string& wrapperNa
     CPeImageBuilder builder(wrapperName);
     bitsRva = builder.AddData("pvBmpBits", 0x40);
     builder.AddData("pvBmpBitsOld", 0x80); // a name that also contains it, later in the table
-    return pe32Plus ? builder.BuildPe32Plus(imageBase) : builder.Build(imageBase);
+    std::vector<std::uint8_t> image =
+        pe32Plus ? builder.BuildPe32Plus(imageBase) : builder.Build(imageBase);
+    // The file is laid out as loaded, so the variable's rva is its offset.
+    const std::uint32_t shown = kWrapperScreenAddress;
+    std::memcpy(image.data() + bitsRva, &shown, 4);
+    return image;
 }
 
 bool CGameMemory::Create(bool build2021, const std::string& wrapperName, int width, int height,
@@ -77,16 +82,21 @@ bool CGameMemory::Create(bool build2021, const std::string& wrapperName, int wid
     const std::uint32_t screen = kScreenAddress;
     std::memcpy(Variable(a.screenPointer), &screen, 4);
 
-    if (wrapperName.empty())
-        return true;
-    m_pWrapperScreen = MapAt(kWrapperScreenAddress, m_nScreenBytes, error);
+    return wrapperName.empty() || AddWrapper(wrapperName, nullptr, error);
+}
+
+bool CGameMemory::AddWrapper(const std::string& wrapperName, const std::uint8_t* picture,
+                             std::string& error)
+{
+    if (m_pWrapperScreen == nullptr)
+        m_pWrapperScreen = MapAt(kWrapperScreenAddress, m_nScreenBytes, error);
     if (!m_pWrapperScreen)
         return false;
-    std::uint32_t* bits = nullptr;
-    if (!LoadWrapper(wrapperName, bits, error))
+    if (picture != nullptr)
+        std::memcpy(m_pWrapperScreen, picture, m_nScreenBytes);
+    if (!LoadWrapper(wrapperName, error))
         return false;
-    const std::uint32_t shown = kWrapperScreenAddress;
-    std::memcpy(bits, &shown, 4);
+    m_bWrapperLoaded = true;
     return true;
 }
 

@@ -37,10 +37,18 @@ public:
     // non-empty `wrapperName` loads the wrapper from a file of that name.
     bool Create(bool build2021, const std::string& wrapperName, int width, int height,
                 std::string& error);
+    // Loads the wrapper into the running game, as a game does that loads it
+    // itself: its buffer first, holding `picture`, then the library, whose
+    // pvBmpBits already points at the buffer when the module list first
+    // names it, so that no reader finds the wrapper without its picture.
+    bool AddWrapper(const std::string& wrapperName, const std::uint8_t* picture,
+                    std::string& error);
 
     std::uint8_t* Screen() const { return m_pScreen; }
+    // The wrapper's buffer once the wrapper is loaded; null before.
+    std::uint8_t* WrapperScreen() const { return m_bWrapperLoaded ? m_pWrapperScreen : nullptr; }
     // The picture shown: the wrapper's buffer when there is one.
-    std::uint8_t* Shown() const { return m_pWrapperScreen ? m_pWrapperScreen : m_pScreen; }
+    std::uint8_t* Shown() const { return m_bWrapperLoaded ? m_pWrapperScreen : m_pScreen; }
     void SetPalette(const std::uint8_t* palette); // 1024 bytes
     void SetCursor(std::uint32_t cursor);
     void SetFrameNumber(std::uint32_t frame);
@@ -55,13 +63,13 @@ private:
     // so that the process's module list names it. ReleaseAll undoes all three.
     bool MapVariables(std::string& error);
     std::uint8_t* MapAt(std::uint32_t address, std::size_t size, std::string& error);
-    // Loads the wrapper image and returns the address of its pvBmpBits in
-    // `bits`.
-    bool LoadWrapper(const std::string& wrapperName, std::uint32_t*& bits, std::string& error);
+    // Loads the wrapper image so that the module list names it.
+    bool LoadWrapper(const std::string& wrapperName, std::string& error);
     void ReleaseAll();
 
-    // The wrapper's image: exports pvBmpBits and, after it in the name table,
-    // a longer name that contains it. `bitsRva` is pvBmpBits's place.
+    // The wrapper's image: exports pvBmpBits, which holds the wrapper's
+    // buffer's address, and, after it in the name table, a longer name that
+    // contains it. `bitsRva` is pvBmpBits's place.
     static std::vector<std::uint8_t> WrapperImage(const std::string& wrapperName, bool pe32Plus,
                                                   std::uint32_t imageBase, std::uint32_t& bitsRva);
     // A variable at a fixed address inside the variables' block.
@@ -75,6 +83,7 @@ private:
     std::uint32_t m_nVariablesEnd = 0;
     std::uint8_t* m_pScreen = nullptr;
     std::uint8_t* m_pWrapperScreen = nullptr;
+    bool m_bWrapperLoaded = false;
     void* m_pWrapperImage = nullptr; // the mapping, or the loaded module
     std::uint8_t* m_pUnits = nullptr;
     std::uint8_t* m_pMapTable = nullptr;

@@ -12,7 +12,9 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -23,12 +25,15 @@ namespace
 const char kUsage[] =
     "Usage: gamesim [--build 2020|2021] [--ddraw | --ddraw-name NAME] [--size WxH] [--seed N] "
     "[--fps N]\n"
-    "               [--frames N] [--menu-every S]\n"
+    "               [--frames N] [--menu-every S] [--ddraw-after S]\n"
     "The demo game: shows the benchmark scene in a window titled \"WARCRAFT II\"\n"
     "with the game's variables at the chosen build's addresses.\n"
     "  --build       2020 for v2.0.2.0 (default), 2021 for v2.0.2.1\n"
     "  --ddraw       load a ddraw.dll wrapper exporting pvBmpBits\n"
     "  --ddraw-name  the same, with the wrapper's file named NAME (DDRAW.DLL, say)\n"
+    "  --ddraw-after\n"
+    "                load the wrapper S seconds (0.001 to 3600) after the window\n"
+    "                appears rather than before, as a game that loads it itself\n"
     "  --size        picture size, 320x200 to 1920x1080 (default 640x480)\n"
     "  --seed        scene seed (default 1)\n"
     "  --fps         frames per second, 1 to 200 (default 30)\n"
@@ -40,6 +45,14 @@ bool Number(const char* text, int& value)
     const char* end = text + std::strlen(text);
     const auto r = std::from_chars(text, end, value);
     return r.ec == std::errc() && r.ptr == end;
+}
+
+// Seconds as a decimal number, such as 2 or 2.25.
+bool Seconds(const char* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0.001 && value <= 3600;
 }
 
 int Usage(const std::string& message)
@@ -70,6 +83,12 @@ int main(int argc, char** argv)
             if (options.wrapperName.empty() ||
                 options.wrapperName.find_first_of("/\\:") != std::string::npos)
                 return Usage("--ddraw-name takes a file name");
+        }
+        else if (arg == "--ddraw-after" && more)
+        {
+            options.wrapper = true;
+            if (!Seconds(argv[++i], options.wrapperAfter))
+                return Usage("--ddraw-after takes seconds from 0.001 to 3600");
         }
         else if (arg == "--build" && more)
         {
@@ -113,7 +132,9 @@ int main(int argc, char** argv)
 
     CGameMemory memory;
     std::string error;
-    if (!memory.Create(options.build2021, options.wrapper ? options.wrapperName : std::string(),
+    const bool lateWrapper = options.wrapper && options.wrapperAfter > 0;
+    if (!memory.Create(options.build2021,
+                       options.wrapper && !lateWrapper ? options.wrapperName : std::string(),
                        options.width, options.height, error))
     {
         std::fprintf(stderr, "gamesim: %s\n", error.c_str());
@@ -129,13 +150,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "gamesim: %s\n", error.c_str());
         return 1;
     }
+    std::string wrapperText;
+    if (options.wrapper)
+    {
+        wrapperText = " with " + options.wrapperName;
+        if (lateWrapper)
+        {
+            char after[64];
+            std::snprintf(after, sizeof after, " from %g s", options.wrapperAfter);
+            wrapperText += after;
+        }
+    }
     std::printf("gamesim: build v2.0.2.%d%s, %dx%d at %d fps\n", options.build2021 ? 1 : 0,
-                options.wrapper ? (" with " + options.wrapperName).c_str() : "", options.width,
-                options.height, options.fps);
+                wrapperText.c_str(), options.width, options.height, options.fps);
     std::fflush(stdout);
 
     const auto period = std::chrono::microseconds(1000000 / options.fps);
-    auto next = std::chrono::steady_clock::now();
+    const auto appeared = std::chrono::steady_clock::now();
+    auto next = appeared;
+    // A late wrapper loads between the frame before its first and that frame
+    // itself, holding the picture of the frame on show.
+    const int wrapperFrame = lateWrapper ? scene.FirstWrapperFrame() : -1;
+    std::vector<std::uint8_t> picture;
     for (int frame = 0; options.frames == 0 || frame < options.frames; ++frame)
     {
         if (frame > 0)
@@ -143,6 +179,21 @@ int main(int argc, char** argv)
         window.Show(memory.Shown(), scene.Palette(frame));
         if (!window.Pump())
             break;
+        if (frame + 1 == wrapperFrame)
+        {
+            std::this_thread::sleep_until(
+                appeared + std::chrono::microseconds(std::llround(options.wrapperAfter * 1e6)));
+            picture.resize(static_cast<std::size_t>(options.width) *
+                           static_cast<std::size_t>(options.height));
+            scene.WrapperPicture(frame, picture.data());
+            if (!memory.AddWrapper(options.wrapperName, picture.data(), error))
+            {
+                std::fprintf(stderr, "gamesim: %s\n", error.c_str());
+                return 1;
+            }
+            std::printf("gamesim: %s loaded\n", options.wrapperName.c_str());
+            std::fflush(stdout);
+        }
         next += period;
         std::this_thread::sleep_until(next);
     }

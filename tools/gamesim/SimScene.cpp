@@ -3,6 +3,7 @@
 #include "tools/gamesim/GameMemory.h"
 #include "tools/gamesim/SimPlayers.h"
 
+#include <cmath>
 #include <cstring>
 
 CSimScene::CSimScene(const SimOptions& options)
@@ -45,37 +46,80 @@ void CSimScene::DrawMenu(int frame, std::uint8_t* out) const
         }
 }
 
-void CSimScene::Picture(int frame, std::uint8_t* out) const
+void CSimScene::Render(int frame, std::uint8_t* out) const
 {
     if (InMenu(frame))
         DrawMenu(frame, out);
     else
         m_scene.Render(frame, out);
-    if (!m_options.wrapper && !InMenu(frame))
-    {
-        const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
-        std::memcpy(out, &signature, 4);
-    }
+}
+
+void CSimScene::Sign(int frame, std::uint8_t* out) const
+{
+    if (InMenu(frame))
+        return;
+    const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
+    std::memcpy(out, &signature, 4);
+}
+
+void CSimScene::MarkAsWrapper(std::uint8_t* out) const
+{
+    // Every pixel of the row changes, so the mark shows on any picture;
+    // done twice, it undoes itself.
+    std::uint8_t* row = out + static_cast<std::size_t>(m_options.height - 1) *
+                                  static_cast<std::size_t>(m_options.width);
+    for (int x = 0; x < m_options.width; ++x)
+        row[x] = static_cast<std::uint8_t>(~row[x]);
+}
+
+void CSimScene::OwnPicture(int frame, std::uint8_t* out) const
+{
+    Render(frame, out);
+    Sign(frame, out);
+}
+
+void CSimScene::WrapperPicture(int frame, std::uint8_t* out) const
+{
+    Render(frame, out);
+    MarkAsWrapper(out);
+}
+
+int CSimScene::FirstWrapperFrame() const
+{
+    if (!m_options.wrapper)
+        return -1;
+    if (m_options.wrapperAfter <= 0)
+        return 0;
+    // In the demo's own steps: whole microseconds, as its frame clock runs.
+    const long long after = std::llround(m_options.wrapperAfter * 1e6);
+    const long long period = 1000000 / m_options.fps;
+    return static_cast<int>(after / period + 1);
+}
+
+void CSimScene::Picture(int frame, std::uint8_t* out) const
+{
+    const int first = FirstWrapperFrame();
+    if (first >= 0 && frame >= first)
+        WrapperPicture(frame, out);
+    else
+        OwnPicture(frame, out);
 }
 
 void CSimScene::Draw(int frame, CGameMemory& memory)
 {
     memory.SetFrameNumber(CGameMemory::kFrameBusy);
     // Drawn aside and copied in whole, so that the game's buffer always starts
-    // with the signature while in the game, as the real game's does.
-    Picture(frame, m_picture.data());
-    std::memcpy(memory.Shown(), m_picture.data(), m_picture.size());
-    if (m_options.wrapper)
+    // with the signature while in the game, as the real game's does. The
+    // scene is rendered once for both buffers.
+    Render(frame, m_picture.data());
+    if (std::uint8_t* wrapper = memory.WrapperScreen())
     {
-        // The game's own buffer: the same picture, marked as the game marks
-        // its in-game screen.
-        if (!InMenu(frame))
-        {
-            const std::uint32_t signature = m_options.build2021 ? kSignature2021 : kSignature2020;
-            std::memcpy(m_picture.data(), &signature, 4);
-        }
-        std::memcpy(memory.Screen(), m_picture.data(), m_picture.size());
+        MarkAsWrapper(m_picture.data());
+        std::memcpy(wrapper, m_picture.data(), m_picture.size());
+        MarkAsWrapper(m_picture.data());
     }
+    Sign(frame, m_picture.data());
+    std::memcpy(memory.Screen(), m_picture.data(), m_picture.size());
     memory.SetPalette(Palette(frame));
     memory.SetCursor(m_scene.Cursor(frame));
     WritePlayers(m_scene, frame, memory);

@@ -50,8 +50,7 @@ bool CGameMemory::MapVariables(std::string& error)
     return true;
 }
 
-bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::uint32_t*& bits,
-                              std::string& error)
+bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::string& error)
 {
     // The file and its folder go as soon as it is mapped: the mapping keeps
     // the name, and a killed demo leaves nothing behind.
@@ -88,7 +87,6 @@ bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::uint32_t*& bi
     }
     m_pWrapperImage = mapped;
     m_nWrapperImageBytes = image.size();
-    bits = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(mapped) + bitsRva);
     return true;
 }
 

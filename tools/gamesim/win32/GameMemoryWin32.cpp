@@ -128,8 +128,7 @@ std::uint8_t* CGameMemory::MapAt(std::uint32_t address, std::size_t size, std::s
     return static_cast<std::uint8_t*>(p);
 }
 
-bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::uint32_t*& bits,
-                              std::string& error)
+bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::string& error)
 {
     char temp[MAX_PATH + 1];
     const DWORD length = GetTempPathA(sizeof(temp), temp);
@@ -202,7 +201,6 @@ bool CGameMemory::LoadWrapper(const std::string& wrapperName, std::uint32_t*& bi
                 ", out of the game's 32-bit reach";
         return false;
     }
-    bits = reinterpret_cast<std::uint32_t*>(base + bitsRva);
     return true;
 }
 
