@@ -30,13 +30,18 @@ void CGameLayout::Detect(CProcess& process, Clock::time_point now)
         const bool wasPending = m_bWrapperPending;
         if (m_earlyLooksEnd == Clock::time_point::min())
             m_earlyLooksEnd = now + kWrapperEarlyWindow;
-        if (m_bWrapperPending && (now < m_earlyLooksEnd || now >= m_nextWrapperLook))
+        const bool early = now < m_earlyLooksEnd;
+        if (m_bWrapperPending && (early ? now >= m_nextEarlyLook : now >= m_nextWrapperLook))
         {
+            const Clock::time_point lookStart = Clock::now();
             m_nWrapperBits = process.GetScreenBitsAddress();
             if (m_nWrapperBits != 0)
                 m_bWrapperPending = false;
             else
+            {
                 m_nextWrapperLook = now + kWrapperLookInterval;
+                m_nextEarlyLook = now + kEarlyLookSpacing * (Clock::now() - lookStart);
+            }
         }
         if (m_nKind != GK_UNKNOWN && m_bWrapperPending == wasPending)
             return;
@@ -84,6 +89,7 @@ void CGameLayout::Reset()
     m_nWrapperBits = 0;
     m_earlyLooksEnd = Clock::time_point::min();
     m_nextWrapperLook = Clock::time_point::min();
+    m_nextEarlyLook = Clock::time_point::min();
 }
 
 const char* GameKindText(int kind)

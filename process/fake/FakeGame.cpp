@@ -1,6 +1,7 @@
 #include "process/fake/FakeGame.h"
 
 #include <cstring>
+#include <thread>
 
 // What an open handle remembers: the run of the process it was opened on, so
 // that a handle to an ended run never sees the next one as running.
@@ -28,6 +29,7 @@ void CFakeGame::Reset()
     m_bWindow = false;
     m_bRunning = false;
     m_bFailModules = false;
+    m_listingDelay = std::chrono::milliseconds(0);
     m_nOpens = m_nHandles = m_nSearches = m_nListings = m_nReads = 0;
 }
 
@@ -170,6 +172,8 @@ void CFakeGame::Close(PlatformProcess* process)
 bool CFakeGame::ListModules(PlatformPid pid, std::vector<PlatformModule>& modules)
 {
     ++m_nListings;
+    if (m_listingDelay.count() > 0)
+        std::this_thread::sleep_for(m_listingDelay);
     modules.clear();
     if (m_bFailModules || pid == 0 || pid != m_nPid || !m_bRunning)
         return false;

@@ -2,6 +2,7 @@
 
 #include "process/Platform.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -43,6 +44,8 @@ public:
     void AddModule(const std::string& name, std::uint64_t base);
     void ClearModules();
     void FailModuleList(bool fail) { m_bFailModules = fail; }
+    // Makes each listing take this long, as a module snapshot under Wine does.
+    void SlowModuleList(std::chrono::milliseconds delay) { m_listingDelay = delay; }
 
     // Where the program's data files are said to lie.
 
@@ -77,6 +80,7 @@ private:
     bool m_bWindow = false;
     bool m_bRunning = false;
     bool m_bFailModules = false;
+    std::chrono::milliseconds m_listingDelay{0};
     int m_nOpens = 0;
     int m_nHandles = 0;
     int m_nSearches = 0;

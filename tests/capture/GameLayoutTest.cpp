@@ -102,6 +102,26 @@ TEST_F(GameLayoutTest, WrapperLoadedWhileTheGameStartsIsFoundByTheNextDetect)
     }
 }
 
+TEST_F(GameLayoutTest, EarlyLooksThatCostMuchLeaveTicksBetweenThem)
+{
+    // Each look takes 20 ms of the real clock: the next one waits four times
+    // that, so ticks 10 ms apart look only every eighth tick or so, and a
+    // wrapper is still found by the first look after it loads.
+    Version(0x3D);
+    game.SlowModuleList(std::chrono::milliseconds(20));
+    layout.Detect(process, kStart);
+    EXPECT_EQ(game.ModuleListings(), 1);
+    layout.Detect(process, kStart + kTick);
+    layout.Detect(process, kStart + 2 * kTick);
+    EXPECT_EQ(game.ModuleListings(), 1) << "a dear look spaces the next";
+
+    LoadWrapper();
+    const auto next = kStart + std::chrono::milliseconds(200);
+    layout.Detect(process, next);
+    EXPECT_EQ(game.ModuleListings(), 2);
+    EXPECT_EQ(layout.GetKind(), GK_V2020_DDRAW);
+}
+
 TEST_F(GameLayoutTest, AfterTheEarlyWindowAMissingWrapperIsLookedForOncePerInterval)
 {
     Version(0x3D);
