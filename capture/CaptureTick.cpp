@@ -1,5 +1,6 @@
 // The capture tick: one picture of the running game into the video.
 
+#include "base/ByteOrder.h"
 #include "capture/Capture.h"
 #include "capture/GameLayout.h"
 #include "process/Process.h"
@@ -82,8 +83,7 @@ int CaptureTick(CaptureParts& parts, CaptureOutcome& outcome)
         std::uint8_t cursorBytes[4];
         if (!game.ReadBlock(layout.GetAddress(GA_CURSOR), cursorBytes, sizeof(cursorBytes)))
             return 1;
-        std::uint32_t cursor = 0;
-        std::memcpy(&cursor, cursorBytes, 4);
+        std::uint32_t cursor = LoadLe32(cursorBytes);
 
         // The statistics panel, and with it the unit markers, on the in-game
         // screen of v2.0.2.0 only: the other build's tables are not known.

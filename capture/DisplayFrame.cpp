@@ -1,6 +1,7 @@
 // A stored frame prepared for painting, in place in the frame buffer: a
 // bitmap header, the colour table in blue, green, red order, the picture.
 
+#include "base/ByteOrder.h"
 #include "capture/Capture.h"
 #include "capture/GameLayout.h"
 #include "process/Process.h"
@@ -8,21 +9,6 @@
 
 #include <cstring>
 #include <stdexcept>
-
-namespace
-{
-void Put16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-} // namespace
 
 DisplayFrame PrepareDisplayFrame(CaptureParts& parts, int index)
 {
@@ -53,14 +39,14 @@ DisplayFrame PrepareDisplayFrame(CaptureParts& parts, int index)
             std::memset(picture, 0, pictureBytes);
 
         std::memset(header, 0, 40);
-        Put32(header + 0, 40);
-        Put32(header + 4, static_cast<std::uint32_t>(parts.width));
-        Put32(header + 8, static_cast<std::uint32_t>(-parts.height)); // rows run top to bottom
-        Put16(header + 12, 1);
-        Put16(header + 14, 8);
-        Put32(header + 20, static_cast<std::uint32_t>(pictureBytes));
-        Put32(header + 24, 1000);
-        Put32(header + 28, 1000);
+        StoreLe32(header + 0, 40);
+        StoreLe32(header + 4, static_cast<std::uint32_t>(parts.width));
+        StoreLe32(header + 8, static_cast<std::uint32_t>(-parts.height)); // rows run top to bottom
+        StoreLe16(header + 12, 1);
+        StoreLe16(header + 14, 8);
+        StoreLe32(header + 20, static_cast<std::uint32_t>(pictureBytes));
+        StoreLe32(header + 24, 1000);
+        StoreLe32(header + 28, 1000);
 
         std::uint8_t* const colours = header + 40;
         if (!parts.video.GetPalette(index, colours))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ByteOrder.h"
 #include "capture/GameMemoryMap.h"
 
 #include <cstddef>
@@ -58,7 +59,7 @@ struct UnitRecord
     static UnitRecord Parse(const std::uint8_t* bytes)
     {
         const auto get16 = [bytes](int at)
-        { return static_cast<std::int16_t>(bytes[at] | (bytes[at + 1] << 8)); };
+        { return static_cast<std::int16_t>(LoadLe16(bytes + at)); };
         UnitRecord r;
         r.x = get16(0);
         r.y = get16(2);

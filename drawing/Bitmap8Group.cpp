@@ -1,5 +1,7 @@
 #include "drawing/Bitmap8Group.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <new>
@@ -8,22 +10,6 @@ namespace
 {
 constexpr std::size_t kFileHeaderBytes = 14;
 constexpr std::size_t kInfoHeaderBytes = 40;
-
-std::uint32_t ReadU32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::int32_t ReadI32(const std::uint8_t* p)
-{
-    return static_cast<std::int32_t>(ReadU32(p));
-}
-
-std::uint16_t ReadU16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 struct FileCloser
 {
@@ -97,12 +83,12 @@ bool CBitmap8Group::ReadFile(std::FILE* file)
         return false;
     const std::uint8_t* info = header + kFileHeaderBytes;
 
-    const std::uint32_t pixelOffset = ReadU32(header + 10);
-    const std::uint32_t infoSize = ReadU32(info + 0);
-    const std::int32_t width = ReadI32(info + 4);
-    const std::int32_t height = ReadI32(info + 8);
-    const std::uint16_t bitCount = ReadU16(info + 14);
-    const std::uint32_t compression = ReadU32(info + 16);
+    const std::uint32_t pixelOffset = LoadLe32(header + 10);
+    const std::uint32_t infoSize = LoadLe32(info + 0);
+    const std::int32_t width = static_cast<std::int32_t>(LoadLe32(info + 4));
+    const std::int32_t height = static_cast<std::int32_t>(LoadLe32(info + 8));
+    const std::uint16_t bitCount = LoadLe16(info + 14);
+    const std::uint32_t compression = LoadLe32(info + 16);
 
     // "BM", an information header of the 40-byte layout or a later one that
     // extends it, 8 bits a pixel, no compression (BI_RGB), bottom-up rows.

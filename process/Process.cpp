@@ -1,5 +1,7 @@
 #include "process/Process.h"
 
+#include "base/ByteOrder.h"
+
 #include <stdexcept>
 
 CProcess::~CProcess()
@@ -51,16 +53,13 @@ template <typename T>
 T ReadValue(PlatformProcess* process, std::uint32_t address, const char* failed,
             const char* shortRead)
 {
-    unsigned char bytes[sizeof(T)] = {};
+    std::uint8_t bytes[sizeof(T)] = {};
     std::size_t copied = 0;
     if (!PlatformRead(process, address, bytes, sizeof(T), copied))
         throw std::runtime_error(failed);
     if (shortRead != nullptr && copied != sizeof(T))
         throw std::runtime_error(shortRead);
-    T value = 0;
-    for (std::size_t i = sizeof(T); i-- > 0;)
-        value = static_cast<T>((value << 8) | bytes[i]);
-    return value;
+    return LoadLe<T>(bytes);
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "process/RemoteExports.h"
 
+#include "base/ByteOrder.h"
 #include "process/Process.h"
 
 #include <cstddef>
@@ -35,17 +36,6 @@ constexpr std::uint16_t kPe32PlusOptionalSize = 240;
 constexpr std::size_t kDosHeaderSize = 64;
 constexpr std::size_t kFileHeaderSize = 20;
 constexpr std::size_t kExportDirectorySize = 40;
-
-std::uint16_t Le16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // A read of exactly `size` bytes inside the game's 4 GiB. A short read counts
 // as a failure: the bytes it did not copy would otherwise be taken as zeros.
@@ -170,12 +160,13 @@ struct SExportTables
 bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables& tables)
 {
     std::uint8_t dos[kDosHeaderSize];
-    if (!ReadRemote(process, base, dos, sizeof dos) || Le16(dos) != kDosSignature)
+    if (!ReadRemote(process, base, dos, sizeof dos) || LoadLe16(dos) != kDosSignature)
         return false;
-    const std::uint64_t pe = base + Le32(dos + 60);
+    const std::uint64_t pe = base + LoadLe32(dos + 60);
 
     std::uint8_t signature[4];
-    if (!ReadRemote(process, pe, signature, sizeof signature) || Le32(signature) != kPeSignature)
+    if (!ReadRemote(process, pe, signature, sizeof signature) ||
+        LoadLe32(signature) != kPeSignature)
         return false;
 
     std::uint8_t fileHeader[kFileHeaderSize];
@@ -185,7 +176,7 @@ bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables
     std::uint8_t optional[kPe32PlusOptionalSize];
     std::size_t directoriesAt = 0;
     std::uint16_t magic = 0;
-    const std::uint16_t optionalSize = Le16(fileHeader + 16);
+    const std::uint16_t optionalSize = LoadLe16(fileHeader + 16);
     if (optionalSize == kPe32PlusOptionalSize)
     {
         magic = kPe32PlusMagic;
@@ -198,12 +189,12 @@ bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables
     }
     else
         return false;
-    if (!ReadRemote(process, pe + 24, optional, optionalSize) || Le16(optional) != magic ||
-        Le32(optional + directoriesAt) < 1)
+    if (!ReadRemote(process, pe + 24, optional, optionalSize) || LoadLe16(optional) != magic ||
+        LoadLe32(optional + directoriesAt) < 1)
         return false;
     tables.nBase = base;
-    tables.nRva = Le32(optional + directoriesAt + 4);
-    tables.nSize = Le32(optional + directoriesAt + 8);
+    tables.nRva = LoadLe32(optional + directoriesAt + 4);
+    tables.nSize = LoadLe32(optional + directoriesAt + 8);
     return true;
 }
 
@@ -215,9 +206,9 @@ bool ReadExportTables(PlatformProcess* process, SExportTables& tables)
     std::uint8_t directory[kExportDirectorySize];
     if (!ReadRemote(process, base + tables.nRva, directory, sizeof directory))
         return false;
-    tables.nOrdinalBase = Le32(directory + 16);
-    tables.nFunctionCount = Le32(directory + 20);
-    tables.nNameCount = Le32(directory + 24);
+    tables.nOrdinalBase = LoadLe32(directory + 16);
+    tables.nFunctionCount = LoadLe32(directory + 20);
+    tables.nNameCount = LoadLe32(directory + 24);
 
     // The directory's range holds the directory itself and its three tables,
     // so the counts can be no larger than that range allows; the named limit
@@ -234,9 +225,9 @@ bool ReadExportTables(PlatformProcess* process, SExportTables& tables)
     {
         std::vector<std::uint8_t>& bytes;
         std::uint32_t nRva;
-    } parts[] = {{tables.functions, Le32(directory + 28)},
-                 {tables.names, Le32(directory + 32)},
-                 {tables.nameOrdinals, Le32(directory + 36)}};
+    } parts[] = {{tables.functions, LoadLe32(directory + 28)},
+                 {tables.names, LoadLe32(directory + 32)},
+                 {tables.nameOrdinals, LoadLe32(directory + 36)}};
     for (const auto& part : parts)
         if (!part.bytes.empty() &&
             !ReadRemote(process, base + part.nRva, part.bytes.data(), part.bytes.size()))
@@ -261,11 +252,12 @@ bool FindFunctionIndex(PlatformProcess* process, const SExportTables& tables,
     exportName.reserve(kMaxExportNameLength + 1);
     for (std::uint32_t i = 0; i < tables.nNameCount; ++i)
     {
-        if (!ReadText(process, tables.nBase + Le32(&tables.names[4 * std::size_t{i}]), exportName))
+        if (!ReadText(process, tables.nBase + LoadLe32(&tables.names[4 * std::size_t{i}]),
+                      exportName))
             return false;
         if (exportName.find(wanted.strName) != std::string::npos)
         {
-            index = Le16(&tables.nameOrdinals[2 * std::size_t{i}]);
+            index = LoadLe16(&tables.nameOrdinals[2 * std::size_t{i}]);
             return true;
         }
     }
@@ -288,7 +280,7 @@ bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, BaseCheck ch
         !FindFunctionIndex(process, tables, wanted, index) || index >= tables.nFunctionCount)
         return false;
 
-    const std::uint32_t rva = Le32(&tables.functions[4 * std::size_t{index}]);
+    const std::uint32_t rva = LoadLe32(&tables.functions[4 * std::size_t{index}]);
     if (rva >= tables.nRva && std::uint64_t{rva} < std::uint64_t{tables.nRva} + tables.nSize)
     {
         found.bForwarded = true;

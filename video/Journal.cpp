@@ -14,6 +14,7 @@
 
 #include "video/Journal.h"
 
+#include "base/ByteOrder.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -70,19 +71,6 @@ std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc = 0)
     return ~crc;
 }
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 std::string SystemReason()
 {
     return std::strerror(errno != 0 ? errno : EIO);
@@ -104,13 +92,13 @@ std::string ReadJournalHeader(std::FILE* file, JournalHeader& header)
     std::uint8_t bytes[kHeaderBytes];
     if (std::fread(bytes, 1, sizeof(bytes), file) != sizeof(bytes) ||
         std::memcmp(bytes, kJournalMagic, sizeof(kJournalMagic)) != 0 ||
-        Crc32(bytes, 32) != Get32(bytes + 32))
+        Crc32(bytes, 32) != LoadLe32(bytes + 32))
         return "not a TrellonHD recording journal";
-    if (Get32(bytes + 8) != kJournalVersion)
+    if (LoadLe32(bytes + 8) != kJournalVersion)
         return "a journal of another version";
-    std::memcpy(&header.width, bytes + 12, 4);
-    std::memcpy(&header.height, bytes + 16, 4);
-    std::memcpy(&header.startMs, bytes + 24, 8);
+    header.width = static_cast<std::int32_t>(LoadLe32(bytes + 12));
+    header.height = static_cast<std::int32_t>(LoadLe32(bytes + 16));
+    header.startMs = static_cast<std::int64_t>(LoadLe64(bytes + 24));
     if (!IsValidPictureSize(header.width, header.height))
         return "the journal's picture size is out of range";
     return {};
@@ -130,8 +118,8 @@ BlockRead ReadBlock(std::FILE* file, std::vector<std::uint8_t>& payload)
     const std::size_t got = std::fread(head, 1, sizeof(head), file);
     if (got == 0)
         return BR_END;
-    const std::uint32_t length = got == sizeof(head) ? Get32(head + 4) : 0;
-    if (got != sizeof(head) || Get32(head) != kBlockMagic || length < kPayloadHeadBytes ||
+    const std::uint32_t length = got == sizeof(head) ? LoadLe32(head + 4) : 0;
+    if (got != sizeof(head) || LoadLe32(head) != kBlockMagic || length < kPayloadHeadBytes ||
         length > kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes)
         return BR_CUT;
     try
@@ -143,7 +131,7 @@ BlockRead ReadBlock(std::FILE* file, std::vector<std::uint8_t>& payload)
         return BR_CUT;
     }
     if (std::fread(payload.data(), 1, length, file) != length ||
-        Crc32(payload.data(), length) != Get32(head + 8))
+        Crc32(payload.data(), length) != LoadLe32(head + 8))
         return BR_CUT;
     return BR_BLOCK;
 }
@@ -154,8 +142,8 @@ bool ContinuesTables(const JournalSummary& summary, const std::vector<std::uint8
                      BlockInfo& block)
 {
     const std::uint64_t length = payload.size();
-    const std::uint32_t frame = Get32(&payload[0]), firstNode = Get32(&payload[4]),
-                        nodeCount = Get32(&payload[8]), paletteCount = Get32(&payload[12]);
+    const std::uint32_t frame = LoadLe32(&payload[0]), firstNode = LoadLe32(&payload[4]),
+                        nodeCount = LoadLe32(&payload[8]), paletteCount = LoadLe32(&payload[12]);
     FrameRecord record;
     std::memcpy(&record, &payload[16], sizeof(record));
     const std::uint64_t nodesAfter =
@@ -311,13 +299,13 @@ bool CJournalWriter::Open(const std::string& path, int width, int height, std::s
                                      std::chrono::system_clock::now().time_since_epoch())
                                      .count();
     std::vector<std::uint8_t> header(kJournalMagic, kJournalMagic + sizeof(kJournalMagic));
-    Put32(header, kJournalVersion);
-    Put32(header, static_cast<std::uint32_t>(width));
-    Put32(header, static_cast<std::uint32_t>(height));
-    Put32(header, 0);
-    Put32(header, static_cast<std::uint32_t>(startMs));
-    Put32(header, static_cast<std::uint32_t>(static_cast<std::uint64_t>(startMs) >> 32));
-    Put32(header, Crc32(header.data(), header.size()));
+    AppendLe32(header, kJournalVersion);
+    AppendLe32(header, static_cast<std::uint32_t>(width));
+    AppendLe32(header, static_cast<std::uint32_t>(height));
+    AppendLe32(header, 0);
+    AppendLe32(header, static_cast<std::uint32_t>(startMs));
+    AppendLe32(header, static_cast<std::uint32_t>(static_cast<std::uint64_t>(startMs) >> 32));
+    AppendLe32(header, Crc32(header.data(), header.size()));
     errno = 0;
     if (std::fwrite(header.data(), 1, header.size(), m_pFile) != header.size() ||
         std::fflush(m_pFile) != 0)
@@ -355,10 +343,10 @@ bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
     // the head's place first, then the payload, then the head.
     std::vector<std::uint8_t>& block = m_block;
     block.assign(kBlockHeadBytes, 0);
-    Put32(block, static_cast<std::uint32_t>(frame));
-    Put32(block, static_cast<std::uint32_t>(nodesBefore));
-    Put32(block, static_cast<std::uint32_t>(nodes));
-    Put32(block, static_cast<std::uint32_t>(palettes));
+    AppendLe32(block, static_cast<std::uint32_t>(frame));
+    AppendLe32(block, static_cast<std::uint32_t>(nodesBefore));
+    AppendLe32(block, static_cast<std::uint32_t>(nodes));
+    AppendLe32(block, static_cast<std::uint32_t>(palettes));
     const auto* recordBytes = reinterpret_cast<const std::uint8_t*>(record);
     block.insert(block.end(), recordBytes, recordBytes + sizeof(FrameRecord));
     for (std::int32_t n = 0; n < nodes; ++n)
@@ -373,9 +361,9 @@ bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
         block.insert(block.end(), palette->bytes, palette->bytes + kPaletteBytes);
     }
     const std::size_t length = block.size() - kBlockHeadBytes;
-    const std::uint32_t head[3] = {kBlockMagic, static_cast<std::uint32_t>(length),
-                                   Crc32(block.data() + kBlockHeadBytes, length)};
-    std::memcpy(block.data(), head, sizeof(head));
+    StoreLe32(block.data(), kBlockMagic);
+    StoreLe32(block.data() + 4, static_cast<std::uint32_t>(length));
+    StoreLe32(block.data() + 8, Crc32(block.data() + kBlockHeadBytes, length));
 
     errno = 0;
     const bool written = std::fwrite(block.data(), 1, block.size(), m_pFile) == block.size() &&

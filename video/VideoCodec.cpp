@@ -14,21 +14,25 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace
 {
-std::uint32_t Load32(const std::uint8_t* p)
+// Four (or eight) pixels of a row as one word in the host's order, which the
+// assertion above makes the leftmost pixel the lowest byte: the encoder
+// compares and copies rows a word at a time and packs leaves from such words.
+// Pixels, not the fields of a file (base/ByteOrder.h reads those).
+std::uint32_t LoadPixels4(const std::uint8_t* p)
 {
     std::uint32_t v;
     std::memcpy(&v, p, 4);
     return v;
 }
 
-std::uint64_t Load64(const std::uint8_t* p)
+std::uint64_t LoadPixels8(const std::uint8_t* p)
 {
     std::uint64_t v;
     std::memcpy(&v, p, 8);
     return v;
 }
 
-void Store32(std::uint8_t* p, std::uint32_t v)
+void StorePixels4(std::uint8_t* p, std::uint32_t v)
 {
     std::memcpy(p, &v, 4);
 }
@@ -116,7 +120,7 @@ void CVideo::TakePicture(const std::uint8_t* source)
         int c = 0;
         for (; c + 2 <= fullLeaves; c += 2)
         {
-            const std::uint64_t now = Load64(src + 4 * c), before = Load64(dst + 4 * c);
+            const std::uint64_t now = LoadPixels8(src + 4 * c), before = LoadPixels8(dst + 4 * c);
             if (now != before)
             {
                 std::memcpy(dst + 4 * c, &now, 8);
@@ -127,10 +131,10 @@ void CVideo::TakePicture(const std::uint8_t* source)
         }
         for (; c < fullLeaves; ++c)
         {
-            const std::uint32_t now = Load32(src + 4 * c);
-            if (now != Load32(dst + 4 * c))
+            const std::uint32_t now = LoadPixels4(src + 4 * c);
+            if (now != LoadPixels4(dst + 4 * c))
             {
-                Store32(dst + 4 * c, now);
+                StorePixels4(dst + 4 * c, now);
                 marks[c] = 1;
             }
         }
@@ -197,8 +201,8 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
         const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
         const std::uint8_t* p =
             m_picture.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
-        node =
-            PackLeaf(Load32(p), Load32(p + stride), Load32(p + 2 * stride), Load32(p + 3 * stride));
+        node = PackLeaf(LoadPixels4(p), LoadPixels4(p + stride), LoadPixels4(p + 2 * stride),
+                        LoadPixels4(p + 3 * stride));
     }
     else
     {
@@ -268,7 +272,7 @@ void CVideo::DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y
     for (int row = 0; row < visibleRows; ++row)
     {
         std::uint8_t bytes[4];
-        Store32(bytes, rows[row]);
+        StorePixels4(bytes, rows[row]);
         std::memcpy(dst + static_cast<std::size_t>(row) * width, bytes, cols);
     }
 }
@@ -293,7 +297,7 @@ void CVideo::DecodeInside(std::uint32_t index, std::uint8_t* dst, int side,
         std::uint32_t rows[4];
         UnpackLeaf(node, rows);
         for (std::size_t row = 0; row < 4; ++row)
-            Store32(dst + row * width, rows[row]);
+            StorePixels4(dst + row * width, rows[row]);
         return;
     }
     if (side == 16)
@@ -361,7 +365,7 @@ void CVideo::DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t li
             std::uint32_t rows[4];
             UnpackLeaf(nodes[leaf], rows);
             for (std::size_t row = 0; row < 4; ++row)
-                Store32(out + row * width, rows[row]);
+                StorePixels4(out + row * width, rows[row]);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "TestSheets.h"
 
+#include "base/ByteOrder.h"
 #include "tests/support/TestTempFolder.h"
 
 #include <algorithm>
@@ -10,21 +11,6 @@
 
 namespace testsheets
 {
-namespace
-{
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-} // namespace
-
 std::vector<std::uint8_t> MakeBmp(const BmpFields& fields, const std::vector<std::uint8_t>& pixels)
 {
     const std::uint32_t headerEnd = 14 + fields.infoSize + 4 * fields.colours;
@@ -33,17 +19,17 @@ std::vector<std::uint8_t> MakeBmp(const BmpFields& fields, const std::vector<std
     std::vector<std::uint8_t> out;
     out.push_back(fields.signature ? 'B' : 'X');
     out.push_back('M');
-    Put32(out, 0); // file size, which readers do not trust
-    Put32(out, 0);
-    Put32(out, offset);
-    Put32(out, fields.infoSize);
-    Put32(out, static_cast<std::uint32_t>(fields.width));
-    Put32(out, static_cast<std::uint32_t>(fields.height));
-    Put16(out, 1);
-    Put16(out, fields.bitCount);
-    Put32(out, fields.compression);
+    AppendLe32(out, 0); // file size, which readers do not trust
+    AppendLe32(out, 0);
+    AppendLe32(out, offset);
+    AppendLe32(out, fields.infoSize);
+    AppendLe32(out, static_cast<std::uint32_t>(fields.width));
+    AppendLe32(out, static_cast<std::uint32_t>(fields.height));
+    AppendLe16(out, 1);
+    AppendLe16(out, fields.bitCount);
+    AppendLe32(out, fields.compression);
     for (int i = 0; i < 5; ++i)
-        Put32(out, 0);
+        AppendLe32(out, 0);
     out.resize(headerEnd, 0);
     for (std::uint32_t i = 0; i < fields.colours; ++i)
         for (int k = 0; k < 3; ++k)

@@ -1,6 +1,7 @@
 #include "video/VideoFile.h"
 
 #include "TestPictures.h"
+#include "base/ByteOrder.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 
@@ -15,12 +16,6 @@ namespace
 {
 const std::vector<std::uint8_t> kPalette = MakePalette(2);
 
-void Put32(std::vector<std::uint8_t>& out, std::int32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
-}
-
 // A file header with the given fields, then `extra` bytes of 0x11.
 std::vector<std::uint8_t> Header(std::int32_t version, std::int32_t w, std::int32_t h,
                                  std::int32_t f, std::int32_t n, std::int32_t p,
@@ -28,7 +23,7 @@ std::vector<std::uint8_t> Header(std::int32_t version, std::int32_t w, std::int3
 {
     std::vector<std::uint8_t> out(kVideoMagic, kVideoMagic + 8);
     for (std::int32_t v : {version, w, h, f, n, p})
-        Put32(out, v);
+        AppendLe32(out, static_cast<std::uint32_t>(v));
     out.insert(out.end(), extra, 0x11);
     return out;
 }
@@ -231,10 +226,10 @@ TEST(VideoFile, SquaresOfMissingNodesDecodeBlack)
     // node pointing past the table) and a palette index of -1.
     auto bytes = Header(50, 8, 8, 2, 2, 1);
     for (std::uint32_t v : {0xFFFFFFFFu, 0xFFFFFFFFu, 0u, 0u, 1u, 0u, 0u, 0u})
-        Put32(bytes, static_cast<std::int32_t>(v));
+        AppendLe32(bytes, v);
     for (std::uint32_t v :
          {0x01010101u, 0x01010101u, 0x01010101u, 0x01010101u, 0u, 7u, 99u, 0x80000000u})
-        Put32(bytes, static_cast<std::int32_t>(v));
+        AppendLe32(bytes, v);
     bytes.insert(bytes.end(), 1024, 5);
     CVideo video;
     ASSERT_EQ(LoadBytes(video, bytes).result, 1);

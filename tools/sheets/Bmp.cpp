@@ -1,21 +1,7 @@
+#include "base/ByteOrder.h"
 #include "tools/sheets/Sheets.h"
 
 #include <cstdio>
-
-namespace
-{
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-} // namespace
 
 // The plainest BMP there is: BITMAPFILEHEADER, BITMAPINFOHEADER, 256 colours
 // (blue, green, red, 0), rows bottom-up and padded to 4 bytes.
@@ -31,21 +17,21 @@ bool WriteBmp(const std::string& path, const SheetPicture& picture, const SheetP
     out.reserve(fileSize);
     out.push_back('B');
     out.push_back('M');
-    Put32(out, fileSize);
-    Put32(out, 0);
-    Put32(out, pixelOffset);
+    AppendLe32(out, fileSize);
+    AppendLe32(out, 0);
+    AppendLe32(out, pixelOffset);
 
-    Put32(out, 40);
-    Put32(out, width);
-    Put32(out, height);
-    Put16(out, 1); // planes
-    Put16(out, 8); // bits per pixel
-    Put32(out, 0); // BI_RGB
-    Put32(out, rowBytes * height);
-    Put32(out, 2835); // 72 dpi
-    Put32(out, 2835);
-    Put32(out, 256); // colours used
-    Put32(out, 0);   // all important
+    AppendLe32(out, 40);
+    AppendLe32(out, width);
+    AppendLe32(out, height);
+    AppendLe16(out, 1); // planes
+    AppendLe16(out, 8); // bits per pixel
+    AppendLe32(out, 0); // BI_RGB
+    AppendLe32(out, rowBytes * height);
+    AppendLe32(out, 2835); // 72 dpi
+    AppendLe32(out, 2835);
+    AppendLe32(out, 256); // colours used
+    AppendLe32(out, 0);   // all important
 
     for (std::size_t i = 0; i < 256; ++i)
     {

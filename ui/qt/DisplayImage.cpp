@@ -1,17 +1,7 @@
 #include "ui/qt/DisplayImage.h"
 
+#include "base/ByteOrder.h"
 #include "capture/Capture.h"
-
-namespace
-{
-std::int32_t Get32(const std::uint8_t* p)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return static_cast<std::int32_t>(v);
-}
-} // namespace
 
 QImage DisplayImage(const DisplayFrame& frame)
 {
@@ -19,8 +9,8 @@ QImage DisplayImage(const DisplayFrame& frame)
         return {};
     // The bitmap header's width, and its height, negative for rows that run
     // top to bottom.
-    const int width = Get32(frame.info + 4);
-    const int height = -Get32(frame.info + 8);
+    const int width = static_cast<std::int32_t>(LoadLe32(frame.info + 4));
+    const int height = -static_cast<std::int32_t>(LoadLe32(frame.info + 8));
     QImage image(frame.pixels, width, height, width, QImage::Format_Indexed8);
     QList<QRgb> colours(256);
     for (int n = 0; n < 256; ++n)

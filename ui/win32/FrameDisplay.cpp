@@ -2,6 +2,7 @@
 // DIB calls, 1:1 in the main dialog or stretched in the detached window, and
 // the detached window itself.
 
+#include "base/ByteOrder.h"
 #include "capture/Capture.h"
 #include "manager/VideoManager.h"
 #include "ui/core/TrellonCore.h"
@@ -20,19 +21,12 @@ constexpr int kVideoHeight = 480;
 // The largest picture the frame buffer holds behind its header.
 constexpr std::int64_t kMaxPicturePixels = CVideoManager::kFrameBufferBytes - kDisplayHeaderBytes;
 
-std::int32_t Get32(const std::uint8_t* at)
-{
-    std::int32_t value = 0;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
 // The picture's size from its bitmap header (rows top to bottom: a negative
 // height); false for a header that is not of a picture the buffer holds.
 bool PictureSize(const std::uint8_t* info, int& width, int& height)
 {
-    width = Get32(info + 4);
-    height = -Get32(info + 8);
+    width = static_cast<std::int32_t>(LoadLe32(info + 4));
+    height = -static_cast<std::int32_t>(LoadLe32(info + 8));
     return width > 0 && height > 0 &&
            static_cast<std::int64_t>(width) * height <= kMaxPicturePixels;
 }
