@@ -8,11 +8,12 @@
 // most 65,535 bytes of filtered rows (filter type 0 before every row), the
 // first one behind the zlib header and the last one followed by the Adler-32
 // of everything, so a frame of any size needs one block's worth of memory.
-// CRC-32 (per chunk) and Adler-32 (over the rows) are computed here.
+// Adler-32 (over the rows) is computed here, and CRC-32 (per chunk) by
+// base/Crc32.h.
 
+#include "base/Crc32.h"
 #include "export/IndexedPng.h"
 
-#include <array>
 #include <cstddef>
 #include <new>
 #include <vector>
@@ -28,28 +29,6 @@ constexpr std::uint32_t kAdlerModulus = 65521;
 // The most bytes Adler-32's sums take before they must be reduced to stay
 // within 32 bits.
 constexpr std::size_t kAdlerRun = 5552;
-
-constexpr std::array<std::uint32_t, 256> MakeCrcTable()
-{
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n)
-    {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
-// Running CRC-32 as PNG uses it (the register starts and ends inverted).
-std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size)
-{
-    for (std::size_t i = 0; i < size; ++i)
-        crc = kCrcTable[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-    return crc;
-}
 
 struct SAdler
 {
@@ -89,8 +68,7 @@ bool WriteChunk(std::FILE* file, const char (&type)[5], const std::vector<std::u
     std::vector<std::uint8_t> head;
     PutBig32(head, static_cast<std::uint32_t>(data.size()));
     head.insert(head.end(), type, type + 4);
-    std::uint32_t crc = Crc(0xFFFFFFFFu, head.data() + 4, 4);
-    crc = Crc(crc, data.data(), data.size()) ^ 0xFFFFFFFFu;
+    const std::uint32_t crc = Crc32(data.data(), data.size(), Crc32(head.data() + 4, 4));
     std::vector<std::uint8_t> tail;
     PutBig32(tail, crc);
     return std::fwrite(head.data(), 1, head.size(), file) == head.size() &&

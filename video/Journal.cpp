@@ -15,12 +15,12 @@
 #include "video/Journal.h"
 
 #include "base/ByteOrder.h"
+#include "base/Crc32.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,34 +42,6 @@ constexpr std::size_t kPayloadHeadBytes = 16 + sizeof(FrameRecord);
 // its leaves) and one palette; a block that claims more is damaged.
 constexpr std::uint64_t kMaxBlockNodes =
     (std::uint64_t{kMaxPictureSide} / 4) * (std::uint64_t{kMaxPictureSide} / 4) * 4 / 3 + 64;
-
-const std::array<std::uint32_t, 256>& CrcTable()
-{
-    static const std::array<std::uint32_t, 256> table = []
-    {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n)
-        {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    return table;
-}
-
-// CRC-32 (the polynomial of zip and PNG), continued from `crc`.
-std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc = 0)
-{
-    const auto& table = CrcTable();
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
-    return ~crc;
-}
 
 std::string SystemReason()
 {
