@@ -12,7 +12,6 @@
 
 #include "capture/GameLayout.h"
 #include "cli/Commands.h"
-#include "drawing/Bitmap8Group.h"
 #include "manager/VideoManager.h"
 #include "process/Platform.h"
 #include "process/Process.h"
@@ -88,16 +87,8 @@ int SaveRecording(CVideoManager& manager, const std::string& path)
 
 void WarnAboutSheets(const CVideoManager& manager)
 {
-    const struct
-    {
-        const char* name;
-        const CBitmap8Group& sheet;
-    } sheets[] = {{"font1.bmp", manager.GetFont1()},
-                  {"font2.bmp", manager.GetFont2()},
-                  {"units.bmp", manager.GetUnits()}};
-    for (const auto& sheet : sheets)
-        if (sheet.sheet.GetCellCount() == 0)
-            std::fprintf(stderr, "trellon: File %s have not been loaded\n", sheet.name);
+    for (const std::string& name : manager.GetMissingSheets())
+        std::fprintf(stderr, "trellon: File %s have not been loaded\n", name.c_str());
 }
 
 // What `trellon record` was asked to do.

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <new>
 #include <random>
+#include <utility>
 
 std::string CVideoManager::FindDataFile(const std::string& name)
 {
@@ -35,12 +36,19 @@ std::string CVideoManager::FindDataFile(const std::string& name)
     return name; // not found: the sheet's own load reports it by having no cells
 }
 
+namespace
+{
+constexpr const char* kFont1File = "font1.bmp";
+constexpr const char* kFont2File = "font2.bmp";
+constexpr const char* kUnitsFile = "units.bmp";
+} // namespace
+
 CVideoManager::CVideoManager()
     : m_pProcess(std::make_unique<CProcess>()), m_pFrame(new std::uint8_t[kFrameBufferBytes]),
       m_nFrameBytes(kFrameBufferBytes),
-      m_pFont1(std::make_unique<CBitmap8Group>(FindDataFile("font1.bmp"), false)),
-      m_pFont2(std::make_unique<CBitmap8Group>(FindDataFile("font2.bmp"), false)),
-      m_pUnits(std::make_unique<CBitmap8Group>(FindDataFile("units.bmp"), true)),
+      m_pFont1(std::make_unique<CBitmap8Group>(FindDataFile(kFont1File), false)),
+      m_pFont2(std::make_unique<CBitmap8Group>(FindDataFile(kFont2File), false)),
+      m_pUnits(std::make_unique<CBitmap8Group>(FindDataFile(kUnitsFile), true)),
       m_pLayout(std::make_unique<CGameLayout>())
 {
     NewVideo();
@@ -56,6 +64,17 @@ CVideoManager::~CVideoManager()
     m_pFont2.reset();
     m_pUnits.reset();
     m_pLayout.reset();
+}
+
+std::vector<std::string> CVideoManager::GetMissingSheets() const
+{
+    std::vector<std::string> missing;
+    for (const auto& [sheet, name] :
+         {std::pair{m_pFont1.get(), kFont1File}, std::pair{m_pFont2.get(), kFont2File},
+          std::pair{m_pUnits.get(), kUnitsFile}})
+        if (sheet->GetCellCount() == 0)
+            missing.emplace_back(name);
+    return missing;
 }
 
 void CVideoManager::NewVideo()

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CBitmap8Group;
 class CJournalWriter;
@@ -61,6 +62,10 @@ public:
     const CBitmap8Group& GetFont1() const { return *m_pFont1; }
     const CBitmap8Group& GetFont2() const { return *m_pFont2; }
     const CBitmap8Group& GetUnits() const { return *m_pUnits; }
+    // The file names of the sheets that did not load (they have no cells),
+    // in the order font1.bmp, font2.bmp, units.bmp; empty when all did. What
+    // the dialog and `trellon record` warn about when the statistics are on.
+    std::vector<std::string> GetMissingSheets() const;
     std::uint8_t* GetFrameBuffer() const { return m_pFrame.get(); }
     std::size_t GetFrameBufferBytes() const { return m_nFrameBytes; }
     int GetWidth() const { return m_nWidth; }

@@ -310,6 +310,31 @@ class Hostile(unittest.TestCase):
             self.assertFalse(os.path.exists(out))
 
 
+@unittest.skipIf(EMULATOR, 'a copy of the program away from its sheets would need its own Wine setup')
+class RecordSheets(unittest.TestCase):
+    """What record says when the statistics panel can't draw from its sheets."""
+
+    def record_stats(self, program, cwd):
+        env = dict(os.environ, DISPLAY='', XDG_STATE_HOME=cwd)
+        return subprocess.run([program, 'record', os.path.join(cwd, 'r.dk2'), '--stats', '--wait', '1'],
+                              cwd=cwd, env=env, capture_output=True, text=True, timeout=60)
+
+    def test_names_every_sheet_it_could_not_load_and_none_it_could(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            os.mkdir(os.path.join(tmp, 'bin'))
+            alone = shutil.copy(TRELLON, os.path.join(tmp, 'bin'))
+            r = self.record_stats(alone, tmp)
+            self.assertEqual(r.returncode, 1, r.stderr)  # no game within the second
+            self.assertEqual([line for line in r.stderr.splitlines() if 'loaded' in line],
+                             ['trellon: File font1.bmp have not been loaded',
+                              'trellon: File font2.bmp have not been loaded',
+                              'trellon: File units.bmp have not been loaded'])
+            # The build's program finds its sheets beside itself.
+            r = self.record_stats(TRELLON, tmp)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertNotIn('loaded', r.stderr)
+
+
 @unittest.skipIf(EMULATOR, 'Wine puts its own LOCALAPPDATA in place of the journal folder')
 class Recover(unittest.TestCase):
     SEED = os.path.join(DATA, '..', 'fuzz', 'corpus', 'journal', 'three_frames.trj')

@@ -14,8 +14,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <string>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -260,11 +262,14 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
     {
         CVideoManager without;
         EXPECT_EQ(without.GetFont1().GetCellCount(), 0);
+        EXPECT_EQ(without.GetMissingSheets(),
+                  (std::vector<std::string>{"font1.bmp", "font2.bmp", "units.bmp"}));
         CFakeDesktop::Get().SetProgramDirectory(TRELLON_SHEETS_DIR);
         CVideoManager beside;
         EXPECT_EQ(beside.GetFont1().GetCellCount(), 94);
         EXPECT_EQ(beside.GetFont2().GetCellCount(), 94);
         EXPECT_EQ(beside.GetUnits().GetCellCount(), 8);
+        EXPECT_TRUE(beside.GetMissingSheets().empty());
 
         // Installed: the program in PREFIX/bin, its data in PREFIX/share/trellonhd.
         const auto prefix = empty / "prefix";
@@ -277,6 +282,11 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
         CVideoManager installed;
         EXPECT_EQ(installed.GetFont2().GetCellCount(), 94);
         EXPECT_EQ(installed.GetUnits().GetCellCount(), 8);
+
+        // One sheet lost from the installation: only it is named.
+        std::filesystem::remove(prefix / "share" / "trellonhd" / "font2.bmp");
+        CVideoManager damaged;
+        EXPECT_EQ(damaged.GetMissingSheets(), std::vector<std::string>{"font2.bmp"});
     }
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(empty);

@@ -1,7 +1,6 @@
 #include "ui/core/TrellonCore.h"
 
 #include "capture/GameLayout.h"
-#include "drawing/Bitmap8Group.h"
 #include "manager/VideoManager.h"
 #include "process/Process.h"
 #include "video/Video.h"
@@ -178,14 +177,9 @@ int CTrellonCore::GrabFrame()
             }
             if (m_pManager->m_bShowStats || m_pManager->m_bShowPlus)
             {
-                const CBitmap8Group* sheets[] = {&m_pManager->GetFont1(), &m_pManager->GetFont2(),
-                                                 &m_pManager->GetUnits()};
-                const char* const names[] = {"font1.bmp", "font2.bmp", "units.bmp"};
-                for (int n = 0; n < 3; ++n)
-                    if (sheets[n]->GetCellCount() == 0)
-                        m_window.Message("error loading file",
-                                         std::string("File ") + names[n] + " have not been loaded",
-                                         MsgButtons::Ok, MsgIcon::None, false);
+                for (const std::string& name : m_pManager->GetMissingSheets())
+                    m_window.Message("error loading file", "File " + name + " have not been loaded",
+                                     MsgButtons::Ok, MsgIcon::None, false);
             }
         }
     }
