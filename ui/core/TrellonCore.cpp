@@ -159,7 +159,7 @@ int CTrellonCore::GrabFrame()
     {
         if (!m_pManager->CaptureFrame())
         {
-            m_strVersion = "war2 not detected";
+            m_strVersion = kGameNotDetectedText;
             DoDataExchange(false);
             ReportUnreadableGame();
             return 0;
@@ -215,7 +215,7 @@ int CTrellonCore::GrabFrame()
 }
 
 // The game's window is there but its memory can't be read: say why once,
-// instead of only "war2 not detected" at every tick.
+// instead of only kGameNotDetectedText at every tick.
 void CTrellonCore::ReportUnreadableGame()
 {
     const std::string& problem = m_pManager->GetProcess().GetProblem();
