@@ -60,7 +60,7 @@ struct CaptureOutcome
 };
 
 // One capture tick: 0 when no running game could be attached, 1 otherwise;
-// raises std::runtime_error("x9") when a read of the game fails.
+// raises std::runtime_error(kErrCapture) when a read of the game fails.
 int CaptureTick(CaptureParts& parts, CaptureOutcome& outcome);
 // The statistics panel (and with showPlus the unit markers) over the
 // captured picture; may move the cursor with the panel's content. Reads
@@ -69,5 +69,5 @@ void DrawOverlay(CaptureParts& parts, std::uint32_t& cursor);
 void DrawUnitMarker(CaptureParts& parts, const UnitRecord& record, std::uint32_t unit, int type,
                     bool counted, int viewX, int viewY);
 // Frame `index` of the video prepared for painting in the frame buffer;
-// raises std::runtime_error("x8") when a read of the game fails.
+// raises std::runtime_error(kErrDisplayFrame) when a read of the game fails.
 DisplayFrame PrepareDisplayFrame(CaptureParts& parts, int index);

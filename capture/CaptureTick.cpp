@@ -4,6 +4,7 @@
 #include "capture/Capture.h"
 #include "capture/GameLayout.h"
 #include "process/Process.h"
+#include "process/ReadError.h"
 #include "video/Video.h"
 
 #include <cstring>
@@ -96,6 +97,6 @@ int CaptureTick(CaptureParts& parts, CaptureOutcome& outcome)
     }
     catch (const std::runtime_error&)
     {
-        throw std::runtime_error("x9");
+        throw std::runtime_error(kErrCapture);
     }
 }

@@ -5,6 +5,7 @@
 #include "capture/Capture.h"
 #include "capture/GameLayout.h"
 #include "process/Process.h"
+#include "process/ReadError.h"
 #include "video/Video.h"
 
 #include <cstring>
@@ -62,6 +63,6 @@ DisplayFrame PrepareDisplayFrame(CaptureParts& parts, int index)
     }
     catch (const std::runtime_error&)
     {
-        throw std::runtime_error("x8");
+        throw std::runtime_error(kErrDisplayFrame);
     }
 }

@@ -1,6 +1,7 @@
 #include "capture/GameLayout.h"
 
 #include "process/Process.h"
+#include "process/ReadError.h"
 
 #include <stdexcept>
 
@@ -56,7 +57,7 @@ void CGameLayout::Detect(CProcess& process, Clock::time_point now)
     }
     catch (const std::runtime_error&)
     {
-        throw std::runtime_error("x6");
+        throw std::runtime_error(kErrDetectVersion);
     }
 }
 
@@ -78,7 +79,7 @@ std::uint32_t CGameLayout::GetAddress(GameAddr entry) const
     case GK_V2021_DDRAW:
         return row.v2021;
     default:
-        throw std::runtime_error("x10");
+        throw std::runtime_error(kErrAddressTable);
     }
 }
 

@@ -74,12 +74,12 @@ public:
     CGameLayout() = default;
     virtual ~CGameLayout() = default;
 
-    // Raises std::runtime_error("x6") when a read or lookup inside fails.
+    // Raises std::runtime_error(kErrDetectVersion) when a read or lookup inside fails.
     void Detect(CProcess& process) { Detect(process, Clock::now()); }
     // The same at a given time, which decides whether a missing wrapper is
     // looked for again.
     void Detect(CProcess& process, Clock::time_point now);
-    // Raises std::runtime_error("x10") while the kind is unknown.
+    // Raises std::runtime_error(kErrAddressTable) while the kind is unknown.
     std::uint32_t GetAddress(GameAddr entry) const;
     void Reset();
     int GetKind() const { return m_nKind; }

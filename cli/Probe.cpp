@@ -3,6 +3,7 @@
 #include "capture/GameLayout.h"
 #include "cli/Commands.h"
 #include "process/Process.h"
+#include "process/ReadError.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -41,7 +42,8 @@ int RunProbe(const std::vector<std::string>& args)
     }
     catch (const std::runtime_error&)
     {
-        return Fail("the game's memory can't be read at the version byte (x6)");
+        return Fail(std::string("the game's memory can't be read at the version byte (") +
+                    kErrDetectVersion + ")");
     }
     std::printf("Kind:       %s\n", GameKindText(layout.GetKind()));
     if (layout.GetWrapperBits() != 0)

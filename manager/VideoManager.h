@@ -50,10 +50,10 @@ public:
 
     // One capture tick (the capture subsystem's CaptureTick): 0 when no
     // running game could be attached, 1 otherwise; raises
-    // std::runtime_error("x9") on a failed read.
+    // std::runtime_error(kErrCapture) on a failed read.
     int CaptureFrame();
     // Frame `index` prepared for painting (PrepareDisplayFrame); raises
-    // std::runtime_error("x8") on a failed read of the game.
+    // std::runtime_error(kErrDisplayFrame) on a failed read of the game.
     DisplayFrame GetFrame(int index);
 
     CVideo& GetVideo() const { return *m_pVideo; }

@@ -1,6 +1,7 @@
 #include "process/Process.h"
 
 #include "base/ByteOrder.h"
+#include "process/ReadError.h"
 
 #include <stdexcept>
 
@@ -65,17 +66,19 @@ T ReadValue(PlatformProcess* process, std::uint32_t address, const char* failed,
 
 std::uint8_t CProcess::ReadByte(std::uint32_t address)
 {
-    return m_bAttached ? ReadValue<std::uint8_t>(m_hProcess, address, "x1", nullptr) : 0;
+    return m_bAttached ? ReadValue<std::uint8_t>(m_hProcess, address, kErrReadByte, nullptr) : 0;
 }
 
 std::uint16_t CProcess::ReadWord(std::uint32_t address)
 {
-    return m_bAttached ? ReadValue<std::uint16_t>(m_hProcess, address, "x4", nullptr) : 0;
+    return m_bAttached ? ReadValue<std::uint16_t>(m_hProcess, address, kErrReadWord, nullptr) : 0;
 }
 
 std::uint32_t CProcess::ReadDword(std::uint32_t address)
 {
-    return m_bAttached ? ReadValue<std::uint32_t>(m_hProcess, address, "x2", "x3") : 0;
+    return m_bAttached
+               ? ReadValue<std::uint32_t>(m_hProcess, address, kErrReadDword, kErrReadDwordShort)
+               : 0;
 }
 
 bool CProcess::ReadBlock(std::uint32_t address, void* buffer, std::size_t size)
@@ -84,6 +87,6 @@ bool CProcess::ReadBlock(std::uint32_t address, void* buffer, std::size_t size)
         return false;
     std::size_t copied = 0;
     if (!PlatformRead(m_hProcess, address, buffer, size, copied))
-        throw std::runtime_error("x5");
+        throw std::runtime_error(kErrReadBlock);
     return true;
 }

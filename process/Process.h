@@ -13,8 +13,9 @@
 // which is all a tick pays to notice that the game ended), and after it ends
 // the first Attach drops the handle so that the next one finds a restarted
 // game afresh. Reads come in four shapes and raise std::runtime_error with
-// a short code on failure ("x1" to "x5"); on an object that is not attached
-// they read nothing and return 0 or false. Nothing is ever written to the game.
+// a short code on failure (kErrReadByte to kErrReadBlock, ReadError.h); on an
+// object that is not attached they read nothing and return 0 or false.
+// Nothing is ever written to the game.
 class CProcess
 {
 public:
