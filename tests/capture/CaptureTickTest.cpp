@@ -1,6 +1,7 @@
 // What a capture tick notices about the game, and what noticing costs it:
 // the platform calls the fake game counts.
 
+#include "base/ByteOrder.h"
 #include "capture/Capture.h"
 #include "capture/GameLayout.h"
 #include "drawing/Bitmap8Group.h"
@@ -9,7 +10,6 @@
 #include "tools/pe/PeImage.h"
 #include "video/Video.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -52,11 +52,10 @@ protected:
     // A "ddraw.dll" whose pvBmpBits points at a picture unlike the game's own.
     void LoadWrapper()
     {
-        CPeImageBuilder builder("ddraw.dll");
+        CPeImageBuilder builder;
         const std::uint32_t rva = builder.AddData("pvBmpBits", 0x10);
-        std::vector<std::uint8_t> image = builder.Build(kDdrawBase);
-        const std::uint32_t shown = kWrapperScreen;
-        std::memcpy(image.data() + rva, &shown, 4);
+        std::vector<std::uint8_t> image = builder.BuildModule("ddraw.dll", kDdrawBase);
+        StoreLe32(image.data() + rva, kWrapperScreen);
         game.Map(kDdrawBase, image);
         game.AddModule("ddraw.dll", kDdrawBase);
         game.Map(kWrapperScreen, WrapperPicture());

@@ -35,9 +35,9 @@ protected:
     // Loads a "ddraw.dll" exporting pvBmpBits; returns the variable's address.
     std::uint32_t LoadWrapper(const std::string& moduleName = "ddraw.dll")
     {
-        CPeImageBuilder builder("ddraw.dll");
+        CPeImageBuilder builder;
         const std::uint32_t rva = builder.AddData("pvBmpBits", 0x10);
-        game.Map(kDdrawBase, builder.Build(kDdrawBase));
+        game.Map(kDdrawBase, builder.BuildModule("ddraw.dll", kDdrawBase));
         game.AddModule(moduleName, kDdrawBase);
         return kDdrawBase + rva;
     }

@@ -1,4 +1,5 @@
 #include "PeTestImage.h"
+#include "tests/support/TestTempFolder.h"
 
 #include <cstdlib>
 #include <unistd.h>
@@ -437,6 +438,54 @@ TEST_F(RemoteExportsOnRealDlls, MingwPe32RuntimeDlls)
     // Thousands of long names: every name by ordinal, a sample by name (the
     // lookup reads names byte by byte, so all of them would take minutes).
     CompareAll(m_modules[2], 151);
+}
+
+// The modules the PE writer of tools/pe builds (the demo game's wrapper),
+// written to files and read back through objdump like the DLLs above: names
+// added out of order come out sorted, and a forwarder into a second module
+// of the writer's is followed.
+TEST_F(RemoteExportsOnRealDlls, ModulesOfThePeWriterReadAsObjdumpReadsThem)
+{
+    for (const bool pe32Plus : {false, true})
+    {
+        SCOPED_TRACE(pe32Plus ? "PE32+" : "PE32");
+        m_modules.clear();
+        CFakeGame::Get().ClearModules(); // the PE32 round's, which would be found first
+        const std::uint32_t base = pe32Plus ? 0x30000000 : 0x10000000;
+        const std::uint32_t helperBase = base + 0x10000000;
+        CPeImageBuilder wrapper(pe32Plus);
+        const std::uint32_t bits = wrapper.AddData("pvBmpBits", 0x40);
+        wrapper.AddData("DirectDrawCreate", 0x80);
+        wrapper.AddData("", 0xC0); // by ordinal only
+        wrapper.AddName("Alloc", wrapper.AddForwarder("helper.Target"));
+        CPeImageBuilder helper(pe32Plus);
+        helper.SetOrdinalBase(5);
+        const std::uint32_t target = helper.AddData("Target", 0x10);
+
+        const std::filesystem::path folder = TestTempFolder();
+        for (const auto& [file, image] :
+             {std::pair{"ddraw.dll", wrapper.BuildModule("ddraw.dll", base)},
+              std::pair{"helper.dll", helper.BuildModule("helper.dll", helperBase)}})
+        {
+            std::ofstream(folder / file, std::ios::binary)
+                .write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+        }
+        ASSERT_TRUE(LoadReal((folder / "ddraw.dll").string(), "ddraw.dll", base));
+        ASSERT_TRUE(LoadReal((folder / "helper.dll").string(), "helper.dll", helperBase));
+
+        const SObjdumpExports& exports = m_modules[0].exports;
+        EXPECT_EQ(exports.entries.size(), 4u);
+        const std::vector<std::pair<std::string, std::uint32_t>> sorted = {
+            {"Alloc", 3}, {"DirectDrawCreate", 1}, {"pvBmpBits", 0}};
+        EXPECT_EQ(exports.names, sorted);
+        EXPECT_EQ(exports.entries.at(3).forwarder, "helper.Target");
+        EXPECT_EQ(m_modules[1].exports.ordinalBase, 5u);
+        const SCounts counts = CompareAll(m_modules[0]);
+        EXPECT_EQ(counts.forwardedResolved, 1);
+        EXPECT_EQ(ByName(base, "pvBmpBits"), base + bits);
+        EXPECT_EQ(ByName(base, "Alloc"), helperBase + target);
+    }
 }
 
 } // namespace

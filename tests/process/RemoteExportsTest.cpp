@@ -65,16 +65,17 @@ TEST_F(RemoteExports, NoGameWindowGivesZeroWithoutListingModules)
 
 std::vector<std::uint8_t> WrapperImage()
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("DirectDrawCreate", 0x2000);
     pe.AddExport("pvBmpBits", 0x3010);
-    return pe.Build();
+    return pe.BuildExportImage();
 }
 
 TEST_F(RemoteExports, ScreenBitsAddressIsTheAddressOfTheVariable)
 {
     std::vector<std::uint8_t> image = WrapperImage();
-    Put32(image, 0x3010, 0x12345678); // the variable's value, which must not be returned
+    // The variable's value, which must not be returned.
+    StoreLe32(image.data() + 0x3010, 0x12345678);
     Load("ddraw.dll", kBase, std::move(image));
     CProcess process;
     ASSERT_TRUE(process.Attach());
@@ -119,41 +120,41 @@ TEST_F(RemoteExports, ScreenBitsLooksInTheAttachedProcessWithoutAWindowSearch)
 
 TEST_F(RemoteExports, NameMatchesAsSubstringEarliestInTableWins)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("DirectDrawCreate", 0x2000);
     pe.AddExport("_pvBmpBits@4", 0x2100);
     pe.AddExport("pvBmpBits", 0x2200);
-    Load("ddraw.dll", kBase, pe.Build());
+    Load("ddraw.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "pvBmpBits"), kBase + 0x2100);
     EXPECT_EQ(ByName(kBase, "Create"), kBase + 0x2000);
 }
 
 TEST_F(RemoteExports, EmptyNameMatchesFirstName)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("Zeta", 0x2000);
     pe.AddExport("Alpha", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, ""), kBase + 0x2000);
 }
 
 TEST_F(RemoteExports, NameIndexesFunctionTableThroughNameOrdinals)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     const std::uint32_t first = pe.AddFunction(0x2000);
     const std::uint32_t second = pe.AddFunction(0x2100);
     pe.AddName("Second", second);
     pe.AddName("First", first);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "First"), kBase + 0x2000);
     EXPECT_EQ(ByName(kBase, "Second"), kBase + 0x2100);
 }
 
 TEST_F(RemoteExports, NameNotContainedGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("pvBmpBit", 0x2000);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "pvBmpBits"), 0u);
     EXPECT_EQ(ByName(kBase, "pvbmpbit"), 0u); // names compare case-sensitively
 }
@@ -167,30 +168,30 @@ TEST_F(RemoteExports, NullNameGivesZeroWithoutReading)
 
 TEST_F(RemoteExports, ImageWithoutNamesGivesZeroByName)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddFunction(0x2000);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, ""), 0u);
     EXPECT_EQ(ByOrdinal(kBase, 1), kBase + 0x2000);
 }
 
 TEST_F(RemoteExports, NameOrdinalOutsideFunctionTableGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("Good", 0x2000);
     pe.AddName("Bad", 1); // only one function
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "Bad"), 0u);
     EXPECT_EQ(ByName(kBase, "Good"), kBase + 0x2000);
 }
 
 TEST_F(RemoteExports, ReadsTablesWholeAndNamesOneByteAtATime)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("Abc", 0x2000);
     pe.AddExport("Defgh", 0x2100);
     pe.AddExport("Ij", 0x2200);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     const int before = CFakeGame::Get().Reads();
     EXPECT_EQ(ByName(kBase, "Defgh"), kBase + 0x2100);
     // DOS, PE signature, file and optional header, directory, three tables,
@@ -200,20 +201,20 @@ TEST_F(RemoteExports, ReadsTablesWholeAndNamesOneByteAtATime)
 
 TEST_F(RemoteExports, NameOfMaximumLengthIsRead)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport(std::string(512, 'a'), 0x2000);
     pe.AddExport("Later", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "Later"), kBase + 0x2100);
     EXPECT_EQ(ByName(kBase, std::string(512, 'a').c_str()), kBase + 0x2000);
 }
 
 TEST_F(RemoteExports, OverlongNameEndsTheLookup)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport(std::string(513, 'a'), 0x2000);
     pe.AddExport("Later", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     const int before = CFakeGame::Get().Reads();
     EXPECT_EQ(ByName(kBase, "Later"), 0u);
     EXPECT_LE(CFakeGame::Get().Reads() - before, 8 + 513);
@@ -221,12 +222,12 @@ TEST_F(RemoteExports, OverlongNameEndsTheLookup)
 
 TEST_F(RemoteExports, NameRunningIntoUnmappedMemoryGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("First", 0x2000);
     pe.AddExport("Second", 0x2100);
-    std::vector<std::uint8_t> image = pe.Build();
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
     // The first name's last bytes lie past the end of the image.
-    Put32(image, pe.NameRvaAt(0), static_cast<std::uint32_t>(image.size() - 2));
+    StoreLe32(image.data() + pe.NameRvaAt(0), static_cast<std::uint32_t>(image.size() - 2));
     image[image.size() - 2] = 'x';
     image[image.size() - 1] = 'y';
     Load("a.dll", kBase, std::move(image));
@@ -237,22 +238,22 @@ TEST_F(RemoteExports, NameRunningIntoUnmappedMemoryGivesZero)
 
 TEST_F(RemoteExports, OrdinalEqualToBaseSelectsFirstEntry)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.SetOrdinalBase(10);
     pe.AddExport("Ten", 0x2000);
     pe.AddExport("Eleven", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByOrdinal(kBase, 10), kBase + 0x2000);
     EXPECT_EQ(ByOrdinal(kBase, 11), kBase + 0x2100);
 }
 
 TEST_F(RemoteExports, OrdinalOutsideFunctionTableGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.SetOrdinalBase(10);
     pe.AddExport("Ten", 0x2000);
     pe.AddExport("Eleven", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByOrdinal(kBase, 9), 0u);
     EXPECT_EQ(ByOrdinal(kBase, 0), 0u);
     EXPECT_EQ(ByOrdinal(kBase, 12), 0u);
@@ -261,10 +262,10 @@ TEST_F(RemoteExports, OrdinalOutsideFunctionTableGivesZero)
 
 TEST_F(RemoteExports, OrdinalLookupIgnoresTheName)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("One", 0x2000);
     pe.AddExport("Two", 0x2100);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(GetRemoteProcAddress(m_pProcess, kBase, "One", 2, true), kBase + 0x2100);
     EXPECT_EQ(GetRemoteProcAddress(m_pProcess, kBase, "Two", 2, false), kBase + 0x2100);
 }
@@ -273,9 +274,9 @@ TEST_F(RemoteExports, OrdinalLookupIgnoresTheName)
 
 TEST_F(RemoteExports, Pe32PlusImageIsWalked)
 {
-    CPeBuilder pe(true);
+    CPeImageBuilder pe(true);
     pe.AddExport("pvBmpBits", 0x2000);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "pvBmpBits"), kBase + 0x2000);
 }
 
@@ -283,10 +284,11 @@ TEST_F(RemoteExports, OptionalHeaderOfAnotherSizeGivesZero)
 {
     for (std::uint32_t size : {0u, 96u, 223u, 225u, 232u, 239u, 241u, 0xFFFFu})
     {
-        CPeBuilder pe;
+        CPeImageBuilder pe;
         pe.AddExport("pvBmpBits", 0x2000);
-        std::vector<std::uint8_t> image = pe.Build();
-        Put16(image, CPeBuilder::kFileHeaderAt + 16, size);
+        std::vector<std::uint8_t> image = pe.BuildExportImage();
+        StoreLe16(image.data() + CPeImageBuilder::kFileHeaderAt + 16,
+                  static_cast<std::uint16_t>(size));
         CFakeGame::Get().Map(kBase, image);
         CFakeGame::Get().ClearModules();
         CFakeGame::Get().AddModule("a.dll", kBase);
@@ -296,15 +298,17 @@ TEST_F(RemoteExports, OptionalHeaderOfAnotherSizeGivesZero)
 
 TEST_F(RemoteExports, MagicMustMatchOptionalHeaderSize)
 {
-    CPeBuilder pe32;
+    CPeImageBuilder pe32;
     pe32.AddExport("x", 0x2000);
-    std::vector<std::uint8_t> image = pe32.Build();
-    Put16(image, CPeBuilder::kOptionalAt, 0x20B); // PE32+ magic in a 224-byte header
+    std::vector<std::uint8_t> image = pe32.BuildExportImage();
+    // PE32+ magic in a 224-byte header.
+    StoreLe16(image.data() + CPeImageBuilder::kOptionalAt, 0x20B);
     Load("a.dll", kBase, std::move(image));
-    CPeBuilder pe64(true);
+    CPeImageBuilder pe64(true);
     pe64.AddExport("x", 0x2000);
-    image = pe64.Build();
-    Put16(image, CPeBuilder::kOptionalAt, 0x10B); // PE32 magic in a 240-byte header
+    image = pe64.BuildExportImage();
+    // PE32 magic in a 240-byte header.
+    StoreLe16(image.data() + CPeImageBuilder::kOptionalAt, 0x10B);
     Load("b.dll", kOtherBase, std::move(image));
     EXPECT_EQ(ByName(kBase, "x"), 0u);
     EXPECT_EQ(ByName(kOtherBase, "x"), 0u);
@@ -312,17 +316,17 @@ TEST_F(RemoteExports, MagicMustMatchOptionalHeaderSize)
 
 TEST_F(RemoteExports, WrongSignaturesGiveZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("x", 0x2000);
-    const std::vector<std::uint8_t> good = pe.Build();
+    const std::vector<std::uint8_t> good = pe.BuildExportImage();
     std::vector<std::uint8_t> image = good;
-    Put16(image, 0, 0x4D5A);
+    StoreLe16(image.data(), 0x4D5A);
     Load("a.dll", kBase, image);
     image = good;
-    Put32(image, CPeBuilder::kPeAt, 0x00014550);
+    StoreLe32(image.data() + CPeImageBuilder::kPeAt, 0x00014550);
     Load("b.dll", kOtherBase, image);
     image = good;
-    Put32(image, 60, 0x7FFFFFF0); // PE header far outside the image
+    StoreLe32(image.data() + 60, 0x7FFFFFF0); // PE header far outside the image
     Load("c.dll", 0x30000000, image);
     Load("d.dll", 0x40000000, good);
     EXPECT_EQ(ByName(kBase, "x"), 0u);
@@ -333,10 +337,10 @@ TEST_F(RemoteExports, WrongSignaturesGiveZero)
 
 TEST_F(RemoteExports, NoDataDirectoriesGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("x", 0x2000);
-    std::vector<std::uint8_t> image = pe.Build();
-    Put32(image, pe.DirectoriesCountAt(), 0);
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
+    StoreLe32(image.data() + pe.DirectoriesCountAt(), 0);
     Load("a.dll", kBase, std::move(image));
     EXPECT_EQ(ByName(kBase, "x"), 0u);
     EXPECT_EQ(ByOrdinal(kBase, 1), 0u);
@@ -344,18 +348,19 @@ TEST_F(RemoteExports, NoDataDirectoriesGivesZero)
 
 TEST_F(RemoteExports, BaseTheModuleInformationDoesNotConfirmGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("x", 0x2000);
-    CFakeGame::Get().Map(kBase, pe.Build()); // mapped, but not in the module list
+    CFakeGame::Get().Map(kBase, pe.BuildExportImage()); // mapped, but not in the module list
     EXPECT_EQ(ByName(kBase, "x"), 0u);
 }
 
 TEST_F(RemoteExports, TableRunningPastTheImageGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("x", 0x2000);
-    std::vector<std::uint8_t> image = pe.Build();
-    Put32(image, CPeBuilder::kFunctionsRvaAt, static_cast<std::uint32_t>(image.size() - 2));
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
+    StoreLe32(image.data() + CPeImageBuilder::kFunctionsRvaAt,
+              static_cast<std::uint32_t>(image.size() - 2));
     Load("a.dll", kBase, std::move(image));
     EXPECT_EQ(ByOrdinal(kBase, 1), 0u);
 }
@@ -365,13 +370,13 @@ TEST_F(RemoteExports, TableRunningPastTheImageGivesZero)
 TEST_F(RemoteExports, HugeCountsGiveZeroWithoutReadingTables)
 {
     std::uint32_t base = kBase;
-    for (std::size_t at : {CPeBuilder::kFunctionCountAt, CPeBuilder::kNameCountAt})
+    for (std::size_t at : {CPeImageBuilder::kFunctionCountAt, CPeImageBuilder::kNameCountAt})
     {
-        CPeBuilder pe;
+        CPeImageBuilder pe;
         pe.AddExport("x", 0x2000);
-        std::vector<std::uint8_t> image = pe.Build();
-        Put32(image, at, 0xFFFFFFFF);
-        Put32(image, pe.DirectorySizeAt(), 0xFFFFFFFF); // a range that would admit them
+        std::vector<std::uint8_t> image = pe.BuildExportImage();
+        StoreLe32(image.data() + at, 0xFFFFFFFF);
+        StoreLe32(image.data() + pe.DirectorySizeAt(), 0xFFFFFFFF); // a range that would admit them
         Load("a.dll", base, std::move(image));
         const int before = CFakeGame::Get().Reads();
         EXPECT_EQ(ByName(base, "x"), 0u);
@@ -383,14 +388,14 @@ TEST_F(RemoteExports, HugeCountsGiveZeroWithoutReadingTables)
 
 TEST_F(RemoteExports, CountsBeyondTheDirectoryRangeGiveZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("a", 0x2000);
     pe.AddExport("b", 0x2100);
-    std::vector<std::uint8_t> image = pe.Build();
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
     // Forty bytes of directory, two functions and two names need 60 bytes.
-    Put32(image, pe.DirectorySizeAt(), 59);
+    StoreLe32(image.data() + pe.DirectorySizeAt(), 59);
     Load("a.dll", kBase, image);
-    Put32(image, pe.DirectorySizeAt(), 60);
+    StoreLe32(image.data() + pe.DirectorySizeAt(), 60);
     Load("b.dll", kOtherBase, image);
     EXPECT_EQ(ByName(kBase, "b"), 0u);
     EXPECT_EQ(ByName(kOtherBase, "b"), kOtherBase + 0x2100);
@@ -398,33 +403,34 @@ TEST_F(RemoteExports, CountsBeyondTheDirectoryRangeGiveZero)
 
 TEST_F(RemoteExports, MaximumCountIsAccepted)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     // Addresses past the directory, whose range here spans some 256 KiB.
     for (std::uint32_t i = 0; i < 65536; ++i)
         pe.AddFunction(0x100000 + i);
     pe.AddName("last", 65535);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByOrdinal(kBase, 65536), kBase + 0x100000 + 65535);
     EXPECT_EQ(ByName(kBase, "last"), kBase + 0x100000 + 65535);
 }
 
 TEST_F(RemoteExports, CountAboveTheLimitGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     for (std::uint32_t i = 0; i < 65537; ++i)
         pe.AddFunction(0x100000 + i);
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     EXPECT_EQ(ByOrdinal(kBase, 1), 0u);
 }
 
 TEST_F(RemoteExports, TablesMustLieBelow4GiB)
 {
     constexpr std::uint32_t kHighBase = 0xFFFF0000;
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("x", 0x2000);
-    std::vector<std::uint8_t> image = pe.Build();
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
     image.resize(0x10000);
-    Put32(image, CPeBuilder::kFunctionsRvaAt, 0xFFFE); // the table's last two bytes past 4 GiB
+    // The table's last two bytes past 4 GiB.
+    StoreLe32(image.data() + CPeImageBuilder::kFunctionsRvaAt, 0xFFFE);
     // Something readable just above 4 GiB, as a 64-bit process would have.
     CFakeGame::Get().Map(0x100000000, std::vector<std::uint8_t>(0x1000, 0x20));
     Load("a.dll", kHighBase, std::move(image));
@@ -434,10 +440,10 @@ TEST_F(RemoteExports, TablesMustLieBelow4GiB)
 TEST_F(RemoteExports, AddressBeyond4GiBGivesZero)
 {
     constexpr std::uint32_t kHighBase = 0xFFFF0000;
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddExport("near", 0xFFFC);
     pe.AddExport("far", 0x10000);
-    std::vector<std::uint8_t> image = pe.Build();
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
     image.resize(0x10000);
     Load("a.dll", kHighBase, std::move(image));
     EXPECT_EQ(ByName(kHighBase, "near"), 0xFFFFFFFCu);
@@ -448,19 +454,19 @@ TEST_F(RemoteExports, AddressBeyond4GiBGivesZero)
 
 std::vector<std::uint8_t> TargetImage()
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     for (std::uint32_t i = 0; i < 12; ++i)
         pe.AddFunction(0x2000 + 0x10 * i); // ordinals 1 to 12
     pe.AddName("RtlAllocateHeap", 0);
     pe.AddName("RtlFreeHeap", 1);
-    return pe.Build();
+    return pe.BuildExportImage();
 }
 
 TEST_F(RemoteExports, FollowsForwarderWithoutExtension)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("HeapAlloc", pe.AddForwarder("NTDLL.RtlAllocateHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("ntdll.dll", kOtherBase, TargetImage());
     EXPECT_EQ(ByName(kBase, "HeapAlloc"), kOtherBase + 0x2000);
     EXPECT_EQ(ByOrdinal(kBase, 1), kOtherBase + 0x2000);
@@ -468,9 +474,9 @@ TEST_F(RemoteExports, FollowsForwarderWithoutExtension)
 
 TEST_F(RemoteExports, ForwarderModuleExactNameComesBeforeAddedExtension)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Free", pe.AddForwarder("ntdll.RtlFreeHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("ntdll.dll", kOtherBase, TargetImage());
     Load("NTDLL", 0x30000000, TargetImage());
     EXPECT_EQ(ByName(kBase, "Free"), 0x30000000u + 0x2010);
@@ -478,10 +484,10 @@ TEST_F(RemoteExports, ForwarderModuleExactNameComesBeforeAddedExtension)
 
 TEST_F(RemoteExports, ForwarderModuleIsFoundIgnoringCase)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Free", pe.AddForwarder("NtDll.RtlFreeHeap"));
     pe.AddName("Alloc", pe.AddForwarder("kernelBASE.RtlAllocateHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("NTDLL.DLL", kOtherBase, TargetImage());
     Load("KernelBase", 0x30000000, TargetImage());
     EXPECT_EQ(ByName(kBase, "Free"), kOtherBase + 0x2010);
@@ -490,9 +496,9 @@ TEST_F(RemoteExports, ForwarderModuleIsFoundIgnoringCase)
 
 TEST_F(RemoteExports, ForwarderModuleGetsOnlyDllAppended)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Free", pe.AddForwarder("ntdll.RtlFreeHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("ntdll.exe", kOtherBase, TargetImage());
     Load("ntdll.dll.mui", 0x30000000, TargetImage());
     EXPECT_EQ(ByName(kBase, "Free"), 0u);
@@ -500,9 +506,9 @@ TEST_F(RemoteExports, ForwarderModuleGetsOnlyDllAppended)
 
 TEST_F(RemoteExports, ForwarderToMissingModuleGivesZeroAtOnce)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("HeapAlloc", pe.AddForwarder("missing.RtlAllocateHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     // A module at base 0 that would answer if the lookup went on there.
     Load("zero.dll", 0, TargetImage());
     EXPECT_EQ(ByName(kBase, "HeapAlloc"), 0u);
@@ -510,9 +516,9 @@ TEST_F(RemoteExports, ForwarderToMissingModuleGivesZeroAtOnce)
 
 TEST_F(RemoteExports, ForwarderNeedsTheGameWindow)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("HeapAlloc", pe.AddForwarder("ntdll.RtlAllocateHeap"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("ntdll.dll", kOtherBase, TargetImage());
     CFakeGame::Get().HideWindow();
     EXPECT_EQ(ByName(kBase, "HeapAlloc"), 0u);
@@ -520,12 +526,12 @@ TEST_F(RemoteExports, ForwarderNeedsTheGameWindow)
 
 TEST_F(RemoteExports, ForwarderByOrdinal)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Twelve", pe.AddForwarder("ntdll.#12"));
     pe.AddName("TwelveThen", pe.AddForwarder("ntdll.#12x3"));
     pe.AddName("Nothing", pe.AddForwarder("ntdll.#"));
     pe.AddName("Huge", pe.AddForwarder("ntdll.#99999999999"));
-    Load("kernel32.dll", kBase, pe.Build());
+    Load("kernel32.dll", kBase, pe.BuildExportImage());
     Load("ntdll.dll", kOtherBase, TargetImage());
     EXPECT_EQ(ByName(kBase, "Twelve"), kOtherBase + 0x2000 + 0x10 * 11);
     EXPECT_EQ(ByName(kBase, "TwelveThen"), kOtherBase + 0x2000 + 0x10 * 11);
@@ -535,46 +541,47 @@ TEST_F(RemoteExports, ForwarderByOrdinal)
 
 TEST_F(RemoteExports, HashWithoutDigitsForwardsToOrdinalZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Zero", pe.AddForwarder("target.#"));
-    Load("a.dll", kBase, pe.Build());
-    CPeBuilder target;
+    Load("a.dll", kBase, pe.BuildExportImage());
+    CPeImageBuilder target;
     target.SetOrdinalBase(0);
     target.AddFunction(0x2400);
     target.AddFunction(0x2500);
-    Load("target.dll", kOtherBase, target.Build());
+    Load("target.dll", kOtherBase, target.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "Zero"), kOtherBase + 0x2400);
 }
 
 TEST_F(RemoteExports, ForwarderWithEmptyNamePartMatchesFirstName)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Any", pe.AddForwarder("ntdll."));
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     Load("ntdll.dll", kOtherBase, TargetImage());
     EXPECT_EQ(ByName(kBase, "Any"), kOtherBase + 0x2000);
 }
 
 TEST_F(RemoteExports, ForwarderWithoutDotGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Broken", pe.AddForwarder("ntdll"));
-    Load("a.dll", kBase, pe.Build());
+    Load("a.dll", kBase, pe.BuildExportImage());
     Load("ntdll", kOtherBase, TargetImage());
     EXPECT_EQ(ByName(kBase, "Broken"), 0u);
 }
 
 TEST_F(RemoteExports, AddressAtDirectoryEndIsNotForwarded)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     const std::uint32_t atEnd = pe.AddFunction(0);
     const std::uint32_t lastByte = pe.AddFunction(0);
     pe.AddForwarder("ntdll.RtlFreeHeap");
-    std::vector<std::uint8_t> image = pe.Build();
-    const std::uint32_t end = CPeBuilder::kExportRva + pe.DirectorySize();
-    const std::size_t table = CPeBuilder::kExportRva + 40;
-    Put32(image, table + 4 * atEnd, end);
-    Put32(image, table + 4 * lastByte, end - 1); // the NUL of the last text: forwarded, no dot
+    std::vector<std::uint8_t> image = pe.BuildExportImage();
+    const std::uint32_t end = CPeImageBuilder::kExportRva + pe.DirectorySize();
+    const std::size_t table = CPeImageBuilder::kExportRva + 40;
+    StoreLe32(image.data() + table + 4 * atEnd, end);
+    // The NUL of the last text: forwarded, no dot.
+    StoreLe32(image.data() + table + 4 * lastByte, end - 1);
     Load("a.dll", kBase, std::move(image));
     Load("ntdll.dll", kOtherBase, TargetImage());
     EXPECT_EQ(ByOrdinal(kBase, 1), kBase + end);
@@ -584,9 +591,9 @@ TEST_F(RemoteExports, AddressAtDirectoryEndIsNotForwarded)
 
 TEST_F(RemoteExports, AddressAtDirectoryStartIsForwarded)
 {
-    CPeBuilder pe;
-    pe.AddFunction(CPeBuilder::kExportRva);
-    Load("a.dll", kBase, pe.Build());
+    CPeImageBuilder pe;
+    pe.AddFunction(CPeImageBuilder::kExportRva);
+    Load("a.dll", kBase, pe.BuildExportImage());
     // The directory's first bytes, read as a text, hold no dot.
     EXPECT_EQ(ByOrdinal(kBase, 1), 0u);
 }
@@ -597,13 +604,14 @@ void LoadChain(int forwarders)
 {
     for (int i = 0; i <= forwarders; ++i)
     {
-        CPeBuilder pe;
+        CPeImageBuilder pe;
         if (i < forwarders)
             pe.AddName(
                 "f", pe.AddForwarder(std::string("M").append(std::to_string(i + 1)).append(".f")));
         else
             pe.AddExport("f", 0x2000);
-        CFakeGame::Get().Map(kBase + 0x100000u * static_cast<std::uint32_t>(i), pe.Build());
+        CFakeGame::Get().Map(kBase + 0x100000u * static_cast<std::uint32_t>(i),
+                             pe.BuildExportImage());
         CFakeGame::Get().AddModule(std::string("m").append(std::to_string(i)).append(".dll"),
                                    kBase + 0x100000u * static_cast<std::uint32_t>(i));
     }
@@ -624,27 +632,27 @@ TEST_F(RemoteExports, NinthForwarderGivesZero)
 
 TEST_F(RemoteExports, ForwarderLoopEnds)
 {
-    CPeBuilder a;
+    CPeImageBuilder a;
     a.AddName("f", a.AddForwarder("b.g"));
     a.AddName("self", a.AddForwarder("a.self"));
-    Load("a.dll", kBase, a.Build());
-    CPeBuilder b;
+    Load("a.dll", kBase, a.BuildExportImage());
+    CPeImageBuilder b;
     b.AddName("g", b.AddForwarder("A.f"));
-    Load("b.dll", kOtherBase, b.Build());
+    Load("b.dll", kOtherBase, b.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "f"), 0u);
     EXPECT_EQ(ByName(kBase, "self"), 0u);
 }
 
 TEST_F(RemoteExports, OverlongForwarderTextGivesZero)
 {
-    CPeBuilder pe;
+    CPeImageBuilder pe;
     pe.AddName("Long", pe.AddForwarder(std::string("ntdll.").append(506, 'a'))); // 512 characters
     pe.AddName("TooLong", pe.AddForwarder(std::string("ntdll.").append(507, 'a')));
-    Load("a.dll", kBase, pe.Build());
-    CPeBuilder target;
+    Load("a.dll", kBase, pe.BuildExportImage());
+    CPeImageBuilder target;
     target.AddExport(std::string(506, 'a'), 0x2000);
     target.AddExport(std::string(507, 'a'), 0x2100);
-    Load("ntdll.dll", kOtherBase, target.Build());
+    Load("ntdll.dll", kOtherBase, target.BuildExportImage());
     EXPECT_EQ(ByName(kBase, "Long"), kOtherBase + 0x2000);
     EXPECT_EQ(ByName(kBase, "TooLong"), 0u);
 }

@@ -44,11 +44,10 @@ std::uint8_t* CGameMemory::At(std::uint32_t address) const
 std::vector<std::uint8_t> CGameMemory::WrapperImage(const std::string& wrapperName, bool pe32Plus,
                                                     std::uint32_t imageBase, std::uint32_t& bitsRva)
 {
-    CPeImageBuilder builder(wrapperName);
+    CPeImageBuilder builder(pe32Plus);
     bitsRva = builder.AddData("pvBmpBits", 0x40);
     builder.AddData("pvBmpBitsOld", 0x80); // a name that also contains it, later in the table
-    std::vector<std::uint8_t> image =
-        pe32Plus ? builder.BuildPe32Plus(imageBase) : builder.Build(imageBase);
+    std::vector<std::uint8_t> image = builder.BuildModule(wrapperName, imageBase);
     // The file is laid out as loaded, so the variable's rva is its offset.
     const std::uint32_t shown = kWrapperScreenAddress;
     std::memcpy(image.data() + bitsRva, &shown, 4);
