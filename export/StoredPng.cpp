@@ -30,7 +30,7 @@ constexpr std::uint32_t kAdlerModulus = 65521;
 // within 32 bits.
 constexpr std::size_t kAdlerRun = 5552;
 
-struct SAdler
+struct Adler32
 {
     std::uint32_t a = 1;
     std::uint32_t b = 0;
@@ -105,7 +105,7 @@ bool Write(std::FILE* file, const std::uint8_t* pixels, int width, int height,
     const std::uint64_t total =
         static_cast<std::uint64_t>(rowBytes) * static_cast<std::uint64_t>(height);
     std::uint64_t done = 0; // bytes of the filtered rows written so far
-    SAdler adler;
+    Adler32 adler;
     do
     {
         const std::size_t blockSize = total - done < kMaxStoredBlock

@@ -116,7 +116,7 @@ std::uint32_t FindForwarderModule(const std::string& module)
 
 // What one module's export tables say about the export asked for: its game
 // address, or the forwarder text that sends the lookup on.
-struct SExport
+struct ExportEntry
 {
     std::uint32_t nAddress = 0;
     bool bForwarded = false;
@@ -125,7 +125,7 @@ struct SExport
 
 // The export a lookup asks for: by name (the first export in the name table
 // whose name contains it) or by ordinal.
-struct SExportWanted
+struct ExportWanted
 {
     std::string strName;
     std::uint32_t nOrdinal = 0;
@@ -143,7 +143,7 @@ enum BaseCheck
 };
 
 // A module's export directory and its three tables, as read from the game.
-struct SExportTables
+struct ExportTables
 {
     std::uint64_t nBase = 0;           // the module's
     std::uint32_t nRva = 0, nSize = 0; // the directory's range
@@ -157,7 +157,7 @@ struct SExportTables
 // Follows the DOS, PE and optional headers of the image at `base` to its
 // export directory's range. False for anything that is not a PE image with
 // one.
-bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables& tables)
+bool ReadExportRange(PlatformProcess* process, std::uint64_t base, ExportTables& tables)
 {
     std::uint8_t dos[kDosHeaderSize];
     if (!ReadRemote(process, base, dos, sizeof dos) || LoadLe16(dos) != kDosSignature)
@@ -200,7 +200,7 @@ bool ReadExportRange(PlatformProcess* process, std::uint64_t base, SExportTables
 
 // Reads the export directory and its three tables, once their counts are
 // found to fit the directory's range.
-bool ReadExportTables(PlatformProcess* process, SExportTables& tables)
+bool ReadExportTables(PlatformProcess* process, ExportTables& tables)
 {
     const std::uint64_t base = tables.nBase;
     std::uint8_t directory[kExportDirectorySize];
@@ -238,8 +238,8 @@ bool ReadExportTables(PlatformProcess* process, SExportTables& tables)
 // The function index of the export wanted: its ordinal less the ordinal
 // base, or the index the name-ordinal table gives the first name that
 // contains the name wanted.
-bool FindFunctionIndex(PlatformProcess* process, const SExportTables& tables,
-                       const SExportWanted& wanted, std::uint32_t& index)
+bool FindFunctionIndex(PlatformProcess* process, const ExportTables& tables,
+                       const ExportWanted& wanted, std::uint32_t& index)
 {
     if (wanted.bByOrdinal)
     {
@@ -267,14 +267,14 @@ bool FindFunctionIndex(PlatformProcess* process, const SExportTables& tables,
 // Looks up `wanted` in the module at `moduleBase`: its address, or the
 // forwarder text that names where it lies.
 bool FindExport(PlatformProcess* process, std::uint32_t moduleBase, BaseCheck check,
-                const SExportWanted& wanted, SExport& found)
+                const ExportWanted& wanted, ExportEntry& found)
 {
     std::uint64_t base = moduleBase;
     if (check == BC_CONFIRM &&
         (!PlatformModuleBase(process, moduleBase, base) || base >= kGameAddressEnd))
         return false;
 
-    SExportTables tables;
+    ExportTables tables;
     std::uint32_t index = 0;
     if (!ReadExportRange(process, base, tables) || !ReadExportTables(process, tables) ||
         !FindFunctionIndex(process, tables, wanted, index) || index >= tables.nFunctionCount)
@@ -321,13 +321,13 @@ namespace
 {
 // GetRemoteProcAddress, told whether `base` came from the module list.
 std::uint32_t LookUpExport(PlatformProcess* process, std::uint32_t base, BaseCheck firstCheck,
-                           SExportWanted wanted)
+                           ExportWanted wanted)
 {
     // Each step's tables are freed before the next module is walked, so a
     // chain of forwarders holds one module's tables at a time.
     for (int forwarders = 0;; ++forwarders)
     {
-        SExport found;
+        ExportEntry found;
         if (!FindExport(process, base, forwarders > 0 ? BC_CONFIRM : firstCheck, wanted, found))
             return 0;
         if (!found.bForwarded)
@@ -371,7 +371,7 @@ std::uint32_t GetRemoteProcAddress(PlatformProcess* process, std::uint32_t base,
 {
     if (!byOrdinal && name == nullptr)
         return 0;
-    SExportWanted wanted;
+    ExportWanted wanted;
     wanted.strName = byOrdinal ? std::string() : std::string(name);
     wanted.nOrdinal = ordinal;
     wanted.bByOrdinal = byOrdinal;
@@ -389,7 +389,7 @@ std::uint32_t CProcess::GetScreenBitsAddress()
     const std::uint32_t base = GetRemoteModuleBase("ddraw.dll", m_nPid);
     if (base == 0)
         return 0;
-    SExportWanted wanted;
+    ExportWanted wanted;
     wanted.strName = "pvBmpBits";
     return LookUpExport(m_hProcess, base, BC_LISTED, wanted);
 }

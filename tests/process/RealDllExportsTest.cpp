@@ -14,17 +14,17 @@ namespace
 // as the loader would, and `objdump -p FILE` (GNU binutils, run here) as the
 // second reading of their export tables.
 
-struct SObjdumpEntry
+struct ObjdumpEntry
 {
     std::uint32_t rva = 0;
     std::string forwarder; // empty when not forwarded
 };
 
-struct SObjdumpExports
+struct ObjdumpExports
 {
     std::uint32_t ordinalBase = 0;
     std::uint32_t functionCount = 0;
-    std::map<std::uint32_t, SObjdumpEntry> entries; // by function index; objdump omits rva 0
+    std::map<std::uint32_t, ObjdumpEntry> entries; // by function index; objdump omits rva 0
     std::vector<std::pair<std::string, std::uint32_t>> names; // in name-table order
 };
 
@@ -62,7 +62,7 @@ std::string RunObjdump(const std::string& path)
     return std::string();
 }
 
-bool ParseObjdump(const std::string& text, SObjdumpExports& exports)
+bool ParseObjdump(const std::string& text, ObjdumpExports& exports)
 {
     std::istringstream in(text);
     std::string line;
@@ -91,7 +91,7 @@ bool ParseObjdump(const std::string& text, SObjdumpExports& exports)
         else if (std::sscanf(line.c_str(), "\t[%u] +base[%u] %x %n", &index, &ordinal, &rva,
                              &consumed) == 3)
         {
-            SObjdumpEntry entry;
+            ObjdumpEntry entry;
             entry.rva = rva;
             const std::string rest = line.substr(static_cast<std::size_t>(consumed));
             if (rest.rfind("Forwarder RVA -- ", 0) == 0)
@@ -180,11 +180,11 @@ std::string FindMingwGccDll(const std::string& file)
 }
 
 // A loaded real DLL with objdump's reading of it.
-struct SRealModule
+struct RealModule
 {
     std::string name;
     std::uint32_t base = 0;
-    SObjdumpExports exports;
+    ObjdumpExports exports;
 };
 
 class RemoteExportsOnRealDlls : public RemoteExports
@@ -203,7 +203,7 @@ protected:
     // objdump can't read it.
     bool LoadReal(const std::string& path, const std::string& name, std::uint32_t base)
     {
-        SRealModule module;
+        RealModule module;
         module.name = name;
         module.base = base;
         const std::string output = RunObjdump(path);
@@ -221,7 +221,7 @@ protected:
         return true;
     }
 
-    const SRealModule* FindForwarderModule(const std::string& text) const
+    const RealModule* FindForwarderModule(const std::string& text) const
     {
         auto lower = [](std::string s)
         {
@@ -230,7 +230,7 @@ protected:
             return s;
         };
         for (const std::string& candidate : {text, text + ".dll"})
-            for (const SRealModule& module : m_modules)
+            for (const RealModule& module : m_modules)
                 if (lower(module.name) == lower(candidate))
                     return &module;
         return nullptr;
@@ -240,7 +240,7 @@ protected:
     // `module`: its address, or where its forwarder leads among the loaded
     // modules (0 when that module is not loaded). `known` is false when
     // objdump says nothing about the entry.
-    std::uint32_t Expected(const SRealModule& module, std::uint32_t index, bool& known,
+    std::uint32_t Expected(const RealModule& module, std::uint32_t index, bool& known,
                            int depth = 0) const
     {
         known = true;
@@ -254,7 +254,7 @@ protected:
             return module.base + it->second.rva;
         const std::string& text = it->second.forwarder;
         const std::size_t dot = text.find('.');
-        const SRealModule* target = FindForwarderModule(text.substr(0, dot));
+        const RealModule* target = FindForwarderModule(text.substr(0, dot));
         if (target == nullptr || depth == 8)
             return 0;
         const std::string part = text.substr(dot + 1);
@@ -271,17 +271,17 @@ protected:
 
     // Compares every export of `module` (every `nameStep`-th name) by ordinal
     // and by name; returns how many were compared.
-    struct SCounts
+    struct Counts
     {
         int ordinals = 0;
         int names = 0;
         int forwarded = 0;
         int forwardedResolved = 0;
     };
-    SCounts CompareAll(const SRealModule& module, std::size_t nameStep = 1)
+    Counts CompareAll(const RealModule& module, std::size_t nameStep = 1)
     {
-        SCounts counts;
-        const SObjdumpExports& exports = module.exports;
+        Counts counts;
+        const ObjdumpExports& exports = module.exports;
         EXPECT_LT(exports.entries.rbegin()->first, exports.functionCount);
         for (const auto& [index, entry] : exports.entries)
         {
@@ -334,7 +334,7 @@ protected:
         return counts;
     }
 
-    std::vector<SRealModule> m_modules;
+    std::vector<RealModule> m_modules;
 };
 
 bool Present(const std::string& path)
@@ -352,7 +352,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernel32ForwardsIntoNtdllAndKernelbase)
     ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
     ASSERT_TRUE(LoadReal(ntdll, "ntdll.dll", 0x20000000));
     ASSERT_TRUE(LoadReal(kernelbase, "kernelbase.dll", 0x30000000));
-    const SCounts counts = CompareAll(m_modules[0]);
+    const Counts counts = CompareAll(m_modules[0]);
     EXPECT_GT(counts.forwarded, 50);
     EXPECT_EQ(counts.forwardedResolved, counts.forwarded);
 
@@ -381,7 +381,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernel32WithoutItsTargetsGivesZeroForForward
     if (!Present(kernel32))
         GTEST_SKIP() << kWineMissing;
     ASSERT_TRUE(LoadReal(kernel32, "kernel32.dll", 0x10000000));
-    const SCounts counts = CompareAll(m_modules[0], 7);
+    const Counts counts = CompareAll(m_modules[0], 7);
     EXPECT_GT(counts.forwarded, 50);
     EXPECT_EQ(counts.forwardedResolved, 0);
 }
@@ -397,7 +397,7 @@ TEST_F(RemoteExportsOnRealDlls, WineKernelbaseForwardsIntoLowerCaseNtdll)
     // Every ordinal, and every third name: each name lookup reads the names
     // before it byte by byte, so the whole table costs seconds (kernel32's
     // own test sweeps all its names).
-    const SCounts counts = CompareAll(m_modules[0], 3);
+    const Counts counts = CompareAll(m_modules[0], 3);
     EXPECT_GT(counts.forwarded, 50);
     EXPECT_EQ(counts.forwardedResolved, counts.forwarded);
 }
@@ -474,14 +474,14 @@ TEST_F(RemoteExportsOnRealDlls, ModulesOfThePeWriterReadAsObjdumpReadsThem)
         ASSERT_TRUE(LoadReal((folder / "ddraw.dll").string(), "ddraw.dll", base));
         ASSERT_TRUE(LoadReal((folder / "helper.dll").string(), "helper.dll", helperBase));
 
-        const SObjdumpExports& exports = m_modules[0].exports;
+        const ObjdumpExports& exports = m_modules[0].exports;
         EXPECT_EQ(exports.entries.size(), 4u);
         const std::vector<std::pair<std::string, std::uint32_t>> sorted = {
             {"Alloc", 3}, {"DirectDrawCreate", 1}, {"pvBmpBits", 0}};
         EXPECT_EQ(exports.names, sorted);
         EXPECT_EQ(exports.entries.at(3).forwarder, "helper.Target");
         EXPECT_EQ(m_modules[1].exports.ordinalBase, 5u);
-        const SCounts counts = CompareAll(m_modules[0]);
+        const Counts counts = CompareAll(m_modules[0]);
         EXPECT_EQ(counts.forwardedResolved, 1);
         EXPECT_EQ(ByName(base, "pvBmpBits"), base + bits);
         EXPECT_EQ(ByName(base, "Alloc"), helperBase + target);
