@@ -43,6 +43,17 @@ def windows_path(path):
     return 'Z:' + path.replace('/', '\\')
 
 
+def end_process(process, timeout):
+    """Asks `process` to end, and kills it when it has not after `timeout` seconds."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class Desktop:
     """A virtual X server with openbox (icewm takes Ctrl+Alt keys for itself,
     so the hotkeys would never reach Wine under it) and this test's Wine
@@ -88,12 +99,7 @@ class Desktop:
         subprocess.run([WINESERVER, '-k'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
         for process in reversed(self.processes):
-            process.terminate()
-            try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            end_process(process, timeout=10)
 
     def start(self, *args, env=None):
         process = subprocess.Popen([WINE, *args], cwd=BIN, env=env or self.env,
@@ -239,13 +245,7 @@ class Win32App(unittest.TestCase):
 
     @staticmethod
     def end(process):
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+        end_process(process, timeout=20)
 
     def end_program(self, app):
         """Ends a program a case left running (closed through its window
