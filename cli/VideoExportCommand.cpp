@@ -1,5 +1,6 @@
 // trellon export IN OUT.mp4|.webm|.mkv|.gif: the recording as a video file,
-// with progress once a second; Ctrl-C stops and leaves nothing behind.
+// with progress once a second; Ctrl-C stops and leaves nothing behind, and
+// so does closing the console window on Windows.
 
 #include "cli/Commands.h"
 #include "export/VideoExport.h"
@@ -12,15 +13,55 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace
 {
 volatile std::sig_atomic_t g_bCancel = 0;
 
+#ifdef _WIN32
+// Set once the export has returned and its unfinished file is gone.
+HANDLE g_hExportDone = nullptr;
+
+// Ctrl-C and Ctrl-Break stop the export. Closing the console window,
+// logging off and shutting down end the process as soon as this returns,
+// so it waits for the export to clean up, within the few seconds Windows
+// gives a console program.
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    g_bCancel = 1;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && g_hExportDone != nullptr)
+        WaitForSingleObject(g_hExportDone, 4000);
+    return TRUE;
+}
+
+void CatchCancel()
+{
+    g_hExportDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void CancelCaught()
+{
+    if (g_hExportDone != nullptr)
+        SetEvent(g_hExportDone);
+}
+#else
 extern "C" void OnCancelSignal(int)
 {
     g_bCancel = 1;
 }
+
+void CatchCancel()
+{
+    std::signal(SIGINT, OnCancelSignal);
+    std::signal(SIGTERM, OnCancelSignal);
+}
+
+void CancelCaught() {}
+#endif
 
 // What `trellon export IN OUT.mp4` was asked to do.
 struct VideoExportRequest
@@ -111,12 +152,11 @@ std::string CheckOutput(const VideoExportRequest& request)
     return {};
 }
 
-// Exports with a progress line once a second, stopped by Ctrl-C or
-// SIGTERM; the exit status.
+// Exports with a progress line once a second, stopped by Ctrl-C, SIGTERM
+// or the console window closing; the exit status.
 int ExportWithProgress(const CVideo& video, const VideoExportRequest& request)
 {
-    std::signal(SIGINT, OnCancelSignal);
-    std::signal(SIGTERM, OnCancelSignal);
+    CatchCancel();
     using Clock = std::chrono::steady_clock;
     auto nextReport = Clock::now() + std::chrono::seconds(1);
     bool reported = false;
@@ -134,6 +174,7 @@ int ExportWithProgress(const CVideo& video, const VideoExportRequest& request)
     std::string error;
     const bool ok =
         ExportVideo(video, request.out, request.format, request.options, progress, error);
+    CancelCaught();
     if (reported)
         std::fputc('\n', stderr);
     if (!ok)

@@ -53,29 +53,68 @@ std::string WriteError(const std::string& out, const std::string& reason)
     return "Error writing to " + out + ": " + reason;
 }
 
+// What each format is made of: the muxer, the encoder with its options and
+// the name of its quality setting, the pixels it takes. Only H.264 differs
+// between the platforms: libx264 is Linux's, openh264 is a library of its
+// own that runs on every Windows edition (and under Wine).
 struct FormatInfo
 {
     const char* muxer;
     const char* encoder;
+    const char* options; // key=value pairs, ':' between them
+    const char* quality; // the options that take ExportOptions::quality, ':' between them
+    int defaultQuality;
     AVPixelFormat pixels;
     int timeBase; // ticks per second
     bool evenSides;
 };
 
-FormatInfo InfoOf(ExportFormat format)
+// No reordered frames in H.264: with irregular time stamps every player then
+// shows the first frame at 0 and each one when it is due (openh264 makes
+// none). openh264 has no constant-quality mode; its quantiser held at one
+// value stands in for x264's CRF, on the same 0-51 scale.
+#ifdef _WIN32
+constexpr FormatInfo kMp4 = {"mp4",
+                             "libopenh264",
+                             "rc_mode=quality:allow_skip_frames=0",
+                             "qmin:qmax",
+                             18,
+                             AV_PIX_FMT_YUV420P,
+                             1000,
+                             true};
+#else
+constexpr FormatInfo kMp4 = {
+    "mp4", "libx264", "preset=veryfast:bf=0", "crf", 18, AV_PIX_FMT_YUV420P, 1000, true};
+#endif
+constexpr FormatInfo kWebM = {"webm", "libvpx-vp9", "deadline=realtime:cpu-used=8:row-mt=1:b=0",
+                              "crf",  30,           AV_PIX_FMT_YUV420P,
+                              1000,   true};
+constexpr FormatInfo kMkv = {"matroska", "ffv1", "level=3", "", -1, AV_PIX_FMT_BGR0, 1000, false};
+constexpr FormatInfo kGif = {"gif", "gif", "", "", -1, AV_PIX_FMT_PAL8, 100, false};
+
+const FormatInfo& InfoOf(ExportFormat format)
 {
     switch (format)
     {
     case ExportFormat::Mp4:
-        return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
+        return kMp4;
     case ExportFormat::WebM:
-        return {"webm", "libvpx-vp9", AV_PIX_FMT_YUV420P, 1000, true};
+        return kWebM;
     case ExportFormat::Mkv:
-        return {"matroska", "ffv1", AV_PIX_FMT_BGR0, 1000, false};
+        return kMkv;
     case ExportFormat::Gif:
-        return {"gif", "gif", AV_PIX_FMT_PAL8, 100, false};
+        return kGif;
     }
-    return {"mp4", "libx264", AV_PIX_FMT_YUV420P, 1000, true};
+    return kMp4;
+}
+
+// What to say when the H.264 encoder is missing or refuses: the other
+// formats are made by other encoders and may well work.
+std::string EncoderFailure(ExportFormat format, const std::string& what)
+{
+    if (format != ExportFormat::Mp4)
+        return what;
+    return what + "; WebM, MKV and GIF files are made without it";
 }
 
 // The recorded picture's size and the encoded one's.
@@ -153,6 +192,27 @@ FramePlan PlanFrames(const CVideo& video, int first, int last, const ExportOptio
     return plan;
 }
 
+#ifdef _WIN32
+// Windows' off_t has 32 bits; its own calls take 64.
+std::int64_t Tell(std::FILE* file)
+{
+    return _ftelli64(file);
+}
+int SeekTo(std::FILE* file, std::int64_t offset, int whence)
+{
+    return _fseeki64(file, offset, whence);
+}
+#else
+std::int64_t Tell(std::FILE* file)
+{
+    return ftello(file);
+}
+int SeekTo(std::FILE* file, std::int64_t offset, int whence)
+{
+    return fseeko(file, static_cast<off_t>(offset), whence);
+}
+#endif
+
 // The muxer's writes and seeks, on the atomic writer's stream.
 int WriteToFile(void* opaque, std::uint8_t* bytes, int size)
 {
@@ -168,17 +228,17 @@ std::int64_t SeekInFile(void* opaque, std::int64_t offset, int whence)
     auto* file = static_cast<std::FILE*>(opaque);
     if ((whence & AVSEEK_SIZE) != 0)
     {
-        const off_t at = ftello(file);
-        if (at < 0 || fseeko(file, 0, SEEK_END) != 0)
+        const std::int64_t at = Tell(file);
+        if (at < 0 || SeekTo(file, 0, SEEK_END) != 0)
             return AVERROR(errno);
-        const off_t size = ftello(file);
-        if (fseeko(file, at, SEEK_SET) != 0)
+        const std::int64_t size = Tell(file);
+        if (SeekTo(file, at, SEEK_SET) != 0)
             return AVERROR(errno);
         return size;
     }
-    if (fseeko(file, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE) != 0)
+    if (SeekTo(file, offset, whence & ~AVSEEK_FORCE) != 0)
         return AVERROR(errno);
-    return ftello(file);
+    return Tell(file);
 }
 
 // Owners of FFmpeg's objects and of the file they write, freed in any order
@@ -223,28 +283,19 @@ struct OutputContext
     }
 };
 
-// The encoder's options for `format`: speed, quality, and what players need.
-AVDictionary* EncoderSettings(ExportFormat format, int quality)
+// The encoder's options: speed, quality, and what players need.
+AVDictionary* EncoderSettings(const FormatInfo& info, int quality)
 {
     AVDictionary* settings = nullptr;
-    if (format == ExportFormat::Mp4)
+    av_dict_parse_string(&settings, info.options, "=", ":", 0);
+    const int value = quality >= 0 ? quality : info.defaultQuality;
+    for (const char* key = info.quality; *key != '\0' && value >= 0;)
     {
-        av_dict_set(&settings, "preset", "veryfast", 0);
-        // No reordered frames: with irregular time stamps every player then
-        // shows the first frame at 0 and each one when it is due.
-        av_dict_set(&settings, "bf", "0", 0);
-        av_dict_set_int(&settings, "crf", quality >= 0 ? quality : 18, 0);
+        const char* end = std::strchr(key, ':');
+        const std::string name = end ? std::string(key, end) : std::string(key);
+        av_dict_set_int(&settings, name.c_str(), value, 0);
+        key = end ? end + 1 : key + name.size();
     }
-    else if (format == ExportFormat::WebM)
-    {
-        av_dict_set(&settings, "deadline", "realtime", 0);
-        av_dict_set(&settings, "cpu-used", "8", 0);
-        av_dict_set(&settings, "row-mt", "1", 0);
-        av_dict_set_int(&settings, "crf", quality >= 0 ? quality : 30, 0);
-        av_dict_set(&settings, "b", "0", 0);
-    }
-    else if (format == ExportFormat::Mkv)
-        av_dict_set(&settings, "level", "3", 0);
     return settings;
 }
 
@@ -257,7 +308,8 @@ bool OpenEncoder(OutputContext& ctx, const std::string& out, ExportFormat format
     const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
     if (result < 0 || encoder == nullptr)
     {
-        error = std::string("this FFmpeg has no ") + (encoder ? info.muxer : info.encoder);
+        error = encoder ? std::string("this FFmpeg has no ") + info.muxer
+                        : EncoderFailure(format, std::string("this FFmpeg has no ") + info.encoder);
         return false;
     }
     ctx.stream = avformat_new_stream(ctx.format, nullptr);
@@ -278,12 +330,13 @@ bool OpenEncoder(OutputContext& ctx, const std::string& out, ExportFormat format
     ctx.codec->sample_aspect_ratio = {1, 1};
     if (ctx.format->oformat->flags & AVFMT_GLOBALHEADER)
         ctx.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* settings = EncoderSettings(format, options.quality);
+    AVDictionary* settings = EncoderSettings(info, options.quality);
     result = avcodec_open2(ctx.codec, encoder, &settings);
     av_dict_free(&settings);
     if (result < 0)
     {
-        error = "the " + std::string(info.encoder) + " encoder refused: " + AvError(result);
+        error = EncoderFailure(format, "the " + std::string(info.encoder) +
+                                           " encoder refused: " + AvError(result));
         return false;
     }
     avcodec_parameters_from_context(ctx.stream->codecpar, ctx.codec);
@@ -512,7 +565,7 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
         return false;
     }
     av_log_set_level(AV_LOG_ERROR); // the encoders' statistics are not ours to print
-    const FormatInfo info = InfoOf(format);
+    const FormatInfo& info = InfoOf(format);
     const Geometry size = GeometryOf(video, info, options.scale);
     const FramePlan plan = PlanFrames(video, first, last, options, info);
 
