@@ -69,6 +69,9 @@ int UsageError(const std::string& message)
 
 int main(int argc, char** argv)
 {
+    // The progress lines as they come, also into a pipe: Windows' C library
+    // buffers stderr there.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
     {

@@ -64,6 +64,8 @@ struct FormatInfo
     const char* options; // key=value pairs, ':' between them
     const char* quality; // the options that take ExportOptions::quality, ':' between them
     int defaultQuality;
+    std::int64_t maxPixels; // the largest picture the encoder takes; 0: no limit of its own
+    int minSide;            // the narrowest picture it encodes, padded up to where smaller
     AVPixelFormat pixels;
     int timeBase; // ticks per second
     bool evenSides;
@@ -74,23 +76,58 @@ struct FormatInfo
 // none). openh264 has no constant-quality mode; its quantiser held at one
 // value stands in for x264's CRF, on the same 0-51 scale.
 #ifdef _WIN32
-constexpr FormatInfo kMp4 = {"mp4",
-                             "libopenh264",
-                             "rc_mode=quality:allow_skip_frames=0",
-                             "qmin:qmax",
-                             18,
-                             AV_PIX_FMT_YUV420P,
-                             1000,
-                             true};
+constexpr FormatInfo kMp4 = {.muxer = "mp4",
+                             .encoder = "libopenh264",
+                             .options = "rc_mode=quality:allow_skip_frames=0",
+                             .quality = "qmin:qmax",
+                             .defaultQuality = 18,
+                             .maxPixels = 9437184, // its own check, whatever the level
+                             .minSide = 16,        // a whole macroblock each way
+                             .pixels = AV_PIX_FMT_YUV420P,
+                             .timeBase = 1000,
+                             .evenSides = true};
 #else
-constexpr FormatInfo kMp4 = {
-    "mp4", "libx264", "preset=veryfast:bf=0", "crf", 18, AV_PIX_FMT_YUV420P, 1000, true};
+constexpr FormatInfo kMp4 = {.muxer = "mp4",
+                             .encoder = "libx264",
+                             .options = "preset=veryfast:bf=0",
+                             .quality = "crf",
+                             .defaultQuality = 18,
+                             .maxPixels = 0,
+                             .minSide = 0,
+                             .pixels = AV_PIX_FMT_YUV420P,
+                             .timeBase = 1000,
+                             .evenSides = true};
 #endif
-constexpr FormatInfo kWebM = {"webm", "libvpx-vp9", "deadline=realtime:cpu-used=8:row-mt=1:b=0",
-                              "crf",  30,           AV_PIX_FMT_YUV420P,
-                              1000,   true};
-constexpr FormatInfo kMkv = {"matroska", "ffv1", "level=3", "", -1, AV_PIX_FMT_BGR0, 1000, false};
-constexpr FormatInfo kGif = {"gif", "gif", "", "", -1, AV_PIX_FMT_PAL8, 100, false};
+constexpr FormatInfo kWebM = {.muxer = "webm",
+                              .encoder = "libvpx-vp9",
+                              .options = "deadline=realtime:cpu-used=8:row-mt=1:b=0",
+                              .quality = "crf",
+                              .defaultQuality = 30,
+                              .maxPixels = 0,
+                              .minSide = 0,
+                              .pixels = AV_PIX_FMT_YUV420P,
+                              .timeBase = 1000,
+                              .evenSides = true};
+constexpr FormatInfo kMkv = {.muxer = "matroska",
+                             .encoder = "ffv1",
+                             .options = "level=3",
+                             .quality = "",
+                             .defaultQuality = -1,
+                             .maxPixels = 0,
+                             .minSide = 0,
+                             .pixels = AV_PIX_FMT_BGR0,
+                             .timeBase = 1000,
+                             .evenSides = false};
+constexpr FormatInfo kGif = {.muxer = "gif",
+                             .encoder = "gif",
+                             .options = "",
+                             .quality = "",
+                             .defaultQuality = -1,
+                             .maxPixels = 0,
+                             .minSide = 0,
+                             .pixels = AV_PIX_FMT_PAL8,
+                             .timeBase = 100, // GIF counts in centiseconds
+                             .evenSides = false};
 
 const FormatInfo& InfoOf(ExportFormat format)
 {
@@ -110,9 +147,9 @@ const FormatInfo& InfoOf(ExportFormat format)
 
 // What to say when the H.264 encoder is missing or refuses: the other
 // formats are made by other encoders and may well work.
-std::string EncoderFailure(ExportFormat format, const std::string& what)
+std::string EncoderFailure(const FormatInfo& info, const std::string& what)
 {
-    if (format != ExportFormat::Mp4)
+    if (&info != &kMp4)
         return what;
     return what + "; WebM, MKV and GIF files are made without it";
 }
@@ -133,9 +170,10 @@ Geometry GeometryOf(const CVideo& video, const FormatInfo& info, int scale)
     size.scale = scale;
     const int scaledW = size.width * scale, scaledH = size.height * scale;
     // H.264 and VP9 in 4:2:0 need even sides: the picture gets one more
-    // column or row, a copy of its last one.
-    size.outW = info.evenSides ? (scaledW + 1) & ~1 : scaledW;
-    size.outH = info.evenSides ? (scaledH + 1) & ~1 : scaledH;
+    // column or row, a copy of its last one; so it grows where an encoder
+    // takes no smaller picture.
+    size.outW = std::max(info.evenSides ? (scaledW + 1) & ~1 : scaledW, info.minSide);
+    size.outH = std::max(info.evenSides ? (scaledH + 1) & ~1 : scaledH, info.minSide);
     return size;
 }
 
@@ -263,6 +301,7 @@ struct OutputContext
     // a frame's duration on to its packet, and the container needs the last
     // one's to end the video where the recording ends.
     std::map<std::int64_t, std::int64_t> durations;
+    bool writeFailed = false; // the last failure was the muxer's, not the encoder's
     ~OutputContext()
     {
         sws_freeContext(scaler);
@@ -300,16 +339,16 @@ AVDictionary* EncoderSettings(const FormatInfo& info, int quality)
 }
 
 // The muxer, its stream and the opened encoder; nothing is written yet.
-bool OpenEncoder(OutputContext& ctx, const std::string& out, ExportFormat format,
-                 const FormatInfo& info, const Geometry& size, const FramePlan& plan,
-                 const ExportOptions& options, std::string& error)
+bool OpenEncoder(OutputContext& ctx, const std::string& out, const FormatInfo& info,
+                 const Geometry& size, const FramePlan& plan, const ExportOptions& options,
+                 std::string& error)
 {
     int result = avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, out.c_str());
     const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
     if (result < 0 || encoder == nullptr)
     {
         error = encoder ? std::string("this FFmpeg has no ") + info.muxer
-                        : EncoderFailure(format, std::string("this FFmpeg has no ") + info.encoder);
+                        : EncoderFailure(info, std::string("this FFmpeg has no ") + info.encoder);
         return false;
     }
     ctx.stream = avformat_new_stream(ctx.format, nullptr);
@@ -335,8 +374,14 @@ bool OpenEncoder(OutputContext& ctx, const std::string& out, ExportFormat format
     av_dict_free(&settings);
     if (result < 0)
     {
-        error = EncoderFailure(format, "the " + std::string(info.encoder) +
-                                           " encoder refused: " + AvError(result));
+        std::string what =
+            "the " + std::string(info.encoder) + " encoder refused: " + AvError(result);
+        const std::int64_t pixels = std::int64_t{size.outW} * size.outH;
+        if (info.maxPixels > 0 && pixels > info.maxPixels)
+            what += " (" + std::to_string(size.outW) + " x " + std::to_string(size.outH) +
+                    " is more than its " + std::to_string(info.maxPixels) +
+                    " pixels; choose a smaller enlargement)";
+        error = EncoderFailure(info, what);
         return false;
     }
     avcodec_parameters_from_context(ctx.stream->codecpar, ctx.codec);
@@ -469,9 +514,20 @@ int Drain(OutputContext& out, AVFrame* frame)
         av_packet_rescale_ts(out.packet, out.codec->time_base, out.stream->time_base);
         out.packet->stream_index = out.stream->index;
         result = av_interleaved_write_frame(out.format, out.packet);
+        out.writeFailed = result < 0;
         if (result < 0)
             return result;
     }
+}
+
+// Why Drain failed: the file could not be written, or the encoder gave up.
+std::string DrainFailure(const OutputContext& ctx, const FormatInfo& info, const std::string& out,
+                         int result)
+{
+    if (ctx.writeFailed)
+        return WriteError(out, AvError(result));
+    return EncoderFailure(info, "the " + std::string(info.encoder) +
+                                    " encoder failed: " + AvError(result));
 }
 
 // Encodes and writes every planned frame, decoding a recorded frame only
@@ -509,7 +565,7 @@ bool EncodeFrames(OutputContext& ctx, const CVideo& video, const std::string& ou
         const int result = Drain(ctx, ctx.frame);
         if (result < 0)
         {
-            error = WriteError(out, AvError(result));
+            error = DrainFailure(ctx, info, out, result);
             return false;
         }
         if (progress && !progress(i + 1, total))
@@ -522,11 +578,16 @@ bool EncodeFrames(OutputContext& ctx, const CVideo& video, const std::string& ou
 }
 
 // Flushes the encoder, ends the container and gives the file its name.
-bool FinishFile(OutputContext& ctx, const std::string& out, std::string& error)
+bool FinishFile(OutputContext& ctx, const FormatInfo& info, const std::string& out,
+                std::string& error)
 {
     int result = Drain(ctx, nullptr);
-    if (result >= 0)
-        result = av_write_trailer(ctx.format);
+    if (result < 0)
+    {
+        error = DrainFailure(ctx, info, out, result);
+        return false;
+    }
+    result = av_write_trailer(ctx.format);
     if (result >= 0)
     {
         avio_flush(ctx.io);
@@ -564,13 +625,15 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
         error = "scale or frame rate out of range";
         return false;
     }
-    av_log_set_level(AV_LOG_ERROR); // the encoders' statistics are not ours to print
+    // The encoders' statistics and complaints are not ours to print: what
+    // failed is said in `error`.
+    av_log_set_level(AV_LOG_FATAL);
     const FormatInfo& info = InfoOf(format);
     const Geometry size = GeometryOf(video, info, options.scale);
     const FramePlan plan = PlanFrames(video, first, last, options, info);
 
     OutputContext ctx(out);
-    if (!OpenEncoder(ctx, out, format, info, size, plan, options, error) ||
+    if (!OpenEncoder(ctx, out, info, size, plan, options, error) ||
         !OpenOutputFile(ctx, out, error))
         return false;
     if (!AllocatePictures(ctx, info, size))
@@ -579,5 +642,5 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
         return false;
     }
     return EncodeFrames(ctx, video, out, info, size, plan, options, progress, error) &&
-           FinishFile(ctx, out, error);
+           FinishFile(ctx, info, out, error);
 }

@@ -70,6 +70,7 @@ private:
     std::string m_strTemporary; // the named temporary, when one is used
     std::FILE* m_pFile = nullptr;
     bool m_bSync = true;
+    bool m_bDeleteOnClose = false; // Windows: the temporary goes with its handle
 };
 
 // Forces what was written to `file` to the disk (its data; the name is the
