@@ -196,7 +196,8 @@ MsgAnswer CTrellonDlg::Message(const std::string& caption, const std::string& te
         sign = QMessageBox::Question;
     else if (icon == MsgIcon::Warning)
         sign = QMessageBox::Warning;
-    switch (m_services.messageBox(owned ? this : nullptr, ToQString(caption), ToQString(text), shown, sign))
+    switch (m_services.messageBox(owned ? this : nullptr, ToQString(caption), ToQString(text),
+                                  shown, sign))
     {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;
