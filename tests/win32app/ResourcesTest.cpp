@@ -1,12 +1,18 @@
 // The Windows application's resources as the program finds them: every
 // dialog and string in English and in Russian, the Russian dialogs laid out
 // exactly as the English ones, the speed list's labels matching the core's
-// factors, and the language choice with its fallback.
+// factors, the export dialog's formats and numbers as its code takes them,
+// and the language choice with its fallback.
 
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/ResourceIds.h"
 #include "ui/win32/Text.h"
 
+// clang-format off
+#include <commctrl.h>
+// clang-format on
+
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -17,7 +23,8 @@ namespace
 {
 constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr LANGID kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
-const int kDialogs[] = {IDD_MAIN, IDD_RESIZABLE_VIEW, IDD_EXTRACT, IDD_ABOUTBOX, IDD_LONG_TASK};
+const int kDialogs[] = {IDD_MAIN,     IDD_RESIZABLE_VIEW, IDD_EXTRACT,
+                        IDD_ABOUTBOX, IDD_LONG_TASK,      IDD_EXPORT};
 
 HINSTANCE Instance()
 {
@@ -166,6 +173,10 @@ TEST_F(Win32Resources, EveryDialogAndStringIsThereInBothLanguages)
                 nullptr)
                 << "dialog " << id << " in language " << language;
         EXPECT_FALSE(TextIn(language, IDS_ABOUTBOX).empty()) << language;
+        EXPECT_FALSE(TextIn(language, IDS_EXPORT).empty()) << language;
+        for (int n = 0; n < CTrellonCore::kExportFormatCount; ++n)
+            EXPECT_FALSE(TextIn(language, IDS_EXPORT_FORMAT_FIRST + n).empty())
+                << language << " " << n;
         for (int n = 0; n < CTrellonCore::kSpeedCount; ++n)
             EXPECT_FALSE(TextIn(language, IDS_SPEED_FIRST + n).empty()) << language << " " << n;
     }
@@ -254,6 +265,41 @@ TEST_F(Win32Resources, SpeedLabelsNameTheCoresFactors)
             EXPECT_EQ(factor, CTrellonCore::kSpeedFactors[n]) << label;
         }
     EXPECT_EQ(Narrow(TextIn(kRussian, IDS_SPEED_FIRST + 3)), "норма      ");
+}
+
+TEST_F(Win32Resources, ExportFormatLabelsNameTheCoresFormatsInItsOrder)
+{
+    for (LANGID language : {kEnglish, kRussian})
+        for (int n = 0; n < CTrellonCore::kExportFormatCount; ++n)
+        {
+            // "MP4 (H.264), ..." for "mp4".
+            std::string name = Narrow(TextIn(language, IDS_EXPORT_FORMAT_FIRST + n));
+            name = name.substr(0, name.find_first_of(" ,"));
+            for (char& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            EXPECT_EQ(name, CTrellonCore::kExportExtensions[n]) << language;
+        }
+}
+
+TEST_F(Win32Resources, ExportNumbersHaveTheirUpDownRightAfterThem)
+{
+    // An up-down takes the control before it as its buddy, and the dialog
+    // finds a field's up-down by the next id.
+    const Dialog dialog = DialogIn(kEnglish, IDD_EXPORT);
+    for (int id : {IDC_EXPORT_FIRST, IDC_EXPORT_LAST, IDC_EXPORT_SCALE})
+    {
+        SCOPED_TRACE("field " + std::to_string(id));
+        std::size_t n = 0;
+        while (n < dialog.items.size() && dialog.items[n].id != static_cast<DWORD>(id))
+            ++n;
+        ASSERT_LT(n + 1, dialog.items.size());
+        const Item& spin = dialog.items[n + 1];
+        EXPECT_EQ(spin.id, static_cast<DWORD>(id + 1));
+        EXPECT_EQ(lstrcmpiW(spin.windowClass.c_str(), UPDOWN_CLASSW), 0)
+            << Narrow(spin.windowClass);
+        EXPECT_EQ(spin.style & (UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS),
+                  static_cast<DWORD>(UDS_AUTOBUDDY | UDS_SETBUDDYINT | UDS_NOTHOUSANDS));
+    }
 }
 
 TEST_F(Win32Resources, RussianForEveryRussianUserAndEnglishForTheRest)

@@ -9,8 +9,16 @@
 //   window TITLE SECONDS a top-level window of this process's session with
 //                       that caption appears: its centre "X Y", or exit 1
 //   client TITLE SECONDS the client area's size of such a window: "W H"
+//   item TITLE ID SECONDS the screen position of the centre of control ID
+//                       of such a window: "X Y"
+//   controls TITLE SECONDS one line per control of such a window, in their
+//                       order: "ID<TAB>TEXT", and a list's items after
+//                       further tabs
+//   menu SECONDS        an open pop-up menu appears: its screen rectangle
+//                       "LEFT TOP RIGHT BOTTOM"
 //   close               asks the main dialog to close (WM_CLOSE)
 //   about               chooses the About item of its system menu
+//   sysmenu             opens its system menu, as Alt+Space does
 // Exit 0 when it found what was asked, 1 when not, 2 for a wrong call.
 
 // clang-format off
@@ -59,6 +67,52 @@ bool PrintCentre(HWND window)
     return true;
 }
 
+// Another process's window's text: it comes by message (GetWindowText
+// would give a control's caption only).
+bool TextOf(HWND window, std::wstring& text)
+{
+    wchar_t buffer[1024] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 5000, &copied))
+        return false;
+    text.assign(buffer, copied < 1024 ? copied : 1023);
+    return true;
+}
+
+// A drop-down list's items, each after a tab.
+std::wstring ListItems(HWND list)
+{
+    std::wstring items;
+    DWORD_PTR count = 0;
+    if (!SendMessageTimeoutW(list, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count) ||
+        static_cast<LRESULT>(count) == CB_ERR)
+        return items;
+    for (WPARAM n = 0; n < count; ++n)
+    {
+        wchar_t item[1024] = {};
+        DWORD_PTR length = 0;
+        if (SendMessageTimeoutW(list, CB_GETLBTEXTLEN, n, 0, SMTO_ABORTIFHUNG, 5000, &length) &&
+            length < 1024 &&
+            SendMessageTimeoutW(list, CB_GETLBTEXT, n, reinterpret_cast<LPARAM>(item),
+                                SMTO_ABORTIFHUNG, 5000, &length))
+            items += L'\t' + std::wstring(item, length < 1024 ? length : 1023);
+    }
+    return items;
+}
+
+BOOL CALLBACK PrintControl(HWND control, LPARAM)
+{
+    std::wstring text;
+    TextOf(control, text);
+    wchar_t name[64] = {};
+    GetClassNameW(control, name, 64);
+    if (lstrcmpiW(name, L"ComboBox") == 0)
+        text += ListItems(control);
+    PrintUtf8(std::to_wstring(GetDlgCtrlID(control)) + L'\t' + text);
+    return TRUE;
+}
+
 // Waits up to `seconds` for `find` to give a window.
 template <typename Find> HWND WaitFor(double seconds, Find find)
 {
@@ -102,16 +156,10 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"text" && argc == 3)
     {
         const HWND control = Control(argv[2]);
-        if (control == nullptr)
+        std::wstring text;
+        if (control == nullptr || !TextOf(control, text))
             return 1;
-        // Another process's control: its text comes by message (GetWindowText
-        // would give its caption only).
-        wchar_t text[1024] = {};
-        DWORD_PTR copied = 0;
-        if (!SendMessageTimeoutW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
-                                 SMTO_ABORTIFHUNG, 5000, &copied))
-            return 1;
-        PrintUtf8(std::wstring(text, copied < 1024 ? copied : 1023));
+        PrintUtf8(text);
         return 0;
     }
     if (command == L"enabled" && argc == 3)
@@ -150,6 +198,32 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%ld %ld\n", client.right, client.bottom);
         return 0;
     }
+    if ((command == L"item" && argc == 5) || (command == L"controls" && argc == 4))
+    {
+        const std::wstring title = argv[2];
+        const HWND window = WaitFor(std::wcstod(argv[argc - 1], nullptr),
+                                    [&title] { return FindWindowW(nullptr, title.c_str()); });
+        if (window == nullptr)
+            return 1;
+        if (command == L"item")
+            return PrintCentre(
+                       GetDlgItem(window, static_cast<int>(std::wcstol(argv[3], nullptr, 10))))
+                       ? 0
+                       : 1;
+        EnumChildWindows(window, PrintControl, 0);
+        return 0;
+    }
+    if (command == L"menu" && argc == 3)
+    {
+        // The system's class of pop-up menus.
+        const HWND menu =
+            WaitFor(std::wcstod(argv[2], nullptr), [] { return FindWindowW(L"#32768", nullptr); });
+        RECT rect{};
+        if (menu == nullptr || !GetWindowRect(menu, &rect))
+            return 1;
+        std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+        return 0;
+    }
     if (command == L"close" && argc == 2)
     {
         const HWND main = MainWindow();
@@ -159,6 +233,11 @@ int wmain(int argc, wchar_t** argv)
     {
         const HWND main = MainWindow();
         return main != nullptr && PostMessageW(main, WM_SYSCOMMAND, 16, 0) ? 0 : 1;
+    }
+    if (command == L"sysmenu" && argc == 2)
+    {
+        const HWND main = MainWindow();
+        return main != nullptr && PostMessageW(main, WM_SYSCOMMAND, SC_KEYMENU, L' ') ? 0 : 1;
     }
     return 2;
 }

@@ -3,7 +3,8 @@
 Wine: a virtual X server with a window manager, the demo game gamesim.exe
 beside it in the same Wine prefix, clicks and keys from xdotool where a
 person would give them, and win32app_probe.exe reading the controls back.
-Saved videos are checked by the trellon tool.
+Saved videos are checked by the trellon tool, exported ones by FFmpeg's
+ffprobe.
 
 Environment:
   TRELLON_WIN32_BIN   folder with trellonhd.exe, gamesim.exe, trellon.exe,
@@ -22,6 +23,7 @@ import subprocess
 import sys
 import time
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, '..', '..'))
@@ -37,6 +39,9 @@ VIDEOS = os.path.join(WORK, 'videos')
 IDC_FRAME_SLIDER, IDC_BYTES, IDC_RECORD, IDC_FRAME_TEXT = 1001, 1002, 1003, 1005
 IDC_SAVE, IDC_LOAD, IDC_CLEAR, IDC_VIDEO_INFO, IDC_PLAY = 1007, 1008, 1011, 1012, 1013
 IDC_PAUSE, IDC_SPEED, IDC_SHOW_CURSOR, IDC_DETACH, IDC_EXTRACT = 1014, 1019, 1020, 1022, 1023
+# The export dialog's (ui/win32/ResourceIds.h).
+IDC_EXPORT_FORMAT, IDC_EXPORT_FIRST, IDC_EXPORT_LAST, IDC_EXPORT_SCALE = 1111, 1112, 1114, 1116
+IDCANCEL = 2
 
 
 def windows_path(path):
@@ -191,6 +196,51 @@ def body_size(desktop, path):
     return int(line.split()[2])
 
 
+def qt_export_texts(russian):
+    """What the Qt export dialog says (ui/qt/ExportDlg.cpp), from its
+    translation file: the caption, the four formats, then the four labels,
+    in English or in Russian."""
+    tree = ElementTree.parse(os.path.join(ROOT, 'ui', 'qt', 'translations', 'trellonhd_ru.ts'))
+    context = next(c for c in tree.getroot() if c.findtext('name') == 'CExportDlg')
+    return [m.findtext('translation' if russian else 'source') for m in context.iter('message')]
+
+
+def video_stream(path):
+    """ffprobe's codec, width, height and counted frames of the first video
+    stream of `path`."""
+    result = subprocess.run(['ffprobe', '-v', 'error', '-count_frames', '-select_streams', 'v:0',
+                             '-show_entries', 'stream=codec_name,width,height,nb_read_frames',
+                             '-of', 'default=noprint_wrappers=1', path],
+                            capture_output=True, text=True, timeout=120)
+    if result.returncode != 0:
+        raise AssertionError(f'ffprobe {path}: {result.stderr}')
+    fields = dict(line.partition('=')[::2] for line in result.stdout.splitlines())
+    return (fields['codec_name'], int(fields['width']), int(fields['height']),
+            int(fields['nb_read_frames']))
+
+
+def dark_text_lines(shot, rect):
+    """The lines of black text in `rect` (left, top, right, bottom) of the
+    screenshot `shot`: runs of pixel rows holding a dark pixel, inside the
+    frame's edge. A greyed menu item's text is grey and makes none."""
+    left, top, right, bottom = rect
+    inset = 4
+    pgm = subprocess.run(['convert', shot, '-crop',
+                          f'{right - left - 2 * inset}x{bottom - top - 2 * inset}'
+                          f'+{left + inset}+{top + inset}', '+repage', '-colorspace', 'Gray',
+                          '-depth', '8', 'pgm:-'], capture_output=True, check=True,
+                         timeout=30).stdout
+    header = re.match(rb'P5\s+(\d+)\s+(\d+)\s+255\s', pgm)
+    width, height = int(header.group(1)), int(header.group(2))
+    pixels = pgm[header.end():]
+    lines, inside = 0, False
+    for row in range(height):
+        dark = min(pixels[row * width:(row + 1) * width]) < 64
+        lines += 1 if dark and not inside else 0
+        inside = dark
+    return lines
+
+
 def russian_locale():
     """A Russian locale of this test's own (LOCPATH): Wine takes the user's
     interface language from the C library's locale, and the machine may have
@@ -296,6 +346,68 @@ class Win32App(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         finally:
             self.end(game)
+
+    def video_point(self):
+        """A point in the main dialog's video area, away from its controls:
+        the window's centre lies in its top-left 640 x 480 pixels."""
+        status, where = self.desktop.probe('center', 0)
+        self.assertEqual(status, 0)
+        return where
+
+    def export_refused(self, title='Export'):
+        """No export dialog comes within a second."""
+        return self.desktop.probe('window', title, 1)[0] != 0
+
+    def export_controls(self, title='Export'):
+        """The export dialog's controls, by id, each as its text and a list's
+        items after it; the labels (IDC_STATIC) under -1, in their order."""
+        status, listing = self.desktop.probe('controls', title, 10)
+        self.assertEqual(status, 0, f'no window {title}')
+        controls = {}
+        for line in listing.splitlines():
+            control, *texts = line.rstrip('\r').split('\t')
+            controls.setdefault(int(control), []).extend(texts)
+        return controls
+
+    def export_numbers(self, title='Export'):
+        controls = self.export_controls(title)
+        return tuple(int(controls[c][0]) for c in (IDC_EXPORT_FIRST, IDC_EXPORT_LAST,
+                                                   IDC_EXPORT_SCALE))
+
+    def check_export_texts(self, title, russian):
+        """The dialog says what the Qt one says, in the same language."""
+        caption, *formats_and_labels = qt_export_texts(russian)
+        formats, labels = formats_and_labels[:4], formats_and_labels[4:]
+        self.assertEqual(title, caption)
+        controls = self.export_controls(title)
+        # The shown format, then the list's four.
+        self.assertEqual(controls[IDC_EXPORT_FORMAT][1:], formats)
+        self.assertEqual([t for t in controls[-1] if t != 'x'], labels)
+        self.assertEqual(controls[IDCANCEL], ['Отмена' if russian else 'Cancel'])
+
+    def menu_text_lines(self, shot_name):
+        """The lines of black text of the pop-up menu that is open, from a
+        screenshot kept under `shot_name`."""
+        status, rect = self.desktop.probe('menu', 10)
+        self.assertEqual(status, 0, 'no menu opened')
+        return dark_text_lines(self.desktop.screenshot(shot_name), [int(v) for v in rect.split()])
+
+    def close_menu(self):
+        self.desktop.keys('Escape')
+        self.desktop.wait_for('the menu to close', lambda: self.desktop.probe('menu', 0)[0] != 0)
+
+    def save_export_as(self, path, russian=False):
+        title = 'Сохранить как' if russian else 'Save As'
+        status, _ = self.desktop.probe('window', title, 10)
+        self.assertEqual(status, 0, 'no save dialog')
+        time.sleep(0.5)  # the dialog puts the focus in its name field once shown
+        self.desktop.type(windows_path(path))
+        self.desktop.keys('Return')
+
+    def wait_for_export(self, path):
+        """The exported file is there and the main dialog takes input again."""
+        self.desktop.wait_for('the export', lambda: os.path.isfile(path) and
+                              self.desktop.probe('enabled', 0) == (0, '1'), seconds=120)
 
     def test_records_saves_and_loads_through_the_window(self):
         d = self.desktop
@@ -486,6 +598,158 @@ class Win32App(unittest.TestCase):
         d.wait_for('the About box to close',
                    lambda: d.probe('window', 'О программе TrellonHD', 0)[0] != 0)
         self.close_program(app)
+
+    def test_exports_the_chosen_frames_through_ctrl_e_and_the_context_menu(self):
+        d = self.desktop
+        if shutil.which('ffprobe') is None:
+            self.skipTest('ffprobe is missing: scripts/setup installs ffmpeg')
+        path = os.path.join(VIDEOS, 'export.dk2')
+        self.record_demo(path, frames=40)
+        frames = verify(d, path)
+        self.start_program(windows_path(path))
+        d.wait_for('the first frame', lambda: d.text(IDC_FRAME_TEXT) == f'Frame 1/{frames}')
+        centre = self.video_point()
+        d.click_at(centre)
+        d.keys('ctrl+e')
+        self.check_export_texts('Export', russian=False)
+        # The whole video, MP4 (the list's first), as it was.
+        self.assertEqual(self.export_numbers(), (1, frames, 1))
+        self.assertEqual(self.export_controls()[IDC_EXPORT_FORMAT][0],
+                         qt_export_texts(False)[1])
+        d.screenshot('export-en.png')
+
+        # Typed as a person does, each field's text selected as the Tab
+        # key enters it: a number is clamped once its field is left, and
+        # the other end of the range follows a moved one.
+        d.keys('Tab')
+        d.type('99999')
+        d.keys('Tab')
+        self.assertEqual(self.export_numbers(), (frames, frames, 1))
+        d.type('12')
+        d.keys('Tab')
+        self.assertEqual(self.export_numbers(), (12, 12, 1))
+        d.type('20')
+        d.keys('Tab')
+        self.assertEqual(self.export_numbers(), (12, 12, 8))
+        # Round through OK and Cancel to the first frame again; the scale
+        # is left typed, and taken by Enter.
+        d.keys('Tab', 'Tab', 'Tab')
+        d.type('3')
+        d.keys('Tab')
+        d.type('12')
+        d.keys('Tab')
+        d.type('2')
+        d.keys('Return')
+        mp4 = os.path.join(VIDEOS, 'range.mp4')
+        self.save_export_as(mp4)
+        self.wait_for_export(mp4)
+        # Frames 3 to 12, each picture twice as wide and high.
+        self.assertEqual(video_stream(mp4), ('h264', 1280, 960, 10))
+
+        # The context menu's Export..., for the whole video as lossless MKV.
+        x, y = centre.split()
+        subprocess.run(['xdotool', 'mousemove', x, y, 'click', '3'], env=d.env, check=True,
+                       timeout=10)
+        self.assertEqual(d.probe('menu', 10)[0], 0, 'no context menu')
+        d.keys('e')
+        self.assertEqual(d.probe('window', 'Export', 10)[0], 0, 'no export dialog')
+        self.assertEqual(self.export_numbers(), (1, frames, 1))
+        d.keys('Down', 'Down')
+        d.keys('Return')
+        mkv = os.path.join(VIDEOS, 'whole.mkv')
+        self.save_export_as(mkv)
+        self.wait_for_export(mkv)
+        self.assertEqual(video_stream(mkv), ('ffv1', 640, 480, frames))
+        self.assertEqual(sorted(n for n in os.listdir(VIDEOS) if not n.endswith('.dk2')),
+                         ['range.mp4', 'whole.mkv'])
+
+    def test_offers_export_only_for_a_video_that_is_not_recording(self):
+        d = self.desktop
+        self.start_game()
+        self.start_program()
+        centre = self.video_point()
+        x, y = centre.split()
+        d.click_at(centre)
+        # A new empty video has nothing to export.
+        d.keys('ctrl+e')
+        self.assertTrue(self.export_refused())
+
+        d.click_control(IDC_RECORD)
+        d.wait_for('the recording to start', lambda: d.text(IDC_RECORD) == 'Stop Recording')
+        d.wait_for('frames', lambda: self.frames_in_title() >= 5)
+        d.click_at(centre)
+        d.keys('ctrl+e')
+        self.assertTrue(self.export_refused(), 'Ctrl+E exported while recording')
+        # Both menus grey Export... and refuse it.
+        subprocess.run(['xdotool', 'mousemove', x, y, 'click', '3'], env=d.env, check=True,
+                       timeout=10)
+        context_greyed = self.menu_text_lines('export-menu-recording.png')
+        d.keys('e')
+        self.assertTrue(self.export_refused(), 'the context menu exported while recording')
+        if d.probe('menu', 0)[0] == 0:
+            self.close_menu()
+        self.assertEqual(d.probe('sysmenu')[0], 0)
+        system_greyed = self.menu_text_lines('export-system-menu-recording.png')
+        d.keys('e')
+        self.assertTrue(self.export_refused(), 'the system menu exported while recording')
+        if d.probe('menu', 0)[0] == 0:
+            self.close_menu()
+
+        d.click_control(IDC_RECORD)
+        d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
+        # Now each menu has one line of black text more: Export... itself.
+        subprocess.run(['xdotool', 'mousemove', x, y, 'click', '3'], env=d.env, check=True,
+                       timeout=10)
+        self.assertEqual(self.menu_text_lines('export-menu.png'), context_greyed + 1)
+        self.close_menu()
+        self.assertEqual(d.probe('sysmenu')[0], 0)
+        self.assertEqual(self.menu_text_lines('export-system-menu.png'), system_greyed + 1)
+        d.keys('e')
+        self.assertEqual(d.probe('window', 'Export', 10)[0], 0, 'the system menu did not export')
+        # Cancelled, the dialog asks for no file.
+        status, cancel = d.probe('item', 'Export', IDCANCEL, 5)
+        self.assertEqual(status, 0)
+        d.click_at(cancel)
+        d.wait_for('the export dialog to close', lambda: d.probe('window', 'Export', 0)[0] != 0)
+        self.assertNotEqual(d.probe('window', 'Save As', 1)[0], 0)
+
+    def test_cancel_in_the_progress_window_leaves_no_file(self):
+        d = self.desktop
+        path = os.path.join(VIDEOS, 'long.dk2')
+        self.record_demo(path, frames=40)
+        locales = russian_locale()
+        for language in ('en', 'ru'):
+            with self.subTest(language=language):
+                russian = language == 'ru'
+                if russian and locales is None:
+                    self.skipTest('localedef could not make a Russian locale')
+                env = dict(d.env, LANG='ru_RU.UTF-8', LOCPATH=locales) if russian else None
+                app = self.start_program(windows_path(path), env=env)
+                d.click_at(self.video_point())
+                d.keys('ctrl+e')
+                title = 'Экспорт' if russian else 'Export'
+                self.check_export_texts(title, russian)
+                d.screenshot(f'export-{language}.png')
+                # Lossless and four times as large: about a second a frame
+                # under Wine, long enough to cancel.
+                d.keys('Down', 'Down', 'Tab', 'Tab', 'Tab')
+                d.type('4')
+                d.keys('Return')
+                target = os.path.join(VIDEOS, f'cancelled-{language}.mkv')
+                self.save_export_as(target, russian)
+                status, _ = d.probe('window', 'TrellonHD', 20)
+                self.assertEqual(status, 0, 'no progress window')
+                controls = self.export_controls('TrellonHD')
+                self.assertEqual(controls[IDCANCEL], ['Отмена' if russian else 'Cancel'])
+                d.screenshot(f'export-progress-{language}.png')
+                status, cancel = d.probe('item', 'TrellonHD', IDCANCEL, 5)
+                d.click_at(cancel)
+                d.wait_for('the export to stop', lambda: d.probe('window', 'TrellonHD', 0)[0] != 0
+                           and d.probe('enabled', 0) == (0, '1'), seconds=30)
+                # No error is shown, and nothing is left beside the target.
+                self.assertEqual(d.probe('window', 'Error', 1)[0], 1)
+                self.assertEqual([n for n in os.listdir(VIDEOS) if n.startswith('cancelled-')], [])
+                self.close_program(app)
 
     def test_shows_a_larger_video_in_a_window_of_its_size(self):
         d = self.desktop

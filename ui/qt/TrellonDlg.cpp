@@ -1,7 +1,7 @@
 #include "ui/qt/TrellonDlg.h"
 
 #include "manager/VideoManager.h"
-#include "export/VideoExport.h"
+#include "ui/core/FfmpegExporter.h"
 #include "ui/qt/AboutDlg.h"
 #include "ui/qt/DisplayImage.h"
 #include "ui/qt/ExportDlg.h"
@@ -37,19 +37,6 @@ std::string Narrow(const QString& text)
 QString ToQString(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The export through FFmpeg, as the dialog's logic calls it.
-bool ExportThroughFfmpeg(const CVideo& video, const std::string& path, ExportFormat format,
-                         int first, int last, int scale, bool cursor,
-                         const std::function<bool(int, int)>& progress, std::string& error)
-{
-    ExportOptions options;
-    options.first = first;
-    options.last = last;
-    options.scale = scale;
-    options.cursor = cursor;
-    return ExportVideo(video, path, format, options, progress, error);
 }
 } // namespace
 
@@ -209,7 +196,8 @@ MsgAnswer CTrellonDlg::Message(const std::string& caption, const std::string& te
         sign = QMessageBox::Question;
     else if (icon == MsgIcon::Warning)
         sign = QMessageBox::Warning;
-    switch (m_services.messageBox(owned ? this : nullptr, ToQString(caption), ToQString(text), shown, sign))
+    switch (m_services.messageBox(owned ? this : nullptr, ToQString(caption), ToQString(text),
+                                  shown, sign))
     {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;

@@ -1,6 +1,8 @@
 // What the main dialog asks the person: message boxes, the file choosers, the
-// fragment dialog, the About box and the progress of a long command.
+// fragment and export dialogs, the About box and the progress of a long
+// command.
 
+#include "export/VideoExport.h"
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/MainDialog.h"
 #include "ui/win32/ResourceIds.h"
@@ -11,6 +13,7 @@
 #include <commdlg.h>
 // clang-format on
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -107,6 +110,119 @@ INT_PTR CALLBACK FragmentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     default:
         return FALSE;
     }
+}
+
+// The export dialog's choice while it is open, and the numbers' upper
+// bounds (each number is at least 1).
+struct ExportState
+{
+    HINSTANCE instance = nullptr;
+    int frames = 1;
+    ExportChoice choice;
+};
+
+constexpr int kExportNumbers[] = {IDC_EXPORT_FIRST, IDC_EXPORT_LAST, IDC_EXPORT_SCALE};
+
+bool IsExportNumber(int id)
+{
+    return std::find(std::begin(kExportNumbers), std::end(kExportNumbers), id) !=
+           std::end(kExportNumbers);
+}
+
+int& ExportNumber(ExportState& state, int id)
+{
+    return id == IDC_EXPORT_FIRST  ? state.choice.first
+           : id == IDC_EXPORT_LAST ? state.choice.last
+                                   : state.choice.scale;
+}
+
+int ExportMaximum(const ExportState& state, int id)
+{
+    return id == IDC_EXPORT_SCALE ? kMaxExportScale : state.frames;
+}
+
+void ShowExportNumbers(HWND dialog, ExportState& state)
+{
+    for (int id : kExportNumbers)
+    {
+        BOOL read = FALSE;
+        const int value = ExportNumber(state, id);
+        if (static_cast<int>(GetDlgItemInt(dialog, id, &read, TRUE)) != value || !read)
+            SetDlgItemInt(dialog, id, static_cast<UINT>(value), TRUE);
+    }
+}
+
+// Takes the number a field holds once the person is done with it (leaving
+// it, an up-down step, OK): within its range, or the field's earlier value
+// when it holds none. Typing is left alone until then, so that "12" can be
+// typed where the bound is 9 on the way to "120". The range stays in order
+// whichever end moved, as in the Qt dialog: the other end follows.
+void SettleExportNumber(HWND dialog, ExportState& state, int id)
+{
+    int& value = ExportNumber(state, id);
+    int typed = 0;
+    if (ReadInteger(GetDlgItem(dialog, id), typed))
+        value = std::clamp(typed, 1, ExportMaximum(state, id));
+    if (id == IDC_EXPORT_FIRST)
+        state.choice.last = std::max(state.choice.last, value);
+    else if (id == IDC_EXPORT_LAST)
+        state.choice.first = std::min(state.choice.first, value);
+    ShowExportNumbers(dialog, state);
+}
+
+void InitExportDialog(HWND dialog, ExportState& state)
+{
+    CentreOnOwner(dialog);
+    for (int n = 0; n < CTrellonCore::kExportFormatCount; ++n)
+        SendDlgItemMessageW(dialog, IDC_EXPORT_FORMAT, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(
+                                LoadText(state.instance, IDS_EXPORT_FORMAT_FIRST + n).c_str()));
+    SendDlgItemMessageW(dialog, IDC_EXPORT_FORMAT, CB_SETCURSEL,
+                        static_cast<WPARAM>(state.choice.format), 0);
+    for (int id : kExportNumbers)
+        SendDlgItemMessageW(dialog, id + 1 /* its up-down */, UDM_SETRANGE32, 1,
+                            ExportMaximum(state, id));
+    ShowExportNumbers(dialog, state);
+}
+
+INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG)
+    {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        InitExportDialog(dialog, *reinterpret_cast<ExportState*>(lParam));
+        return TRUE;
+    }
+    auto* state = reinterpret_cast<ExportState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (state == nullptr)
+        return FALSE;
+    if (message == WM_VSCROLL && LOWORD(wParam) == SB_THUMBPOSITION && lParam != 0)
+    {
+        // An up-down step has set its field's text.
+        const int field = GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) - 1;
+        if (IsExportNumber(field))
+            SettleExportNumber(dialog, *state, field);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    const int id = LOWORD(wParam);
+    if (HIWORD(wParam) == EN_KILLFOCUS && IsExportNumber(id))
+        SettleExportNumber(dialog, *state, id);
+    else if (id == IDOK)
+    {
+        // Enter leaves the field it was typed in without its losing the
+        // focus.
+        const int focused = GetDlgCtrlID(GetFocus());
+        if (IsExportNumber(focused))
+            SettleExportNumber(dialog, *state, focused);
+        const LRESULT format = SendDlgItemMessageW(dialog, IDC_EXPORT_FORMAT, CB_GETCURSEL, 0, 0);
+        state->choice.format = format == CB_ERR ? 0 : static_cast<int>(format);
+        EndDialog(dialog, IDOK);
+    }
+    else if (id == IDCANCEL)
+        EndDialog(dialog, IDCANCEL);
+    return TRUE;
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -303,10 +419,21 @@ bool CMainDialog::AskFragment(int& first, int& last)
     return true;
 }
 
-// This build has no video encoder: the export is never offered.
-bool CMainDialog::AskExport(int, ExportChoice&)
+bool CMainDialog::AskExport(int frames, ExportChoice& choice)
 {
-    return false;
+    const DLGTEMPLATE* dialog = FindDialogTemplate(m_hInstance, IDD_EXPORT);
+    if (dialog == nullptr)
+        return false;
+    ExportState state{m_hInstance, std::max(frames, 1), choice};
+    state.choice.format = std::clamp(choice.format, 0, CTrellonCore::kExportFormatCount - 1);
+    state.choice.first = std::clamp(choice.first, 1, state.frames);
+    state.choice.last = std::clamp(choice.last, state.choice.first, state.frames);
+    state.choice.scale = std::clamp(choice.scale, 1, kMaxExportScale);
+    if (DialogBoxIndirectParamW(m_hInstance, dialog, m_hWnd, ExportProc,
+                                reinterpret_cast<LPARAM>(&state)) != IDOK)
+        return false;
+    choice = state.choice;
+    return true;
 }
 
 void CMainDialog::ShowAbout()

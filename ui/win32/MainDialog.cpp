@@ -5,6 +5,7 @@
 #include "ui/win32/MainDialog.h"
 
 #include "desktop/Hotkeys.h"
+#include "ui/core/FfmpegExporter.h"
 #include "ui/core/TrellonCore.h"
 #include "ui/win32/ResourceIds.h"
 #include "ui/win32/Text.h"
@@ -40,6 +41,11 @@ bool RegisterMainClass(HINSTANCE instance, HICON icon, HICON smallIcon)
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     windowClass.lpszClassName = kMainClass;
     return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+UINT ExportItemState(bool canExport)
+{
+    return static_cast<UINT>(canExport ? MF_ENABLED : MF_GRAYED);
 }
 
 HICON LoadAppIcon(HINSTANCE instance, int size)
@@ -117,7 +123,57 @@ bool CMainDialog::PreTranslateMessage(MSG& message)
         (message.wParam == VK_ESCAPE || message.wParam == VK_RETURN) && m_hWnd != nullptr &&
         (message.hwnd == m_hWnd || IsChild(m_hWnd, message.hwnd)))
         return true;
+    // Ctrl+E exports from the main dialog and the detached window alike, as
+    // the menus' Export... does (the core refuses it when it can't).
+    if (message.message == WM_KEYDOWN && message.wParam == 'E' && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_MENU) >= 0 && m_pCore &&
+        IsOwnWindow(message.hwnd))
+    {
+        m_pCore->OnExport();
+        return true;
+    }
     return false;
+}
+
+bool CMainDialog::IsOwnWindow(HWND window) const
+{
+    for (HWND own : {m_hWnd, m_hView})
+        if (own != nullptr && (window == own || IsChild(own, window)))
+            return true;
+    return false;
+}
+
+// Export... with its shortcut, greyed when the core can't export now.
+void CMainDialog::AddExportItem(HMENU menu, UINT flags) const
+{
+    const std::wstring text = LoadText(m_hInstance, IDS_EXPORT);
+    if (!text.empty())
+        AppendMenuW(menu, flags | ExportItemState(m_pCore && m_pCore->CanExport()), IDM_EXPORT,
+                    (text + L"\tCtrl+E").c_str());
+}
+
+// A right click anywhere in the window (or the menu key: then at the
+// video's corner) offers what the Qt window's context menu does.
+void CMainDialog::OnContextMenu(LPARAM where)
+{
+    POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+    if (where == static_cast<LPARAM>(-1))
+    {
+        at = POINT{0, 0};
+        ClientToScreen(m_hWnd, &at);
+    }
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr)
+        return;
+    AddExportItem(menu, MF_STRING);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, LoadText(m_hInstance, IDS_ABOUTBOX).c_str());
+    const int chosen = static_cast<int>(TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, m_hWnd, nullptr));
+    DestroyMenu(menu);
+    if (chosen == IDM_EXPORT)
+        m_pCore->OnExport();
+    else if (chosen == IDM_ABOUTBOX)
+        m_pCore->OnSysCommand(IDM_ABOUTBOX);
 }
 
 void CMainDialog::ListenForHotkeys()
@@ -157,6 +213,9 @@ void CMainDialog::OnInitDialog()
         if (!about.empty())
         {
             AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            // Greyed until the core, made below, has something to export;
+            // WM_INITMENUPOPUP keeps it so.
+            AddExportItem(menu, MF_STRING);
             AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
         }
     }
@@ -176,7 +235,7 @@ void CMainDialog::OnInitDialog()
     // The core talks to the controls from its construction on. The window
     // is shown before the core's initialisation, which may ask questions;
     // the core leaves the paints that come before it alone.
-    m_pCore = std::make_unique<CTrellonCore>(*this, m_strJournalFolder);
+    m_pCore = std::make_unique<CTrellonCore>(*this, m_strJournalFolder, ExportThroughFfmpeg);
     ShowWindow(m_hWnd, SW_SHOW);
     m_pCore->OnInitDialog(m_strCommandLine);
     InvalidateVideo();
@@ -212,7 +271,21 @@ INT_PTR CMainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_pCore->OnSysCommand(IDM_ABOUTBOX);
             return TRUE;
         }
+        if ((wParam & 0xFFF0) == IDM_EXPORT)
+        {
+            m_pCore->OnExport();
+            return TRUE;
+        }
         return FALSE;
+    case WM_INITMENUPOPUP:
+        // The system menu, as it opens.
+        if (HIWORD(lParam) != 0)
+            EnableMenuItem(GetSystemMenu(m_hWnd, FALSE), IDM_EXPORT,
+                           MF_BYCOMMAND | ExportItemState(m_pCore->CanExport()));
+        return FALSE;
+    case WM_CONTEXTMENU:
+        OnContextMenu(lParam);
+        return TRUE;
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_DROPFILES:

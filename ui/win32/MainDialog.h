@@ -90,6 +90,10 @@ private:
     void OnPaint();
     // The keyboard filter and the thread's own messages; true when taken.
     bool PreTranslateMessage(MSG& message);
+    // The main dialog or the detached window, or a control of theirs.
+    bool IsOwnWindow(HWND window) const;
+    void AddExportItem(HMENU menu, UINT flags) const;
+    void OnContextMenu(LPARAM where);
     void ListenForHotkeys();
 
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }

@@ -13,5 +13,21 @@
 #define IDD_LONG_TASK 140
 #define IDC_LONG_TASK_TEXT 1101
 #define IDC_LONG_TASK_PROGRESS 1102
+// The export dialog: the format list (its labels one string each, in the
+// order of CTrellonCore::kExportExtensions), the first and last frame and
+// the enlargement, each number with its up-down control right after it.
+#define IDD_EXPORT 141
+#define IDC_EXPORT_FORMAT 1111
+#define IDC_EXPORT_FIRST 1112
+#define IDC_EXPORT_FIRST_SPIN 1113
+#define IDC_EXPORT_LAST 1114
+#define IDC_EXPORT_LAST_SPIN 1115
+#define IDC_EXPORT_SCALE 1116
+#define IDC_EXPORT_SCALE_SPIN 1117
+#define IDS_EXPORT_FORMAT_FIRST 220
+// Export... in the system menu and the context menu (a system command: its
+// low four bits are 0).
+#define IDM_EXPORT 32
+#define IDS_EXPORT 103
 // The manifest: common controls 6 and the UTF-8 code page.
 #define IDR_MANIFEST 1
