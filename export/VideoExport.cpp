@@ -32,6 +32,7 @@ extern "C"
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -61,14 +62,14 @@ struct FormatInfo
 {
     const char* muxer;
     const char* encoder;
-    const char* options; // key=value pairs, ':' between them
-    const char* quality; // the options that take ExportOptions::quality, ':' between them
-    int defaultQuality;
-    std::int64_t maxPixels; // the largest picture the encoder takes; 0: no limit of its own
-    int minSide;            // the narrowest picture it encodes, padded up to where smaller
     AVPixelFormat pixels;
-    int timeBase; // ticks per second
-    bool evenSides;
+    const char* options = ""; // key=value pairs, ':' between them
+    const char* quality = ""; // the options that take ExportOptions::quality, ':' between them
+    int defaultQuality = -1;
+    std::int64_t maxPixels = 0; // the largest picture the encoder takes; 0: no limit of its own
+    int minSide = 0;            // the narrowest picture it encodes, padded up to where smaller
+    int timeBase = 1000;        // ticks per second
+    bool evenSides = false;
 };
 
 // No reordered frames in H.264: with irregular time stamps every player then
@@ -78,56 +79,35 @@ struct FormatInfo
 #ifdef _WIN32
 constexpr FormatInfo kMp4 = {.muxer = "mp4",
                              .encoder = "libopenh264",
+                             .pixels = AV_PIX_FMT_YUV420P,
                              .options = "rc_mode=quality:allow_skip_frames=0",
                              .quality = "qmin:qmax",
                              .defaultQuality = 18,
                              .maxPixels = 9437184, // its own check, whatever the level
                              .minSide = 16,        // a whole macroblock each way
-                             .pixels = AV_PIX_FMT_YUV420P,
-                             .timeBase = 1000,
                              .evenSides = true};
 #else
 constexpr FormatInfo kMp4 = {.muxer = "mp4",
                              .encoder = "libx264",
+                             .pixels = AV_PIX_FMT_YUV420P,
                              .options = "preset=veryfast:bf=0",
                              .quality = "crf",
                              .defaultQuality = 18,
-                             .maxPixels = 0,
-                             .minSide = 0,
-                             .pixels = AV_PIX_FMT_YUV420P,
-                             .timeBase = 1000,
                              .evenSides = true};
 #endif
 constexpr FormatInfo kWebM = {.muxer = "webm",
                               .encoder = "libvpx-vp9",
+                              .pixels = AV_PIX_FMT_YUV420P,
                               .options = "deadline=realtime:cpu-used=8:row-mt=1:b=0",
                               .quality = "crf",
                               .defaultQuality = 30,
-                              .maxPixels = 0,
-                              .minSide = 0,
-                              .pixels = AV_PIX_FMT_YUV420P,
-                              .timeBase = 1000,
                               .evenSides = true};
-constexpr FormatInfo kMkv = {.muxer = "matroska",
-                             .encoder = "ffv1",
-                             .options = "level=3",
-                             .quality = "",
-                             .defaultQuality = -1,
-                             .maxPixels = 0,
-                             .minSide = 0,
-                             .pixels = AV_PIX_FMT_BGR0,
-                             .timeBase = 1000,
-                             .evenSides = false};
+constexpr FormatInfo kMkv = {
+    .muxer = "matroska", .encoder = "ffv1", .pixels = AV_PIX_FMT_BGR0, .options = "level=3"};
 constexpr FormatInfo kGif = {.muxer = "gif",
                              .encoder = "gif",
-                             .options = "",
-                             .quality = "",
-                             .defaultQuality = -1,
-                             .maxPixels = 0,
-                             .minSide = 0,
                              .pixels = AV_PIX_FMT_PAL8,
-                             .timeBase = 100, // GIF counts in centiseconds
-                             .evenSides = false};
+                             .timeBase = 100}; // GIF counts in centiseconds
 
 const FormatInfo& InfoOf(ExportFormat format)
 {
@@ -328,12 +308,11 @@ AVDictionary* EncoderSettings(const FormatInfo& info, int quality)
     AVDictionary* settings = nullptr;
     av_dict_parse_string(&settings, info.options, "=", ":", 0);
     const int value = quality >= 0 ? quality : info.defaultQuality;
-    for (const char* key = info.quality; *key != '\0' && value >= 0;)
+    for (std::string_view keys = info.quality; value >= 0 && !keys.empty();)
     {
-        const char* end = std::strchr(key, ':');
-        const std::string name = end ? std::string(key, end) : std::string(key);
-        av_dict_set_int(&settings, name.c_str(), value, 0);
-        key = end ? end + 1 : key + name.size();
+        const std::size_t end = std::min(keys.find(':'), keys.size());
+        av_dict_set_int(&settings, std::string(keys.substr(0, end)).c_str(), value, 0);
+        keys.remove_prefix(std::min(end + 1, keys.size()));
     }
     return settings;
 }
