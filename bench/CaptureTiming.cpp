@@ -10,7 +10,10 @@
 // both systems, so that the Windows backend (ReadProcessMemory, here under
 // Wine) and the Linux one (process_vm_readv) are timed alike against one
 // running game; it starts no game itself. As in capture_bench, the video
-// starts afresh every 3000 frames, outside the timing.
+// starts afresh every 3000 frames, outside the timing. The game's sound is
+// recorded beside the frames, as a recording does, unless --no-sound; with
+// --every MS the ticks come MS apart, as a recording's do, so that the
+// sound's thread runs between them.
 //
 //   gamesim --fps 100 &                      (or wine64 gamesim.exe --fps 100 &)
 //   build/release/bin/capture_timing --ticks 5000
@@ -62,16 +65,17 @@ int Usage(const char* problem)
 {
     std::fprintf(stderr,
                  "capture_timing: %s\n"
-                 "Usage: capture_timing [--ticks N] [--wait SECONDS]\n"
+                 "Usage: capture_timing [--ticks N] [--wait SECONDS] [--every MS] [--no-sound]\n"
                  "Times N capture ticks (default 2000) against the game that runs, waiting\n"
                  "up to SECONDS (default 30) for it.\n",
                  problem);
     return 2;
 }
 
-int Run(int ticks, int waitSeconds)
+int Run(int ticks, int waitSeconds, int everyMs, bool sound)
 {
     CVideoManager manager;
+    manager.m_bRecordSound = sound ? 1 : 0;
     const auto end = Clock::now() + std::chrono::seconds(waitSeconds);
     while (!manager.GetProcess().Attach())
     {
@@ -102,6 +106,8 @@ int Run(int ticks, int waitSeconds)
         {
             if (manager.GetVideo().GetFrameCount() >= kFramesPerVideo)
                 manager.NewVideo();
+            if (everyMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
             const auto start = Clock::now();
             const int captured = manager.CaptureFrame();
             const auto stop = Clock::now();
@@ -121,6 +127,10 @@ int Run(int ticks, int waitSeconds)
     std::this_thread::sleep_until(earlyEnd + std::chrono::milliseconds(50));
     if (!timeTicks(tick, false))
         return 1;
+    const CVideoManager::SoundState soundState = manager.GetSoundState();
+    const double soundSeconds = manager.GetVideo().GetSound().Seconds();
+    const std::string soundProblem = manager.GetSoundProblem();
+    manager.NewVideo();
 
     // The floor: the picture's address read once, then per tick one read of
     // the picture and one AddFrame of it, with the palette read once.
@@ -160,30 +170,37 @@ int Run(int ticks, int waitSeconds)
         Report("early", early);
     Report("tick", tick);
     Report("floor", floor);
+    std::printf("sound: %s (%.2f s in the last video)%s%s\n",
+                CVideoManager::SoundStatusText(soundState, sound), soundSeconds,
+                soundProblem.empty() ? "" : ": ", soundProblem.c_str());
     return 0;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int ticks = 2000, waitSeconds = 30;
+    int ticks = 2000, waitSeconds = 30, everyMs = 0;
+    bool sound = true;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
-        if ((arg == "--ticks" || arg == "--wait") && i + 1 < argc)
+        if (arg == "--no-sound")
+            sound = false;
+        else if ((arg == "--ticks" || arg == "--wait" || arg == "--every") && i + 1 < argc)
         {
             char* rest = nullptr;
             const long value = std::strtol(argv[++i], &rest, 10);
             if (*rest != '\0' || value < 1 || value > kMaxTicks)
                 return Usage((arg + " takes a number from 1 to 1000000").c_str());
-            (arg == "--ticks" ? ticks : waitSeconds) = static_cast<int>(value);
+            (arg == "--ticks" ? ticks : arg == "--wait" ? waitSeconds : everyMs) =
+                static_cast<int>(value);
         }
         else
             return Usage(("unknown argument " + arg).c_str());
     }
     try
     {
-        return Run(ticks, waitSeconds);
+        return Run(ticks, waitSeconds, everyMs, sound);
     }
     catch (const std::exception& error)
     {

@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "manager/VideoManager.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -37,6 +38,24 @@ bool SameFile(const std::string& a, const std::string& b)
     return std::filesystem::equivalent(Utf8Path(a), Utf8Path(b), ec);
 }
 
+// The "Sound:" line of info: what the recording's sound is, or why it has
+// none that can be used.
+std::string SoundText(const CVideo& video)
+{
+    const CSoundTrack& sound = video.GetSound();
+    if (!video.GetSoundProblem().empty())
+        return "left out: " + video.GetSoundProblem();
+    if (sound.Empty())
+        return "none";
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%.3f s, %u Hz, %u channel%s, FLAC, %llu bytes, from %.3f s after frame 1",
+                  sound.Seconds(), sound.Rate(), sound.Channels(), sound.Channels() == 1 ? "" : "s",
+                  static_cast<unsigned long long>(SoundSectionBytes(sound)),
+                  static_cast<double>(sound.StartMicroseconds()) / 1e6);
+    return text;
+}
+
 int RunInfo(const std::vector<std::string>& args)
 {
     if (args.size() != 1)
@@ -62,6 +81,7 @@ int RunInfo(const std::vector<std::string>& args)
                 frames > 0 ? static_cast<double>(video.GetFrameTime(frames - 1)) : 0.0);
     std::printf("MedianFPS: %.3f\nAvg Bytes/Frame: %.2f\n", stats.medianFps,
                 stats.avgBytesPerFrame);
+    std::printf("Sound:           %s\n", SoundText(video).c_str());
     return 0;
 }
 
@@ -114,6 +134,8 @@ int RunExtract(const std::vector<std::string>& args)
     };
     if (!source.ExtractTo(first - 1, last - 1, fragment, progress))
         return Fail("not enough memory for the fragment");
+    if (!CutFragmentSound(source, first - 1, last - 1, fragment, error))
+        return Fail("the fragment's sound could not be cut: " + error);
     std::string reason;
     if (!SaveVideoFile(fragment, out, &reason))
         return Fail("Error writing to " + out + ": " + reason);

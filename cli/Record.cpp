@@ -27,6 +27,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace
@@ -75,8 +76,15 @@ int SaveRecording(CVideoManager& manager, const std::string& path)
                      "trellon recover turns it into a file\n",
                      journal.c_str());
     }
+    // Into the journal folder, the one place outside its own folder that the
+    // program writes to by itself (and that an uninstaller leaves); the
+    // system's temporary folder only when there is none.
+    std::filesystem::path folder = Utf8Path(CVideoManager::DefaultJournalFolder());
+    std::error_code ec;
+    if (folder.empty() || (!std::filesystem::create_directories(folder, ec) && ec))
+        folder = std::filesystem::temp_directory_path();
     const std::string rescue = Utf8Text(
-        std::filesystem::temp_directory_path() /
+        folder /
         ("trellon-record-" +
          std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + ".dk2"));
     if (manager.SaveVideo(rescue))
@@ -97,6 +105,7 @@ struct RecordOptions
     std::string out;
     int fps = 30, seconds = 0, frames = 0, wait = 0; // 0: no limit
     bool stats = false, plus = false;
+    bool sound = true; // the game's sound too, where the system offers it
 };
 
 // Reads the words after "record"; 0, or the exit status of a usage error.
@@ -108,6 +117,8 @@ int ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opti
         const bool more = i + 1 < args.size();
         if (arg == "--stats" || arg == "--plus")
             (arg == "--stats" ? options.stats : options.plus) = true;
+        else if (arg == "--no-sound")
+            options.sound = false;
         else if ((arg == "--fps" || arg == "--seconds" || arg == "--frames" || arg == "--wait") &&
                  more)
         {
@@ -155,6 +166,7 @@ std::unique_ptr<CVideoManager> StartRecorder(const RecordOptions& options)
     // The markers are drawn by the panel's unit walk, so "+" implies Stats.
     manager->m_bShowStats = options.stats || options.plus ? 1 : 0;
     manager->m_bShowPlus = options.plus ? 1 : 0;
+    manager->m_bRecordSound = options.sound ? 1 : 0;
     if (options.stats || options.plus)
         WarnAboutSheets(*manager);
     return manager;
@@ -173,6 +185,7 @@ struct RecordLoop
     bool waiting = true; // no frame recorded yet
     bool toldWaiting = false;
     bool toldJournal = false;
+    bool toldSound = false;
     std::string problem;
     int part = 1;
     long long savedFrames = 0; // in the parts already saved
@@ -190,11 +203,14 @@ void HandlePauseRequests(CVideoManager& manager, RecordLoop& loop)
     {
         loop.paused = !loop.paused;
         if (loop.paused)
+        {
             loop.pausedAt = Clock::now();
+            manager.PauseRecording();
+        }
         else
         {
             loop.pausedFor += Clock::now() - loop.pausedAt;
-            manager.GetVideo().ResumeTimeLine(std::chrono::duration<double>(loop.period).count());
+            manager.ResumeRecording(std::chrono::duration<double>(loop.period).count());
             loop.next = Clock::now();
         }
         std::fprintf(stderr, "\nrecord: %s\n",
@@ -223,6 +239,16 @@ void CaptureTickOnce(CVideoManager& manager, RecordLoop& loop)
     }
 }
 
+// Said once: the picture is recorded all the same.
+void WarnOnceAboutSound(const CVideoManager& manager, RecordLoop& loop)
+{
+    if (loop.toldSound || manager.GetSoundState() != CVideoManager::SoundState::Unavailable)
+        return;
+    std::fprintf(stderr, "\nrecord: the recording has no sound: %s\n",
+                 manager.GetSoundProblem().c_str());
+    loop.toldSound = true;
+}
+
 void WarnOnceAboutJournal(const CVideoManager& manager, RecordLoop& loop)
 {
     if (loop.toldJournal || manager.GetJournalProblem().empty())
@@ -244,6 +270,7 @@ int SaveAndStartNextPart(CVideoManager& manager, RecordLoop& loop, const std::st
                  "going on in %s\n",
                  video.GetWidth(), video.GetHeight(), manager.GetGameWidth(),
                  manager.GetGameHeight(), PartPath(out, loop.part + 1).c_str());
+    manager.StopRecording();
     const int saved = SaveRecording(manager, PartPath(out, loop.part));
     if (saved != 0)
         return saved;
@@ -276,6 +303,7 @@ std::optional<int> RecordUntilStopped(CVideoManager& manager, const RecordOption
             break;
         }
         WarnOnceAboutJournal(manager, loop);
+        WarnOnceAboutSound(manager, loop);
         if (manager.GameSizeChanged())
         {
             if (const int saved = SaveAndStartNextPart(manager, loop, options.out); saved != 0)
@@ -296,8 +324,9 @@ std::optional<int> RecordUntilStopped(CVideoManager& manager, const RecordOption
         }
         if (now >= loop.nextReport)
         {
-            std::fprintf(stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %s   ",
+            std::fprintf(stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %s, %s   ",
                          recorded, static_cast<long long>(video.GetBodySize()), loop.dropped,
+                         CVideoManager::SoundStatusText(manager.GetSoundState(), options.sound),
                          loop.problem.empty() ? loop.status : loop.problem.c_str());
             loop.nextReport = now + std::chrono::seconds(1);
         }
@@ -319,11 +348,17 @@ std::optional<int> RecordUntilStopped(CVideoManager& manager, const RecordOption
 // The last progress line, then the save of the last part; the exit status.
 int FinishRecording(CVideoManager& manager, const RecordLoop& loop, const std::string& out)
 {
+    manager.StopRecording();
     const CVideo& video = manager.GetVideo();
-    std::fprintf(
-        stderr, "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s\n",
-        loop.savedFrames + video.GetFrameCount(), static_cast<long long>(video.GetBodySize()),
-        loop.dropped, loop.failed, loop.status);
+    char sound[64] = "no sound";
+    if (!video.GetSound().Empty())
+        std::snprintf(sound, sizeof sound, "%.1f s of sound", video.GetSound().Seconds());
+    std::fprintf(stderr,
+                 "\rrecord: %lld frames, %lld bytes, %lld ticks dropped, %lld failed reads, %s, "
+                 "%s\n",
+                 loop.savedFrames + video.GetFrameCount(),
+                 static_cast<long long>(video.GetBodySize()), loop.dropped, loop.failed, sound,
+                 loop.status);
     if (loop.outOfMemory)
         std::fprintf(stderr,
                      "trellon: out of memory, recording stopped; saving what was recorded\n");

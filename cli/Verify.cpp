@@ -8,6 +8,7 @@
 // recorded. The exit status is 0 only when nothing at all was found.
 
 #include "cli/Commands.h"
+#include "sound/SoundCodec.h"
 #include "video/FileAccess.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -96,12 +97,31 @@ std::string CheckHeader(const CVideo& video, const std::string& path)
 
     std::error_code ec;
     const auto size = std::filesystem::file_size(Utf8Path(path), ec);
-    const std::int64_t expected = 8 + video.GetBodySize();
+    const std::int64_t expected =
+        8 + video.GetBodySize() + static_cast<std::int64_t>(SoundSectionBytes(video.GetSound()));
     if (ec)
         return "cannot read the size of " + path;
     if (static_cast<std::int64_t>(size) != expected)
         return path + ": file is " + Str(static_cast<long long>(size)) +
-               " bytes, its header promises " + Str(expected);
+               " bytes, " +
+               (video.GetSound().Empty() ? "its header promises " : "its header and sound promise ") +
+               Str(expected);
+    return {};
+}
+
+// The sound section as read (its checksums and counts), and every block of
+// it decoded. An empty text, or the first fault found.
+std::string CheckSound(const CVideo& video, const std::string& path)
+{
+    if (!video.GetSoundProblem().empty())
+        return path + ": the sound section: " + video.GetSoundProblem();
+    const CSoundTrack& sound = video.GetSound();
+    std::vector<std::int16_t> samples;
+    std::string error;
+    for (std::size_t b = 0; b < sound.BlockCount(); ++b)
+        if (!DecodeSoundBlock(sound.Block(b), sound.Rate(), sound.Channels(), samples, error))
+            return path + ": sound block " + Str(static_cast<long long>(b + 1)) + " of " +
+                   Str(static_cast<long long>(sound.BlockCount())) + ": " + error;
     return {};
 }
 
@@ -215,7 +235,10 @@ int RunVerify(const std::vector<std::string>& args)
     std::string error;
     if (!LoadVideoFile(video, path, error))
         return Fail(OneLine(error));
-    if (const std::string fault = CheckHeader(video, path); !fault.empty())
+    if (const std::string fault = CheckHeader(video, path); !fault.empty() &&
+                                                            video.GetSoundProblem().empty())
+        return Fail(fault);
+    if (const std::string fault = CheckSound(video, path); !fault.empty())
         return Fail(fault);
 
     CTreeCheck tree(video, path);
@@ -227,9 +250,16 @@ int RunVerify(const std::vector<std::string>& args)
         return Fail(path + ": " + Str(timeWarnings) +
                     (timeWarnings == 1 ? " frame has" : " frames have") +
                     " a bad time stamp; the tables are sound");
-    std::printf("%s: ok, %lld frames, %lld nodes, %lld palettes\n", path.c_str(),
+    std::string sound;
+    if (!video.GetSound().Empty())
+    {
+        char text[64];
+        std::snprintf(text, sizeof text, ", %.3f s of sound", video.GetSound().Seconds());
+        sound = text;
+    }
+    std::printf("%s: ok, %lld frames, %lld nodes, %lld palettes%s\n", path.c_str(),
                 static_cast<long long>(video.GetFrameCount()),
                 static_cast<long long>(video.GetNodeCount()),
-                static_cast<long long>(video.GetPaletteCount()));
+                static_cast<long long>(video.GetPaletteCount()), sound.c_str());
     return 0;
 }

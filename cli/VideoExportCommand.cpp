@@ -1,6 +1,7 @@
-// trellon export IN OUT.mp4|.webm|.mkv|.gif: the recording as a video file,
-// with progress once a second; Ctrl-C stops and leaves nothing behind, and
-// so does closing the console window on Windows.
+// trellon export IN OUT.mp4|.webm|.mkv|.gif|.flac|.wav: the recording as a
+// video file with its sound, or its sound alone, with progress once a
+// second; Ctrl-C stops and leaves nothing behind, and so does closing the
+// console window on Windows.
 
 #include "cli/Commands.h"
 #include "export/VideoExport.h"
@@ -120,6 +121,8 @@ int ParseVideoExportRequest(const std::vector<std::string>& args, VideoExportReq
         }
         else if (arg == "--cursor")
             request.options.cursor = true;
+        else if (arg == "--no-sound")
+            request.options.sound = false;
         else if (arg == "--force")
             request.force = true;
         else if (arg.rfind("--", 0) == 0)
@@ -132,7 +135,10 @@ int ParseVideoExportRequest(const std::vector<std::string>& args, VideoExportReq
     request.in = positional[0];
     request.out = positional[1];
     if (!ExportFormatOf(request.out, request.format))
-        return UsageError(request.out + ": the extension must be .mp4, .webm, .mkv or .gif");
+        return UsageError(request.out +
+                          ": the extension must be .mp4, .webm, .mkv, .gif, .flac or .wav");
+    if (IsSoundOnly(request.format) && !request.options.sound)
+        return UsageError("--no-sound leaves nothing to write into " + request.out);
     return 0;
 }
 

@@ -17,6 +17,10 @@ bool ExportFormatOf(const std::string& path, ExportFormat& format)
         format = ExportFormat::Mkv;
     else if (ext == ".gif")
         format = ExportFormat::Gif;
+    else if (ext == ".flac")
+        format = ExportFormat::Flac;
+    else if (ext == ".wav")
+        format = ExportFormat::Wav;
     else
         return false;
     return true;

@@ -2,19 +2,15 @@
 // into the encoder's pixels (the palette colours as 32-bit RGB for FFV1 and
 // the YUV encoders, the indices themselves with their palette for GIF),
 // encode and mux. Time stamps are in milliseconds (centiseconds for GIF),
-// taken from the recording's own, or from a constant rate.
-//
-// The muxer writes through an I/O context of our own into the atomic
-// writer's stream, so the file appears complete or not at all, as a save
-// does; a kill at any moment leaves nothing beside the target. The MP4 and
-// Matroska muxers seek back to finish their headers (the sizes of MP4's
-// boxes, Matroska's duration and cues), so the context can seek; no option
-// we give a muxer makes it open the file again by name (MP4's faststart
-// would, and is not asked for).
+// taken from the recording's own, or from a constant rate. The recording's
+// sound, where it has one, goes beside the pictures as a stream of the same
+// muxer (ExportSound.cpp); the sound-only formats take the same road
+// without pictures. The file itself, written atomically, is ExportFile.cpp's.
 
 #include "export/VideoExport.h"
 
-#include "video/FileAccess.h"
+#include "private/ExportFile.h"
+#include "private/ExportSound.h"
 #include "video/Video.h"
 
 extern "C"
@@ -27,41 +23,23 @@ extern "C"
 }
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 namespace
 {
-// The muxer's buffer in front of the file; the stream itself is unbuffered,
-// so a write the system refuses fails at once, with the system's reason.
-constexpr int kIoBufferBytes = 64 * 1024;
-
-std::string AvError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof(text));
-    return text;
-}
-
-std::string WriteError(const std::string& out, const std::string& reason)
-{
-    return "Error writing to " + out + ": " + reason;
-}
-
 // What each format is made of: the muxer, the encoder with its options and
-// the name of its quality setting, the pixels it takes. Only H.264 differs
-// between the platforms: libx264 is Linux's, openh264 is a library of its
-// own that runs on every Windows edition (and under Wine).
+// the name of its quality setting, the pixels it takes, the sound's
+// encoder. Only H.264 differs between the platforms: libx264 is Linux's,
+// openh264 is a library of its own that runs on every Windows edition (and
+// under Wine).
 struct FormatInfo
 {
     const char* muxer;
-    const char* encoder;
+    const char* encoder; // null: the sound alone
     AVPixelFormat pixels;
     const char* options = ""; // key=value pairs, ':' between them
     const char* quality = ""; // the options that take ExportOptions::quality, ':' between them
@@ -70,7 +48,11 @@ struct FormatInfo
     int minSide = 0;            // the narrowest picture it encodes, padded up to where smaller
     int timeBase = 1000;        // ticks per second
     bool evenSides = false;
+    SoundFormat sound = {};
 };
+
+// AAC by FFmpeg's own encoder, for every player that takes H.264 in MP4.
+constexpr SoundFormat kAac = {.encoder = "aac", .bitRate = 160000};
 
 // No reordered frames in H.264: with irregular time stamps every player then
 // shows the first frame at 0 and each one when it is due (openh264 makes
@@ -85,7 +67,8 @@ constexpr FormatInfo kMp4 = {.muxer = "mp4",
                              .defaultQuality = 18,
                              .maxPixels = 9437184, // its own check, whatever the level
                              .minSide = 16,        // a whole macroblock each way
-                             .evenSides = true};
+                             .evenSides = true,
+                             .sound = kAac};
 #else
 constexpr FormatInfo kMp4 = {.muxer = "mp4",
                              .encoder = "libx264",
@@ -93,7 +76,8 @@ constexpr FormatInfo kMp4 = {.muxer = "mp4",
                              .options = "preset=veryfast:bf=0",
                              .quality = "crf",
                              .defaultQuality = 18,
-                             .evenSides = true};
+                             .evenSides = true,
+                             .sound = kAac};
 #endif
 constexpr FormatInfo kWebM = {.muxer = "webm",
                               .encoder = "libvpx-vp9",
@@ -101,13 +85,24 @@ constexpr FormatInfo kWebM = {.muxer = "webm",
                               .options = "deadline=realtime:cpu-used=8:row-mt=1:b=0",
                               .quality = "crf",
                               .defaultQuality = 30,
-                              .evenSides = true};
-constexpr FormatInfo kMkv = {
-    .muxer = "matroska", .encoder = "ffv1", .pixels = AV_PIX_FMT_BGR0, .options = "level=3"};
+                              .evenSides = true,
+                              .sound = {.encoder = "libopus", .bitRate = 128000, .rate = 48000}};
+// Lossless both: the sound as FLAC of the recorded samples.
+constexpr FormatInfo kMkv = {.muxer = "matroska",
+                             .encoder = "ffv1",
+                             .pixels = AV_PIX_FMT_BGR0,
+                             .options = "level=3",
+                             .sound = {.encoder = "flac"}};
 constexpr FormatInfo kGif = {.muxer = "gif",
                              .encoder = "gif",
                              .pixels = AV_PIX_FMT_PAL8,
-                             .timeBase = 100}; // GIF counts in centiseconds
+                             .timeBase = 100}; // GIF counts in centiseconds; it has no sound
+constexpr FormatInfo kFlac = {
+    .muxer = "flac", .encoder = nullptr, .pixels = AV_PIX_FMT_NONE, .sound = {.encoder = "flac"}};
+constexpr FormatInfo kWav = {.muxer = "wav",
+                             .encoder = nullptr,
+                             .pixels = AV_PIX_FMT_NONE,
+                             .sound = {.encoder = "pcm_s16le"}};
 
 const FormatInfo& InfoOf(ExportFormat format)
 {
@@ -121,6 +116,10 @@ const FormatInfo& InfoOf(ExportFormat format)
         return kMkv;
     case ExportFormat::Gif:
         return kGif;
+    case ExportFormat::Flac:
+        return kFlac;
+    case ExportFormat::Wav:
+        return kWav;
     }
     return kMp4;
 }
@@ -210,68 +209,17 @@ FramePlan PlanFrames(const CVideo& video, int first, int last, const ExportOptio
     return plan;
 }
 
-#ifdef _WIN32
-// Windows' off_t has 32 bits; its own calls take 64.
-std::int64_t Tell(std::FILE* file)
-{
-    return _ftelli64(file);
-}
-int SeekTo(std::FILE* file, std::int64_t offset, int whence)
-{
-    return _fseeki64(file, offset, whence);
-}
-#else
-std::int64_t Tell(std::FILE* file)
-{
-    return ftello(file);
-}
-int SeekTo(std::FILE* file, std::int64_t offset, int whence)
-{
-    return fseeko(file, static_cast<off_t>(offset), whence);
-}
-#endif
-
-// The muxer's writes and seeks, on the atomic writer's stream.
-int WriteToFile(void* opaque, std::uint8_t* bytes, int size)
-{
-    errno = 0;
-    if (std::fwrite(bytes, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(opaque)) ==
-        static_cast<std::size_t>(size))
-        return size;
-    return AVERROR(errno != 0 ? errno : EIO);
-}
-
-std::int64_t SeekInFile(void* opaque, std::int64_t offset, int whence)
-{
-    auto* file = static_cast<std::FILE*>(opaque);
-    if ((whence & AVSEEK_SIZE) != 0)
-    {
-        const std::int64_t at = Tell(file);
-        if (at < 0 || SeekTo(file, 0, SEEK_END) != 0)
-            return AVERROR(errno);
-        const std::int64_t size = Tell(file);
-        if (SeekTo(file, at, SEEK_SET) != 0)
-            return AVERROR(errno);
-        return size;
-    }
-    if (SeekTo(file, offset, whence & ~AVSEEK_FORCE) != 0)
-        return AVERROR(errno);
-    return Tell(file);
-}
-
 // Owners of FFmpeg's objects and of the file they write, freed in any order
-// of leaving. The file, declared first, goes last: after the I/O context
-// that writes to it, and, unless committed, with everything written to it.
+// of leaving. The file, declared first, goes last.
 struct OutputContext
 {
-    explicit OutputContext(const std::string& path) : file(path, /*sync=*/true) {}
+    OutputContext(const std::string& path, const CSoundTrack& track) : file(path), sound(track) {}
     OutputContext(const OutputContext&) = delete;
     OutputContext& operator=(const OutputContext&) = delete;
 
-    CAtomicFile file;
-    AVFormatContext* format = nullptr;
-    AVIOContext* io = nullptr;
-    AVStream* stream = nullptr; // the format's
+    CExportFile file;
+    AVFormatContext* format = nullptr; // the file's
+    AVStream* stream = nullptr;        // the format's
     AVCodecContext* codec = nullptr;
     AVFrame* frame = nullptr;
     AVFrame* rgb = nullptr;
@@ -282,6 +230,8 @@ struct OutputContext
     // one's to end the video where the recording ends.
     std::map<std::int64_t, std::int64_t> durations;
     bool writeFailed = false; // the last failure was the muxer's, not the encoder's
+    CExportSound sound;
+    bool withSound = false;
     ~OutputContext()
     {
         sws_freeContext(scaler);
@@ -289,16 +239,6 @@ struct OutputContext
         av_frame_free(&rgb);
         av_frame_free(&frame);
         avcodec_free_context(&codec);
-        if (format != nullptr)
-        {
-            format->pb = nullptr; // ours, freed below
-            avformat_free_context(format);
-        }
-        if (io != nullptr)
-        {
-            av_freep(&io->buffer);
-            avio_context_free(&io);
-        }
     }
 };
 
@@ -318,18 +258,18 @@ AVDictionary* EncoderSettings(const FormatInfo& info, int quality)
 }
 
 // The muxer, its stream and the opened encoder; nothing is written yet.
-bool OpenEncoder(OutputContext& ctx, const std::string& out, const FormatInfo& info,
-                 const Geometry& size, const FramePlan& plan, const ExportOptions& options,
-                 std::string& error)
+bool OpenEncoder(OutputContext& ctx, const FormatInfo& info, const Geometry& size,
+                 const FramePlan& plan, const ExportOptions& options, std::string& error)
 {
-    int result = avformat_alloc_output_context2(&ctx.format, nullptr, info.muxer, out.c_str());
     const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
-    if (result < 0 || encoder == nullptr)
+    if (encoder == nullptr)
     {
-        error = encoder ? std::string("this FFmpeg has no ") + info.muxer
-                        : EncoderFailure(info, std::string("this FFmpeg has no ") + info.encoder);
+        error = EncoderFailure(info, std::string("this FFmpeg has no ") + info.encoder);
         return false;
     }
+    if (!ctx.file.Create(info.muxer, error))
+        return false;
+    ctx.format = ctx.file.Format();
     ctx.stream = avformat_new_stream(ctx.format, nullptr);
     ctx.codec = avcodec_alloc_context3(encoder);
     ctx.frame = av_frame_alloc();
@@ -349,7 +289,7 @@ bool OpenEncoder(OutputContext& ctx, const std::string& out, const FormatInfo& i
     if (ctx.format->oformat->flags & AVFMT_GLOBALHEADER)
         ctx.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* settings = EncoderSettings(info, options.quality);
-    result = avcodec_open2(ctx.codec, encoder, &settings);
+    const int result = avcodec_open2(ctx.codec, encoder, &settings);
     av_dict_free(&settings);
     if (result < 0)
     {
@@ -366,39 +306,6 @@ bool OpenEncoder(OutputContext& ctx, const std::string& out, const FormatInfo& i
     avcodec_parameters_from_context(ctx.stream->codecpar, ctx.codec);
     ctx.stream->time_base = plan.timeBase;
     ctx.stream->sample_aspect_ratio = {1, 1};
-    return true;
-}
-
-// Opens the atomic file, puts the muxer's I/O on it and writes the header.
-bool OpenOutputFile(OutputContext& ctx, const std::string& out, std::string& error)
-{
-    std::string reason;
-    std::FILE* stream = ctx.file.Open(reason);
-    if (stream == nullptr)
-    {
-        error = WriteError(out, reason);
-        return false;
-    }
-    // Set before the first write, as the C library asks.
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
-    if (buffer != nullptr)
-        ctx.io =
-            avio_alloc_context(buffer, kIoBufferBytes, 1, stream, nullptr, WriteToFile, SeekInFile);
-    if (ctx.io == nullptr)
-    {
-        av_free(buffer);
-        error = "out of memory";
-        return false;
-    }
-    ctx.format->pb = ctx.io;
-    ctx.format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const int result = avformat_write_header(ctx.format, nullptr);
-    if (result < 0)
-    {
-        error = WriteError(out, AvError(result));
-        return false;
-    }
     return true;
 }
 
@@ -509,6 +416,45 @@ std::string DrainFailure(const OutputContext& ctx, const FormatInfo& info, const
                                     " encoder failed: " + AvError(result));
 }
 
+// The plan's tick `at` in seconds into the export.
+double SecondsOf(const FramePlan& plan, std::int64_t at)
+{
+    return static_cast<double>(at) * plan.timeBase.num / plan.timeBase.den;
+}
+
+// Adds the sound's stream where the format carries sound, the recording has
+// some and the caller did not leave it out. Before the header is written.
+bool OpenSound(OutputContext& ctx, const CVideo& video, const FormatInfo& info, int first,
+               const FramePlan& plan, const ExportOptions& options, std::string& error)
+{
+    ctx.withSound = info.sound.encoder != nullptr && options.sound && !video.GetSound().Empty();
+    if (!ctx.withSound)
+        return true;
+    const double from = static_cast<double>(video.GetFrameTime(first - 1));
+    return ctx.sound.Open(ctx.format, info.sound, std::isfinite(from) ? from : 0.0,
+                          SecondsOf(plan, plan.end), error);
+}
+
+// The sound up to where the frame ending at `next` stops showing, and the
+// progress after that frame: false, with the reason, on a failure or when
+// the caller cancels.
+bool SoundAndProgress(OutputContext& ctx, const FramePlan& plan, std::int64_t next, int done,
+                      const std::function<bool(int, int)>& progress, std::string& error)
+{
+    const int result = ctx.withSound ? ctx.sound.WriteUntil(SecondsOf(plan, next)) : 0;
+    if (result < 0)
+    {
+        error = ctx.sound.Failure(result, ctx.file.Path());
+        return false;
+    }
+    if (progress && !progress(done, static_cast<int>(plan.frames.size())))
+    {
+        error = "cancelled";
+        return false;
+    }
+    return true;
+}
+
 // Encodes and writes every planned frame, decoding a recorded frame only
 // when the plan moves on to another.
 bool EncodeFrames(OutputContext& ctx, const CVideo& video, const std::string& out,
@@ -547,43 +493,66 @@ bool EncodeFrames(OutputContext& ctx, const CVideo& video, const std::string& ou
             error = DrainFailure(ctx, info, out, result);
             return false;
         }
-        if (progress && !progress(i + 1, total))
-        {
-            error = "cancelled";
+        if (!SoundAndProgress(ctx, plan, next, i + 1, progress, error))
             return false;
-        }
     }
     return true;
 }
 
-// Flushes the encoder, ends the container and gives the file its name.
+// The sound alone, in the same steps as the frames it goes with, so that
+// progress and cancel come as often as for a video.
+bool EncodeSoundAlone(OutputContext& ctx, const FramePlan& plan,
+                      const std::function<bool(int, int)>& progress, std::string& error)
+{
+    const auto total = plan.frames.size();
+    for (std::size_t i = 0; i < total; ++i)
+        if (!SoundAndProgress(ctx, plan, i + 1 < total ? plan.frames[i + 1].second : plan.end,
+                              static_cast<int>(i) + 1, progress, error))
+            return false;
+    return true;
+}
+
+// Flushes the encoders, ends the container and gives the file its name.
 bool FinishFile(OutputContext& ctx, const FormatInfo& info, const std::string& out,
                 std::string& error)
 {
-    int result = Drain(ctx, nullptr);
+    int result = ctx.codec != nullptr ? Drain(ctx, nullptr) : 0;
     if (result < 0)
     {
         error = DrainFailure(ctx, info, out, result);
         return false;
     }
-    result = av_write_trailer(ctx.format);
-    if (result >= 0)
-    {
-        avio_flush(ctx.io);
-        result = ctx.io->error;
-    }
+    result = ctx.withSound ? ctx.sound.Finish() : 0;
     if (result < 0)
     {
-        error = WriteError(out, AvError(result));
+        error = ctx.sound.Failure(result, out);
         return false;
     }
-    std::string reason;
-    if (!ctx.file.Commit(reason))
+    return ctx.file.Finish(error);
+}
+
+// The sound-only formats: the recording's sound over the span of frames
+// first..last, and nothing else.
+bool ExportSoundAlone(const CVideo& video, const std::string& out, const FormatInfo& info,
+                      int first, const FramePlan& plan, const ExportOptions& options,
+                      const std::function<bool(int, int)>& progress, std::string& error)
+{
+    if (video.GetSound().Empty())
     {
-        error = WriteError(out, reason);
+        error = "the recording has no sound";
         return false;
     }
-    return true;
+    if (!options.sound)
+    {
+        error = "the sound is left out, and the file holds nothing else";
+        return false;
+    }
+    OutputContext ctx(out, video.GetSound());
+    if (!ctx.file.Create(info.muxer, error))
+        return false;
+    ctx.format = ctx.file.Format();
+    return OpenSound(ctx, video, info, first, plan, options, error) && ctx.file.Open(error) &&
+           EncodeSoundAlone(ctx, plan, progress, error) && FinishFile(ctx, info, out, error);
 }
 } // namespace
 
@@ -608,12 +577,14 @@ bool ExportVideo(const CVideo& video, const std::string& out, ExportFormat forma
     // failed is said in `error`.
     av_log_set_level(AV_LOG_FATAL);
     const FormatInfo& info = InfoOf(format);
-    const Geometry size = GeometryOf(video, info, options.scale);
     const FramePlan plan = PlanFrames(video, first, last, options, info);
+    if (info.encoder == nullptr)
+        return ExportSoundAlone(video, out, info, first, plan, options, progress, error);
+    const Geometry size = GeometryOf(video, info, options.scale);
 
-    OutputContext ctx(out);
-    if (!OpenEncoder(ctx, out, info, size, plan, options, error) ||
-        !OpenOutputFile(ctx, out, error))
+    OutputContext ctx(out, video.GetSound());
+    if (!OpenEncoder(ctx, info, size, plan, options, error) ||
+        !OpenSound(ctx, video, info, first, plan, options, error) || !ctx.file.Open(error))
         return false;
     if (!AllocatePictures(ctx, info, size))
     {

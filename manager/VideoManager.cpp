@@ -4,11 +4,14 @@
 #include "desktop/ProgramFolder.h"
 #include "drawing/Bitmap8Group.h"
 #include "process/Process.h"
+#include "sound/SoundCodec.h"
+#include "sound/SoundRecorder.h"
 #include "video/FileAccess.h"
 #include "video/Journal.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -79,6 +82,7 @@ std::vector<std::string> CVideoManager::GetMissingSheets() const
 
 void CVideoManager::NewVideo()
 {
+    DropSound();
     CloseJournal(); // kept unless the caller discarded it
     m_pVideo.reset();
     m_pVideo = std::make_unique<CVideo>();
@@ -99,6 +103,9 @@ int CVideoManager::ExtractFragment(int first, int last,
     auto fragment = std::make_unique<CVideo>();
     if (!m_pVideo->ExtractTo(first, last, *fragment, progress))
         return 0;
+    if (!CutFragmentSound(*m_pVideo, first, last, *fragment, m_strSoundProblem))
+        return 0;
+    DropSound();
     CloseJournal();
     m_pVideo = std::move(fragment);
     return 1;
@@ -122,7 +129,11 @@ int CVideoManager::CaptureFrame()
                        palettes = m_pVideo->GetPaletteCount();
     const int result = CaptureTick(parts, outcome);
     if (m_pVideo->GetFrameCount() == frames + 1)
+    {
         JournalFrame(nodes, palettes);
+        FollowGameSound();
+    }
+    TakeSound();
     m_bOutOfMemory = outcome.outOfMemory;
     m_bGameSizeChanged = outcome.sizeChanged;
     if (outcome.gameWidth != 0)
@@ -226,6 +237,162 @@ void CVideoManager::CloseJournal()
     m_pJournal.reset();
     m_strAdoptedJournal.clear();
     m_strJournalProblem.clear();
+}
+
+bool CutFragmentSound(const CVideo& source, int first, int last, CVideo& fragment,
+                      std::string& problem)
+{
+    const CSoundTrack& sound = source.GetSound();
+    if (sound.Empty() || fragment.GetFrameCount() == 0)
+        return true;
+    const int frames = source.GetFrameCount();
+    first = std::clamp(first, 0, frames - 1);
+    last = std::clamp(last, first, frames - 1);
+    // From the first frame's time to the time the frame after the last
+    // takes its place (the last frame of the video: the sound's own end).
+    const double from = static_cast<double>(source.GetFrameTime(first));
+    const double to = last + 1 < frames ? static_cast<double>(source.GetFrameTime(last + 1))
+                                        : std::max(sound.TimeOfSample(sound.SampleCount()),
+                                                   static_cast<double>(source.GetFrameTime(last)));
+    CSoundTrack cut;
+    if (!CutSoundTrack(sound, from, to, cut, problem))
+        return false;
+    fragment.GetSound() = std::move(cut);
+    return true;
+}
+
+void CVideoManager::FollowGameSound()
+{
+    if (!m_bRecordSound || !m_pVideo->IsAppendable())
+        return;
+    const std::uint32_t pid = m_pProcess->GetPid();
+    if (pid == 0 || (m_pSound && pid == m_nSoundPid))
+        return;
+    std::chrono::steady_clock::time_point origin;
+    if (!m_pVideo->GetTimeOrigin(origin))
+        return;
+    if (m_pSound)
+    {
+        // The game was restarted: its new process's sound from now on.
+        m_pSound->Retarget(pid, CreateSoundCapture());
+        m_nSoundPid = pid;
+        return;
+    }
+    m_pSound = std::make_unique<CSoundRecorder>(CreateSoundCapture());
+    m_nSoundPid = pid;
+    if (!m_pSound->Start(pid, origin))
+        m_strSoundProblem = m_pSound->Problem();
+}
+
+void CVideoManager::TakeSound()
+{
+    if (!m_pSound)
+        return;
+    std::vector<SoundBlock> blocks;
+    m_pSound->TakeBlocks(blocks);
+    CSoundTrack& track = m_pVideo->GetSound();
+    for (SoundBlock& block : blocks)
+    {
+        if (track.Empty())
+            track = CSoundTrack(m_pSound->Rate(), m_pSound->Channels(),
+                                m_pSound->StartMicroseconds());
+        if (!track.Append(std::move(block)))
+        {
+            m_strSoundProblem = "not enough memory for the sound: the rest of it is left out";
+            break;
+        }
+    }
+    if (m_pJournal && m_pJournal->IsOpen() && m_strJournalProblem.empty())
+        for (; m_nSoundJournalled < track.BlockCount(); ++m_nSoundJournalled)
+            if (!m_pJournal->AppendSound(*m_pVideo, m_nSoundJournalled))
+            {
+                m_strJournalProblem = "the journal " + m_pJournal->GetPath() +
+                                      " can't be written: " + m_pJournal->LastProblem();
+                break;
+            }
+}
+
+void CVideoManager::DropSound()
+{
+    if (m_pSound)
+        m_pSound->Stop();
+    m_pSound.reset();
+    m_nSoundPid = 0;
+    m_nSoundJournalled = 0;
+    m_strSoundProblem.clear();
+}
+
+void CVideoManager::PauseRecording()
+{
+    if (m_pSound)
+        m_pSound->SetPaused(true);
+}
+
+void CVideoManager::ResumeRecording(double gapSeconds)
+{
+    m_pVideo->ResumeTimeLine(gapSeconds);
+    std::chrono::steady_clock::time_point origin;
+    if (m_pSound && m_pVideo->GetTimeOrigin(origin))
+    {
+        m_pSound->SetOrigin(origin);
+        m_pSound->SetPaused(false);
+    }
+}
+
+void CVideoManager::StopRecording()
+{
+    if (!m_pSound)
+        return;
+    m_pSound->Stop();
+    TakeSound();
+    // Why there was no sound, or why some was lost, stays for whoever tells
+    // the person, until the next video.
+    if (m_strSoundProblem.empty())
+        m_strSoundProblem = m_pSound->Problem();
+    m_pSound.reset();
+    m_nSoundPid = 0;
+}
+
+CVideoManager::SoundState CVideoManager::GetSoundState() const
+{
+    if (!m_pSound)
+        return SoundState::Off;
+    switch (m_pSound->GetState())
+    {
+    case CSoundRecorder::State::Unavailable:
+        return SoundState::Unavailable;
+    case CSoundRecorder::State::Waiting:
+        return SoundState::Waiting;
+    case CSoundRecorder::State::Recording:
+        return SoundState::Recording;
+    case CSoundRecorder::State::Off:
+        break;
+    }
+    return SoundState::Off;
+}
+
+std::string CVideoManager::GetSoundProblem() const
+{
+    if (m_pSound && m_strSoundProblem.empty())
+        return m_pSound->Problem();
+    return m_strSoundProblem;
+}
+
+const char* CVideoManager::SoundStatusText(SoundState state, bool switchedOn)
+{
+    if (state == SoundState::Off && switchedOn)
+        state = SoundState::Waiting; // before the first frame
+    switch (state)
+    {
+    case CVideoManager::SoundState::Recording:
+        return "sound";
+    case CVideoManager::SoundState::Waiting:
+        return "sound (none yet)";
+    case CVideoManager::SoundState::Unavailable:
+    case CVideoManager::SoundState::Off:
+        break;
+    }
+    return "no sound";
 }
 
 float CVideoManager::GetFrameTime(int index) const

@@ -11,9 +11,17 @@
 
 class CBitmap8Group;
 class CJournalWriter;
+class CSoundRecorder;
 class CGameLayout;
 class CProcess;
 class CVideo;
+
+// Cuts the sound of frames first..last (0-based, inclusive) of `source`
+// into `fragment`, the video ExtractTo made of them: from the first frame's
+// time to the next frame's after the last. False, with the reason, when
+// the sound could not be cut (a damaged block, no memory).
+bool CutFragmentSound(const CVideo& source, int first, int last, CVideo& fragment,
+                      std::string& problem);
 
 // The one object that owns the game process, the address table, the sheets,
 // the frame buffer and the current video. The frame buffer serves two uses
@@ -101,6 +109,33 @@ public:
     int GetGameWidth() const { return m_nGameWidth; }
     int GetGameHeight() const { return m_nGameHeight; }
 
+    // A recording's pause, its end, as the recorders (the dialog, `trellon
+    // record`) see them: the time line leaves out the paused time, and so
+    // does the sound.
+    void PauseRecording();
+    void ResumeRecording(double gapSeconds);
+    // The recording ended: the rest of its sound goes into the video (and
+    // the journal), and the sound capture stops.
+    void StopRecording();
+
+    // Whether the game's sound is recorded with the next recording (on by
+    // default; the dialog's switch and `trellon record --no-sound`).
+    std::int32_t m_bRecordSound = 1;
+    enum class SoundState
+    {
+        Off,         // not recording sound (switched off, or no recording)
+        Unavailable, // this system can't record the game's sound: GetSoundProblem says why
+        Waiting,     // recording; the game plays no sound yet
+        Recording,   // the game's sound is being recorded
+    };
+    SoundState GetSoundState() const;
+    // What the title and `trellon record`'s progress line say of it while
+    // recording, with sound switched on or off: "sound", "sound (none
+    // yet)" or "no sound".
+    static const char* SoundStatusText(SoundState state, bool switchedOn);
+    // Why there is no sound (or why some was lost); empty while all is well.
+    std::string GetSoundProblem() const;
+
     // The dialog's check boxes "S&tats", "+" and "S&how Cursor".
     std::int32_t m_bShowStats = 0;
     std::int32_t m_bShowPlus = 0;
@@ -138,6 +173,15 @@ private:
     std::unique_ptr<CGameLayout> m_pLayout;
     std::unique_ptr<CVideo> m_pVideo;
     void JournalFrame(std::int32_t nodesBefore, std::int32_t palettesBefore);
+    // Sound: started with a recording's first frame, following the game's
+    // process; its finished blocks move into the video at every tick.
+    void FollowGameSound();
+    void TakeSound();
+    void DropSound();
+    std::unique_ptr<CSoundRecorder> m_pSound;
+    std::uint32_t m_nSoundPid = 0;
+    std::size_t m_nSoundJournalled = 0; // blocks of the track in the journal
+    std::string m_strSoundProblem;
 
     bool m_bOutOfMemory = false;
     std::unique_ptr<CJournalWriter> m_pJournal;

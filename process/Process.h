@@ -45,6 +45,10 @@ public:
     // Why the last Attach that found the window could not open the process.
     const std::string& GetProblem() const { return m_strProblem; }
 
+    // The attached game's process id (the one its window names); 0 when
+    // none is attached.
+    PlatformPid GetPid() const { return m_nPid; }
+
 private:
     PlatformProcess* m_hProcess = nullptr;
     PlatformPid m_nPid = 0; // the id m_hProcess was opened by; 0 while none is

@@ -7,10 +7,13 @@
 //   then one block per frame: the word "TRJB", the payload's length, the
 //     payload's CRC-32, then the payload: frame index, first new node, new
 //     node count, new palette count (0 or 1), the 16-byte frame record, the
-//     new nodes (16 bytes each) and the new palette (1024 bytes).
+//     new nodes (16 bytes each) and the new palette (1024 bytes);
+//   between them, as the sound comes, one block per block of the sound
+//     track: the word "TRJS", length and CRC-32 as above, then the payload
+//     of EncodeSoundJournalPayload (video/SoundTrack.h).
 // A reader takes blocks while each is whole, its checksum matches and it
-// continues the tables exactly where the one before left them; the first
-// that does not ends the journal.
+// continues the tables (or the sound track) exactly where the one before
+// left them; the first that does not ends the journal.
 
 #include "video/Journal.h"
 
@@ -34,10 +37,12 @@ namespace
 {
 constexpr char kJournalMagic[8] = {'T', 'R', 'J', 'O', 'U', 'R', 'N', '\0'};
 constexpr std::uint32_t kJournalVersion = 1;
-constexpr std::uint32_t kBlockMagic = 0x424A5254; // "TRJB"
+constexpr std::uint32_t kBlockMagic = 0x424A5254;      // "TRJB"
+constexpr std::uint32_t kSoundBlockMagic = 0x534A5254; // "TRJS"
 constexpr std::size_t kHeaderBytes = 36;
 constexpr std::size_t kBlockHeadBytes = 12;
 constexpr std::size_t kPayloadHeadBytes = 16 + sizeof(FrameRecord);
+constexpr std::size_t kSoundPayloadHeadBytes = 28;
 // A frame adds at most one node per square of its tree (a third more than
 // its leaves) and one palette; a block that claims more is damaged.
 constexpr std::uint64_t kMaxBlockNodes =
@@ -52,6 +57,7 @@ std::string SystemReason()
 // what it adds.
 struct BlockInfo
 {
+    bool sound = false; // a sound block: `soundBlock` holds it
     std::int64_t payloadAt = 0;
     std::uint32_t nodeCount = 0;
     std::uint32_t paletteCount = 0;
@@ -84,15 +90,20 @@ enum BlockRead
 };
 
 // Reads the next block's payload into `payload`.
-BlockRead ReadBlock(std::FILE* file, std::vector<std::uint8_t>& payload)
+BlockRead ReadBlock(std::FILE* file, std::vector<std::uint8_t>& payload, bool& sound)
 {
     std::uint8_t head[kBlockHeadBytes];
     const std::size_t got = std::fread(head, 1, sizeof(head), file);
     if (got == 0)
         return BR_END;
+    const std::uint32_t magic = got == sizeof(head) ? LoadLe32(head) : 0;
     const std::uint32_t length = got == sizeof(head) ? LoadLe32(head + 4) : 0;
-    if (got != sizeof(head) || LoadLe32(head) != kBlockMagic || length < kPayloadHeadBytes ||
-        length > kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes)
+    sound = magic == kSoundBlockMagic;
+    const std::uint64_t most =
+        sound ? std::uint64_t{kSoundPayloadHeadBytes} + CSoundTrack::kMaxBlockBytes
+              : kPayloadHeadBytes + kMaxBlockNodes * sizeof(Node) + kPaletteBytes;
+    if (got != sizeof(head) || (magic != kBlockMagic && !sound) ||
+        length < (sound ? kSoundPayloadHeadBytes + 1 : kPayloadHeadBytes) || length > most)
         return BR_CUT;
     try
     {
@@ -128,12 +139,12 @@ bool ContinuesTables(const JournalSummary& summary, const std::vector<std::uint8
         nodesAfter > 0x7FFFFFFFu || record.root >= nodesAfter || record.palette < 0 ||
         record.palette >= palettesAfter || summary.frames == 0x7FFFFFFF)
         return false;
-    block = BlockInfo{summary.soundBytes + static_cast<std::int64_t>(kBlockHeadBytes), nodeCount,
-                      paletteCount};
+    block = BlockInfo{false, summary.wholeBytes + static_cast<std::int64_t>(kBlockHeadBytes),
+                      nodeCount, paletteCount};
     return true;
 }
 
-// Walks the journal's sound blocks, calling `visit` with each block's info
+// Walks the journal's whole blocks, calling `visit` with each block's info
 // and payload. False, with the reason, for a file that is no journal.
 template <typename Visit>
 bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& error, Visit visit)
@@ -148,19 +159,50 @@ bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& 
         error = std::move(fault);
         return false;
     }
-    summary.soundBytes = static_cast<std::int64_t>(kHeaderBytes);
+    summary.wholeBytes = static_cast<std::int64_t>(kHeaderBytes);
 
     std::vector<std::uint8_t> payload;
+    CSoundTrack format; // the first sound block's format, which the others keep
     for (;;)
     {
-        const BlockRead read = ReadBlock(file, payload);
+        bool sound = false;
+        const BlockRead read = ReadBlock(file, payload, sound);
         BlockInfo block;
+        if (read == BR_BLOCK && sound)
+        {
+            std::uint32_t index = 0;
+            SoundBlock soundBlock;
+            CSoundTrack blockFormat;
+            if (!DecodeSoundJournalPayload(payload.data(), payload.size(), index, blockFormat,
+                                           soundBlock) ||
+                index != static_cast<std::uint32_t>(summary.soundBlocks) ||
+                (index > 0 && (blockFormat.Rate() != format.Rate() ||
+                               blockFormat.Channels() != format.Channels() ||
+                               blockFormat.StartMicroseconds() != format.StartMicroseconds())))
+            {
+                summary.cut = true;
+                break;
+            }
+            if (index == 0)
+                format = blockFormat;
+            block.sound = true;
+            if (!visit(block, payload.data(), &format, &soundBlock))
+            {
+                std::fclose(file);
+                error = SystemReason();
+                return false;
+            }
+            ++summary.soundBlocks;
+            summary.soundSamples += soundBlock.samples;
+            summary.wholeBytes += static_cast<std::int64_t>(kBlockHeadBytes + payload.size());
+            continue;
+        }
         if (read != BR_BLOCK || !ContinuesTables(summary, payload, block))
         {
             summary.cut = read != BR_END;
             break;
         }
-        if (!visit(block, payload.data()))
+        if (!visit(block, payload.data(), nullptr, nullptr))
         {
             std::fclose(file);
             error = SystemReason();
@@ -170,11 +212,11 @@ bool WalkJournal(const std::string& path, JournalSummary& summary, std::string& 
         summary.nodes = static_cast<std::int32_t>(
             std::uint64_t{static_cast<std::uint32_t>(summary.nodes)} + block.nodeCount);
         summary.palettes += static_cast<std::int32_t>(block.paletteCount);
-        summary.soundBytes += static_cast<std::int64_t>(kBlockHeadBytes + payload.size());
+        summary.wholeBytes += static_cast<std::int64_t>(kBlockHeadBytes + payload.size());
     }
     if (std::fseek(file, 0, SEEK_END) == 0)
         summary.fileBytes = std::ftell(file);
-    summary.cut = summary.cut || summary.fileBytes > summary.soundBytes;
+    summary.cut = summary.cut || summary.fileBytes > summary.wholeBytes;
     std::fclose(file);
     return true;
 }
@@ -266,6 +308,7 @@ bool CJournalWriter::Open(const std::string& path, int width, int height, std::s
     m_strProblem.clear();
     m_bFailed = false;
     m_nFrames = 0;
+    m_nSoundBlocks = 0;
 
     const std::int64_t startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::system_clock::now().time_since_epoch())
@@ -353,6 +396,37 @@ bool CJournalWriter::Append(const CVideo& video, std::int32_t nodesBefore,
     return true;
 }
 
+bool CJournalWriter::AppendSound(const CVideo& video, std::size_t index)
+{
+    if (m_pFile == nullptr || m_bFailed)
+        return false;
+    const CSoundTrack& track = video.GetSound();
+    if (index != m_nSoundBlocks || index >= track.BlockCount())
+    {
+        m_bFailed = true;
+        m_strProblem = "the journal lost step with the recording's sound";
+        return false;
+    }
+    const std::vector<std::uint8_t> payload = EncodeSoundJournalPayload(track, index);
+    std::uint8_t head[kBlockHeadBytes];
+    StoreLe32(head, kSoundBlockMagic);
+    StoreLe32(head + 4, static_cast<std::uint32_t>(payload.size()));
+    StoreLe32(head + 8, Crc32(payload.data(), payload.size()));
+    errno = 0;
+    const bool written = std::fwrite(head, 1, sizeof(head), m_pFile) == sizeof(head) &&
+                         std::fwrite(payload.data(), 1, payload.size(), m_pFile) == payload.size() &&
+                         std::fflush(m_pFile) == 0;
+    if (!written)
+    {
+        m_strProblem = SystemReason();
+        m_bFailed = true;
+        return false;
+    }
+    ++m_nSoundBlocks;
+    m_bDirty = true;
+    return true;
+}
+
 void CJournalWriter::SyncLoop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -401,7 +475,8 @@ void CJournalWriter::Remove()
 bool ScanJournal(const std::string& path, JournalSummary& summary, std::string& error)
 {
     return WalkJournal(path, summary, error,
-                       [](const BlockInfo&, const std::uint8_t*) { return true; });
+                       [](const BlockInfo&, const std::uint8_t*, const CSoundTrack*,
+                          SoundBlock*) { return true; });
 }
 
 bool RecoverJournal(const std::string& path, const std::string& out, JournalSummary& summary,
@@ -432,8 +507,11 @@ bool RecoverJournal(const std::string& path, const std::string& out, JournalSumm
         std::int32_t taken = 0;
         ok =
             WalkJournal(path, again, error,
-                        [&](const BlockInfo& block, const std::uint8_t* payload)
+                        [&](const BlockInfo& block, const std::uint8_t* payload,
+                            const CSoundTrack*, SoundBlock*)
                         {
+                            if (block.sound)
+                                return true;
                             if (taken++ >= frames)
                                 return true; // written after the first scan
                             const std::uint8_t* nodes = payload + kPayloadHeadBytes;
@@ -449,6 +527,28 @@ bool RecoverJournal(const std::string& path, const std::string& out, JournalSumm
                                    std::fwrite(palette, kPaletteBytes, 1, file) == 1;
                         }) &&
             taken >= frames;
+    }
+    // Then the sound, as far as the first scan found it whole: collected in
+    // memory (it is compressed, a few MB a minute) and written as Save would.
+    if (ok && summary.soundBlocks > 0)
+    {
+        JournalSummary again;
+        CSoundTrack track;
+        ok = WalkJournal(path, again, error,
+                         [&](const BlockInfo& block, const std::uint8_t*,
+                             const CSoundTrack* format, SoundBlock* sound)
+                         {
+                             if (!block.sound ||
+                                 track.BlockCount() >= static_cast<std::size_t>(summary.soundBlocks))
+                                 return true;
+                             if (track.Empty())
+                                 track = CSoundTrack(format->Rate(), format->Channels(),
+                                                     format->StartMicroseconds());
+                             return track.Append(std::move(*sound));
+                         }) &&
+             track.BlockCount() == static_cast<std::size_t>(summary.soundBlocks);
+        errno = 0;
+        ok = ok && WriteSoundSection(file, track);
     }
     if (!ok)
     {

@@ -30,16 +30,18 @@ struct JournalHeader
     std::int64_t startMs = 0; // when the recording started, in ms since 1970 (UTC)
 };
 
-// What a journal holds, as far as its blocks are whole and sound.
+// What a journal holds, as far as its blocks are whole and undamaged.
 struct JournalSummary
 {
     JournalHeader header;
     std::int64_t fileBytes = 0;
-    std::int64_t soundBytes = 0; // the header and every sound block
+    std::int64_t wholeBytes = 0; // the header and every whole block
     std::int32_t frames = 0;
     std::int32_t nodes = 0;
     std::int32_t palettes = 0;
-    bool cut = false; // something after the last sound block was dropped
+    std::int32_t soundBlocks = 0;    // sound blocks, in order from the first
+    std::uint64_t soundSamples = 0;  // the sample frames they hold
+    bool cut = false; // something after the last whole block was dropped
 };
 
 class CJournalWriter
@@ -58,6 +60,9 @@ public:
     // write failed (the journal then stays as it was before that frame, and
     // takes nothing more); LastProblem says why.
     bool Append(const CVideo& video, std::int32_t nodesBefore, std::int32_t palettesBefore);
+    // Appends block `index` of the video's sound track (the blocks go in
+    // order, each once). False once a write failed, as Append.
+    bool AppendSound(const CVideo& video, std::size_t index);
     // Syncs and closes; the file stays.
     void Close();
     // Closes and deletes the file: the recording is safe elsewhere.
@@ -77,6 +82,7 @@ private:
     std::vector<std::uint8_t> m_block; // the block being written, kept for its capacity
     bool m_bFailed = false;
     std::int32_t m_nFrames = 0;
+    std::size_t m_nSoundBlocks = 0;
     std::thread m_syncThread;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -86,9 +92,9 @@ private:
 
 // Reads the journal at `path` and says what it holds. False, with the
 // reason, when it is no journal (or not a regular file); a journal whose
-// tail is torn or damaged is true, cut after its last sound block.
+// tail is torn or damaged is true, cut after its last whole block.
 bool ScanJournal(const std::string& path, JournalSummary& summary, std::string& error);
-// Writes the ".dk2" file of the journal's sound frames to `out` (in full or
+// Writes the ".dk2" file of the journal's whole frames (and its sound) to `out` (in full or
 // not at all). False, with the reason, when the journal can't be read, holds
 // no frame, or the file can't be written.
 bool RecoverJournal(const std::string& path, const std::string& out, JournalSummary& summary,

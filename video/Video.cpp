@@ -178,6 +178,15 @@ void CVideo::ResumeTimeLine(double gapSeconds)
     m_startCount = ReadCounter() - static_cast<std::int64_t>(at * static_cast<double>(m_frequency));
 }
 
+bool CVideo::GetTimeOrigin(std::chrono::steady_clock::time_point& origin) const
+{
+    if (m_nFrameCount == 0 || m_frequency <= 0)
+        return false;
+    using Clock = std::chrono::steady_clock;
+    origin = Clock::time_point(Clock::duration(m_startCount));
+    return true;
+}
+
 int CVideo::GetFrame(int index, std::uint8_t* target, bool withCursor) const
 {
     if (index < 0 || index >= m_nFrameCount ||

@@ -2,7 +2,9 @@
 
 #include "video/DictionaryStats.h"
 #include "video/Node.h"
+#include "video/SoundTrack.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -107,6 +109,16 @@ public:
     // After a pause: the time line moves on so that a frame added now comes
     // `gapSeconds` after the last one, and the paused time is not in it.
     void ResumeTimeLine(double gapSeconds);
+    // The steady clock's reading at the time line's 0: when frame 0 was
+    // taken, moved on by every pause. False before the first frame.
+    bool GetTimeOrigin(std::chrono::steady_clock::time_point& origin) const;
+
+    // The recording's sound (empty when it has none): saved after the last
+    // palette, read back with the file. A file whose sound section does not
+    // hold together loads without it; GetSoundProblem says why.
+    CSoundTrack& GetSound() { return m_sound; }
+    const CSoundTrack& GetSound() const { return m_sound; }
+    const std::string& GetSoundProblem() const { return m_strSoundProblem; }
 
     // The file body: everything after the magic (VideoFile.cpp).
     int WriteBody(std::FILE* file);
@@ -134,7 +146,8 @@ public:
     // Undoes the saved flag of a WriteBody whose file could not be completed.
     void MarkUnsaved() { m_bSaved = 0; }
 
-    // The body size of the file this video saves to: 24 + 16F + 16N + 1024P.
+    // The body size of the file this video saves to: 24 + 16F + 16N + 1024P
+    // (its sound section, SoundSectionBytes, comes after).
     std::int64_t GetBodySize() const;
 
     // Raw table access for tools that inspect a video. Null when out of range.
@@ -159,6 +172,11 @@ private:
     std::uint32_t EncodeBlock(int x, int y, int side);
     std::uint32_t EncodeSquare(int x, int y, int level);
     void TakePicture(const std::uint8_t* source);
+    // Index of a square in m_prevIndex and m_changed.
+    std::size_t SquareCell(int x, int y, int level) const;
+    void ListLeaves(int x, int y, int level);
+    Node LeafAt(std::size_t offset) const; // the leaf at m_picture + offset
+    void PrefetchLeaves(std::size_t next);
     void DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const;
     void DecodeInside(std::uint32_t index, std::uint8_t* dst, int side, std::uint32_t limit) const;
     void DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const;
@@ -192,6 +210,8 @@ private:
     std::int32_t m_nPaletteCount = 0;
     std::int64_t m_startCount = 0;
     std::int64_t m_frequency = 0;
+    CSoundTrack m_sound;
+    std::string m_strSoundProblem;
 
     // Encoder state. The picture being encoded is first copied into
     // m_picture (rows m_nPictureStride apart, padded with 0 to whole leaves),
@@ -211,4 +231,18 @@ private:
     std::vector<std::size_t> m_levelOffset; // start of each level in the two arrays
     std::vector<int> m_levelColumns;        // squares per row at each level
     std::vector<int> m_levelRows;           // rows of squares at each level
+    // The leaves the walk will look up, in its order, as offsets into
+    // m_picture: m_nLeafCount of them this frame, m_nLeafCursor looked up so
+    // far. The walk asks the dictionary for those a little ahead of it.
+    std::vector<std::uint32_t> m_leafOrder;
+    std::size_t m_nLeafCount = 0;
+    std::size_t m_nLeafCursor = 0;
+    bool m_bPrefetch = false; // the list is made and its buckets asked for
+    // Whether this frame was compared with the previous one, whether the
+    // next will be, the leaves looked up, and those whose lookup gave the
+    // node they had.
+    bool m_bCompared = false;
+    bool m_bCompareNext = true;
+    std::size_t m_nChangedLeaves = 0;
+    std::size_t m_nLeavesKept = 0;
 };

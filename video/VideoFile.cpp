@@ -81,7 +81,7 @@ int CVideo::WriteBody(std::FILE* file)
     if (std::fwrite(header, sizeof(header), 1, file) != 1)
         return 0;
     if (!WriteTable(file, m_pTables->frames) || !WriteTable(file, m_pTables->nodes) ||
-        !WriteTable(file, m_pTables->palettes))
+        !WriteTable(file, m_pTables->palettes) || !WriteSoundSection(file, m_sound))
         return 0;
     m_bSaved = 1;
     return 1;
@@ -159,6 +159,13 @@ int CVideo::ReadBody(std::string* error, std::FILE* file)
         SetError(error, kShortTablesText);
     if (result != RR_OK)
         return 0;
+
+    // What follows the tables is the sound, or nothing; sound that does not
+    // hold together is left out, the picture kept.
+    m_sound.Clear();
+    m_strSoundProblem.clear();
+    if (ReadSoundSection(file, m_sound, m_strSoundProblem) != SR_BAD)
+        m_strSoundProblem.clear();
 
     UpdateTreeSize();
     return 1;

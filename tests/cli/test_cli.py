@@ -2,6 +2,7 @@
 """Tests of the trellon tool from the outside: exit statuses, messages, and
 PNG exports read back by a decoder of this file's own (zlib and the PNG
 filters), compared with the pixels the golden video is known to hold."""
+import json
 import os
 import resource
 import select
@@ -14,9 +15,11 @@ import tempfile
 import time
 import unittest
 import zlib
+from array import array
 
 TRELLON = os.environ.get('TRELLON', 'trellon')
 CORPUS = os.environ.get('TRELLON_CORPUS', 'trellon-corpus')
+ADDSOUND = os.environ.get('TRELLON_ADDSOUND', 'trellon-addsound')
 DATA = os.environ.get('TRELLON_TEST_DATA_DIR', os.path.join(os.path.dirname(__file__), '..', 'data'))
 GOLDEN = os.path.join(DATA, 'golden', 'small.dk2')
 
@@ -568,6 +571,199 @@ class VideoExport(unittest.TestCase):
             self.assertIn('libopenh264 encoder refused', r.stderr)
             self.assertIn('WebM, MKV and GIF files are made without it', r.stderr)
             self.assertEqual(os.listdir(tmp), ['big.dk2'])
+
+
+def with_sound(source, path, *options):
+    """`source` with trellon-addsound's track of known samples (its options)."""
+    r = subprocess.run([*EMULATOR, ADDSOUND, source, path, *options], capture_output=True,
+                       text=True, timeout=60)
+    assert r.returncode == 0, r.stderr
+    return path
+
+
+def pattern(first, count, channels=2, length=None):
+    """trellon-addsound's counting pattern, sample frames first .. first + count - 1
+    as interleaved 16-bit little-endian bytes, silence outside 0 .. length - 1."""
+    samples = array('h', bytes(2 * count * channels))
+    for k in range(count):
+        i = first + k
+        if 0 <= i and (length is None or i < length):
+            for c in range(channels):
+                samples[k * channels + c] = (i * 263 + c * 10007) % 65536 - 32768
+    if sys.byteorder != 'little':
+        samples.byteswap()
+    return samples.tobytes()
+
+
+def decoded_sound(path, channels=2):
+    """The first sound stream decoded to interleaved 16-bit samples."""
+    r = subprocess.run(['ffmpeg', '-v', 'error', '-i', path, '-map', '0:a:0', '-f', 's16le',
+                        '-acodec', 'pcm_s16le', '-ac', str(channels), '-'],
+                       capture_output=True, timeout=60)
+    assert r.returncode == 0, r.stderr
+    return r.stdout
+
+
+def streams(path):
+    """(codec_type, codec_name, sample_rate, channels) of every stream; the
+    last two are None for pictures."""
+    r = subprocess.run(['ffprobe', '-v', 'error', '-show_entries',
+                        'stream=codec_type,codec_name,sample_rate,channels', '-of', 'json', path],
+                       capture_output=True, text=True, timeout=60)
+    return [(s['codec_type'], s['codec_name'], s.get('sample_rate'), s.get('channels'))
+            for s in json.loads(r.stdout)['streams']]
+
+
+def video_end(path):
+    """When the last picture stops showing, by the video stream's packets (the
+    last one's duration, where the container keeps none, as the one before)."""
+    r = subprocess.run(['ffprobe', '-v', 'error', '-select_streams', 'v:0', '-show_entries',
+                        'packet=pts_time,duration_time', '-of', 'csv=p=0', path],
+                       capture_output=True, text=True, timeout=60)
+    packets = sorted(line.split(',')[:2] for line in r.stdout.split())
+    (before, _), (last, duration) = packets[-2:]
+    return float(last) + (float(duration) if duration != 'N/A' else float(last) - float(before))
+
+
+@unittest.skipIf(shutil.which('ffprobe') is None, 'needs ffmpeg (scripts/setup)')
+class SoundExport(unittest.TestCase):
+    """The recording's sound in video files and alone, read back by FFmpeg:
+    30 frames at 30 a second (1 s) with trellon-addsound's tracks."""
+    FPS = 30
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+        self.silent = os.path.join(self.tmp, 'silent.dk2')
+        write_video(self.silent, 64, 48, [i / self.FPS for i in range(30)])
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def export(self, source, name, *options):
+        out = os.path.join(self.tmp, name)
+        r = run('export', source, out, *options)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return out
+
+    def test_each_video_format_carries_the_sound_in_its_own_codec_for_as_long_as_the_pictures(self):
+        source = with_sound(self.silent, os.path.join(self.tmp, 'tone.dk2'), '--tone', '440',
+                            '--seconds', '2', '--start-us', '-250000')
+        expected = {'v.mp4': ('h264', 'aac'), 'v.webm': ('vp9', 'opus'), 'v.mkv': ('ffv1', 'flac')}
+        for name, (picture, sound) in expected.items():
+            out = self.export(source, name)
+            self.assertEqual(streams(out), [('video', picture, None, None),
+                                            ('audio', sound, '48000', 2)], name)
+            # Both end with the last frame, one second in, within a frame.
+            heard = len(decoded_sound(out)) / (4 * 48000)
+            self.assertAlmostEqual(video_end(out), 1.0, delta=1 / self.FPS, msg=name)
+            self.assertAlmostEqual(heard, video_end(out), delta=1 / self.FPS, msg=name)
+            # The tone is there, not silence: the lossy codecs keep its level.
+            level = max(abs(v) for v in array('h', decoded_sound(out)))
+            self.assertGreater(level, 12000, name)
+        self.assertEqual([s[:2] for s in streams(self.export(source, 'v.gif'))], [('video', 'gif')])
+
+    def test_the_mkvs_sound_and_the_sound_files_are_the_stored_samples_on_the_frames_time_line(self):
+        # Half a second of sound starting 0.1 s after frame 0: silence before
+        # it and after it up to the last frame's end; then starting 0.1 s
+        # before frame 0: its first 4800 samples are not in the span.
+        for start, first in (('100000', -4800), ('-100000', 4800)):
+            source = with_sound(self.silent, os.path.join(self.tmp, 'p%s.dk2' % start),
+                                '--samples', '24000', '--start-us', start, '--block', '7000')
+            expected = pattern(first, 48000, length=24000)
+            for name in ('v.mkv', 's.flac', 's.wav'):
+                out = self.export(source, name, '--force')
+                self.assertEqual(decoded_sound(out), expected, (start, name))
+            self.assertEqual(streams(os.path.join(self.tmp, 's.flac')), [('audio', 'flac', '48000', 2)])
+            self.assertEqual(streams(os.path.join(self.tmp, 's.wav')),
+                             [('audio', 'pcm_s16le', '48000', 2)])
+        # Frames 11..20: the span from frame 11's time (1/3 s) for 1/3 s, to
+        # the millisecond the video's time stamps count in: 333 ms.
+        out = self.export(source, 'part.wav', '--first', '11', '--last', '20')
+        self.assertEqual(decoded_sound(out), pattern(4800 + 16000, 15984, length=24000))
+
+    def test_extract_keeps_its_frames_sound_and_info_and_verify_speak_of_it(self):
+        source = with_sound(self.silent, os.path.join(self.tmp, 'p.dk2'), '--samples', '48000')
+        r = run('info', source)
+        self.assertIn('Sound:           1.000 s, 48000 Hz, 2 channels, FLAC', r.stdout)
+        r = run('verify', source)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn('1.000 s of sound', r.stdout)
+        # Frames 11..20 (1/3 s to 2/3 s): that third of a second of sound,
+        # from its first sample (the frames' time stamps round either way);
+        # the export of the part ends with its last frame, to the ms.
+        part = os.path.join(self.tmp, 'part.dk2')
+        r = run('extract', source, part, '11', '20')
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn('Sound:           0.333 s', run('info', part).stdout)
+        heard = decoded_sound(self.export(part, 'part.wav'))
+        frames = len(heard) // 4
+        self.assertAlmostEqual(frames, 16000, delta=20)
+        # (It may start a sample after the part's first frame: silence first.)
+        self.assertTrue(any(heard[4 * k:] == pattern(first, frames - k)
+                            for k in (0, 1) for first in (15999, 16000, 16001)),
+                        "the fragment's sound is not the stored samples of its span")
+        # A damaged sound section: the picture loads, info says why the sound
+        # is left out, verify fails on it.
+        data = bytearray(open(source, 'rb').read())
+        data[-100] ^= 0x40
+        damaged = os.path.join(self.tmp, 'damaged.dk2')
+        open(damaged, 'wb').write(bytes(data))
+        r = run('info', damaged)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn('Frames:          30', r.stdout)
+        self.assertIn('Sound:           left out: the sound is damaged', r.stdout)
+        r = run('verify', damaged)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn('the sound section: the sound is damaged', r.stderr)
+
+    def test_the_recordings_rate_and_channels_are_kept_where_the_format_allows(self):
+        source = with_sound(self.silent, os.path.join(self.tmp, 'mono.dk2'), '--rate', '22050',
+                            '--channels', '1', '--samples', '22050')
+        out = self.export(source, 's.wav')
+        self.assertEqual(streams(out), [('audio', 'pcm_s16le', '22050', 1)])
+        self.assertEqual(decoded_sound(out, channels=1), pattern(0, 22050, channels=1))
+        out = self.export(source, 's.flac')
+        self.assertEqual(decoded_sound(out, channels=1), pattern(0, 22050, channels=1))
+        # Opus takes 48 kHz only: the sound is resampled, its length kept.
+        out = self.export(source, 'v.webm')
+        self.assertEqual(streams(out)[1], ('audio', 'opus', '48000', 1))
+        heard = len(decoded_sound(out, channels=1)) / (2 * 48000)
+        self.assertAlmostEqual(heard, 1.0, delta=1 / self.FPS)
+        # Three channels: kept in MKV, mixed down to stereo for Opus, which
+        # takes no three-channel layout.
+        source = with_sound(self.silent, os.path.join(self.tmp, 'three.dk2'), '--channels', '3')
+        out = self.export(source, 'three.mkv')
+        self.assertEqual(decoded_sound(out, channels=3), pattern(0, 48000, channels=3))
+        self.assertEqual(streams(self.export(source, 'three.webm'))[1], ('audio', 'opus', '48000', 2))
+
+    def test_no_sound_leaves_the_audio_out_and_a_silent_recording_has_no_sound_file(self):
+        source = with_sound(self.silent, os.path.join(self.tmp, 'tone.dk2'), '--tone', '300')
+        for name in ('v.mp4', 'v.mkv'):
+            out = self.export(source, name, '--no-sound')
+            self.assertEqual([s[0] for s in streams(out)], ['video'], name)
+            out = self.export(self.silent, name, '--force')
+            self.assertEqual([s[0] for s in streams(out)], ['video'], name)
+        for name in ('s.wav', 's.flac'):
+            r = run('export', self.silent, os.path.join(self.tmp, name))
+            self.assertEqual(r.returncode, 1, r.stdout)
+            self.assertIn('the recording has no sound', r.stderr)
+            r = run('export', source, os.path.join(self.tmp, name), '--no-sound')
+            self.assertEqual(r.returncode, 2, r.stdout)
+        self.assertEqual(sorted(os.listdir(self.tmp)), ['silent.dk2', 'tone.dk2', 'v.mkv', 'v.mp4'])
+
+    @unittest.skipUnless(POSIX, 'a file size limit (RLIMIT_FSIZE) stands in for the full disk')
+    def test_a_sound_file_onto_a_full_disk_says_why_and_leaves_nothing(self):
+        def small_disk():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (16384, 16384))
+
+        # A second of 16-bit stereo at 48 kHz is 192,000 bytes.
+        source = with_sound(self.silent, os.path.join(self.tmp, 'p.dk2'))
+        out = tempfile.mkdtemp(dir=self.tmp)
+        r = run('export', source, os.path.join(out, 's.wav'), preexec_fn=small_disk)
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertRegex(r.stderr, r'Error writing to .*s\.wav: File too large')
+        self.assertEqual(os.listdir(out), [])
 
 
 if __name__ == '__main__':

@@ -4,6 +4,7 @@
 // photographed, and its title is read as a window manager reads it.
 
 #include "manager/VideoManager.h"
+#include "tests/sound/SoundServer.h"
 #include "tools/gamesim/SimLaunch.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/SimScene.h"
@@ -467,6 +468,13 @@ int main(int argc, char** argv)
         return 1;
     }
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // The recorder records the game's sound too: a sound server of the
+    // test's own, so that a recording is not told it has none.
+    CSoundServer sound;
+    std::string why;
+    if (!sound.Start(CSoundServer::Kind::PulseAudio, why))
+        std::fprintf(stderr, "AppE2e: no sound server (%s); recordings will say so\n",
+                     why.c_str());
     // Journals go to the test's own folder, never the user's, and no journal
     // of the user's is offered for recovery.
     setenv("XDG_STATE_HOME", (TestTempFolder() / "state").c_str(), 1);

@@ -7,6 +7,7 @@
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/SimLaunch.h"
 #include "tools/gamesim/SimScene.h"
+#include "video/Journal.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
 
@@ -207,7 +208,14 @@ TEST(RecordE2e, UnitMarkersDrawOverTheMapOfV2020)
     const auto shown = ShownPictures(false);
     const std::vector<int> matches = Match(*video, shown, 174);
     // Damaged units in view get bars: the map view is no longer the game's.
-    EXPECT_EQ(std::count(matches.begin(), matches.end(), -1), static_cast<long>(matches.size()));
+    // Nearly always: a hurt unit is back at full health for two of the
+    // game's frames in 120, and one read as it crosses to another tile is
+    // passed over, so now and then a frame catches no unit with a bar (one
+    // in 61 under a sanitizer on a busy machine).
+    const auto unchanged =
+        std::count_if(matches.begin(), matches.end(), [](int m) { return m >= 0; });
+    EXPECT_LE(unchanged * 10, static_cast<long>(matches.size()))
+        << unchanged << " of " << matches.size() << " frames show no marker";
 }
 
 TEST(RecordE2e, V2021GetsNoPanel)
@@ -289,6 +297,17 @@ TEST(RecordE2e, KilledRecorderLeavesAJournalThatRecoversItsFrames)
             continue; // killed before the first frame
         ASSERT_EQ(journals.size(), 1u);
         const std::string out = (state / "recovered.dk2").string();
+        // Killed after the journal was made and before its first frame
+        // reached it (a slow build gets there): nothing to recover, and
+        // recover says so and writes nothing.
+        JournalSummary summary;
+        std::string scanError;
+        if (!ScanJournal(journals[0].string(), summary, scanError) || summary.frames == 0)
+        {
+            EXPECT_EQ(RunToEnd({TRELLON_CLI, "recover", journals[0].string(), out}), 1) << round;
+            EXPECT_FALSE(std::filesystem::exists(out)) << round;
+            continue;
+        }
         ASSERT_EQ(RunToEnd({TRELLON_CLI, "recover", journals[0].string(), out}), 0) << round;
         ASSERT_EQ(RunToEnd({TRELLON_CLI, "verify", out}), 0) << round;
         CVideo video;
@@ -301,6 +320,38 @@ TEST(RecordE2e, KilledRecorderLeavesAJournalThatRecoversItsFrames)
     }
     std::filesystem::remove_all(state);
     EXPECT_GT(recoveredFrames, 20 * 5); // about 25 frames a round at 30 a second
+}
+
+TEST(RecordE2e, RecordingThatCannotBeSavedWhereAskedGoesIntoTheJournalFolder)
+{
+    // The journal folder is the one place outside its own folder the
+    // recorder writes to (the Windows programs' promise; the same code
+    // here): a file it could not save where asked lands there, and it says
+    // where.
+    const auto state = std::filesystem::path(std::getenv("XDG_STATE_HOME")) / "trellonhd";
+    std::filesystem::remove_all(state);
+    pid_t game = Spawn({TRELLON_GAMESIM, "--seed", "5", "--fps", "30", "--frames", "900"});
+    ASSERT_GT(game, 0);
+    std::string output;
+    const int status = RunCapturing(
+        {TRELLON_CLI, "record", "/dev/null/not-a-folder.dk2", "--frames", "10", "--wait", "30"},
+        output);
+    Stop(game);
+    EXPECT_NE(status, 0) << output;
+    std::vector<std::filesystem::path> rescued;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(state, ec))
+        if (entry.path().extension() == ".dk2")
+            rescued.push_back(entry.path());
+    ASSERT_EQ(rescued.size(), 1u) << output;
+    EXPECT_NE(output.find("the recording was saved to " + rescued[0].string() + " instead"),
+              std::string::npos)
+        << output;
+    CVideo video;
+    std::string error;
+    ASSERT_EQ(LoadVideoFile(video, rescued[0].string(), error), 1) << error;
+    EXPECT_EQ(video.GetFrameCount(), 10);
+    std::filesystem::remove_all(state);
 }
 
 TEST(RecordE2e, PauseTakesThePausedTimeOutOfTheTimeLine)

@@ -4,11 +4,15 @@
 #include "desktop/fake/FakeDesktop.h"
 #include "drawing/Bitmap8Group.h"
 #include "process/fake/FakeGame.h"
+#include "sound/SoundCodec.h"
+#include "sound/fake/FakeSound.h"
 #include "tests/support/ErrorOf.h"
 #include "tests/support/TestTempFolder.h"
+#include "video/Journal.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -290,4 +294,100 @@ TEST_F(ManagerTest, SheetsAreFoundBesideTheProgramWhenNotInTheWorkingDirectory)
     }
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(empty);
+}
+
+// The game's sound, through the fake sound system: recorded from the first
+// frame on for the game's process, kept in the video and its journal, cut
+// with a fragment, and left out when switched off.
+TEST_F(ManagerTest, RecordsTheGameSoundBesideItsFramesAndJournalsIt)
+{
+    const std::filesystem::path folder = TestTempFolder() / "manager-sound-journal";
+    std::filesystem::remove_all(folder);
+    CVideoManager manager;
+    manager.SetJournalFolder(folder.string());
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    EXPECT_EQ(fakesound::CapturePid(), 99u); // the window's process
+    EXPECT_EQ(manager.GetSoundState(), CVideoManager::SoundState::Waiting);
+    std::chrono::steady_clock::time_point origin;
+    ASSERT_TRUE(manager.GetVideo().GetTimeOrigin(origin));
+    // 1.55 s of a constant level, heard from 0.25 s on, in pieces of 10 ms:
+    // three whole blocks by the next tick, the rest when the recording ends.
+    for (int i = 0; i < 155; ++i)
+        fakesound::Deliver(std::vector<std::int16_t>(960, 1000),
+                           origin + std::chrono::milliseconds(250 + 10 * i));
+    EXPECT_EQ(manager.GetSoundState(), CVideoManager::SoundState::Recording);
+    ASSERT_EQ(manager.CaptureFrame(), 1); // takes the finished blocks
+    EXPECT_EQ(manager.GetVideo().GetSound().BlockCount(), 3u);
+    manager.StopRecording();
+    EXPECT_FALSE(fakesound::CaptureRunning());
+    const CSoundTrack& sound = manager.GetVideo().GetSound();
+    EXPECT_EQ(sound.SampleCount(), 74400u);
+    EXPECT_NEAR(static_cast<double>(sound.StartMicroseconds()), 250000, 1);
+
+    // The journal holds it all: recovered, the file is the one Save writes.
+    const std::string journal = manager.GetJournalPath();
+    ASSERT_FALSE(journal.empty());
+    manager.CloseJournal();
+    JournalSummary summary;
+    std::string error;
+    const std::string recovered = (folder / "recovered.dk2").string();
+    ASSERT_TRUE(RecoverJournal(journal, recovered, summary, error)) << error;
+    EXPECT_EQ(summary.soundBlocks, 4);
+    const std::string saved = (folder / "saved.dk2").string();
+    ASSERT_EQ(manager.SaveVideo(saved), 1);
+    CVideo a, b;
+    ASSERT_TRUE(LoadVideoFile(a, recovered, error) && LoadVideoFile(b, saved, error)) << error;
+    EXPECT_EQ(a.GetSound().SampleCount(), b.GetSound().SampleCount());
+    EXPECT_EQ(a.GetSound().CompressedBytes(), b.GetSound().CompressedBytes());
+}
+
+TEST_F(ManagerTest, LeavesTheSoundOutWhenSwitchedOffOrUnavailable)
+{
+    {
+        CVideoManager manager;
+        manager.m_bRecordSound = 0;
+        ASSERT_EQ(manager.CaptureFrame(), 1);
+        EXPECT_FALSE(fakesound::CaptureRunning());
+        EXPECT_EQ(manager.GetSoundState(), CVideoManager::SoundState::Off);
+    }
+    fakesound::SetCaptureRefusal("this system can't record one program's sound");
+    CVideoManager manager;
+    ASSERT_EQ(manager.CaptureFrame(), 1);
+    ASSERT_EQ(manager.CaptureFrame(), 1); // the picture goes on
+    EXPECT_EQ(manager.GetVideo().GetFrameCount(), 2);
+    EXPECT_EQ(manager.GetSoundState(), CVideoManager::SoundState::Unavailable);
+    EXPECT_EQ(manager.GetSoundProblem(), "this system can't record one program's sound");
+    fakesound::SetCaptureRefusal("");
+}
+
+TEST_F(ManagerTest, AFragmentKeepsTheSoundOfItsFrames)
+{
+    CVideoManager manager;
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(manager.CaptureFrame(), 1);
+    CVideo& video = manager.GetVideo();
+    for (int f = 0; f < 4; ++f)
+        video.SetFrameTime(f, static_cast<float>(f)); // frames 1 s apart
+    manager.StopRecording();
+    // 4 s of sound from 0 s on whose level tells the second it is in.
+    CSoundBlockWriter writer(48000, 2);
+    std::vector<SoundBlock> blocks;
+    std::string error;
+    for (int second = 0; second < 4; ++second)
+        ASSERT_TRUE(writer.Add(std::vector<std::int16_t>(96000, static_cast<std::int16_t>(100 * second)).data(),
+                               48000, blocks, error));
+    ASSERT_TRUE(writer.Flush(blocks, error));
+    video.GetSound() = CSoundTrack(48000, 2, 0);
+    for (SoundBlock& block : blocks)
+        ASSERT_TRUE(video.GetSound().Append(std::move(block)));
+
+    ASSERT_EQ(manager.ExtractFragment(1, 2), 1); // frames 2 and 3: 1 s .. 3 s
+    const CSoundTrack& cut = manager.GetVideo().GetSound();
+    ASSERT_EQ(cut.SampleCount(), 96000u);
+    EXPECT_EQ(cut.StartMicroseconds(), 0);
+    std::vector<std::int16_t> samples(2 * 96000);
+    CSoundReader reader(cut);
+    ASSERT_TRUE(reader.Read(0, 96000, samples.data()));
+    EXPECT_EQ(samples.front(), 100);
+    EXPECT_EQ(samples.back(), 200);
 }

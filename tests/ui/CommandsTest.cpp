@@ -110,6 +110,9 @@ void CommandsTest::loadShowsTheVideoAndClearEmptiesIt()
     dlg->OnPaint();
     QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 5/5");
     QCOMPARE(Pixel(*dlg, 5, 7), TestPicture(640, 480, 4)[7 * 640 + 5]);
+    // The windows paint the same picture in its colours, every pixel.
+    QVERIFY(dlg->GetShownImage());
+    QCOMPARE(*dlg->GetShownImage(), dlg->GetDisplayImage()->convertToFormat(QImage::Format_RGB32));
 
     dlg->OnClear(); // a loaded video goes without a question
     QCOMPARE(Text(*dlg, IDC_FRAME_TEXT), "Frame 1/0");
@@ -118,6 +121,7 @@ void CommandsTest::loadShowsTheVideoAndClearEmptiesIt()
     QImage black(640, 480, QImage::Format_RGB32);
     black.fill(Qt::black);
     QCOMPARE(dlg->GetDisplayImage()->convertToFormat(QImage::Format_RGB32), black);
+    QCOMPARE(*dlg->GetShownImage(), black);
     Expect("Stats", "MedianFPS: 0.000\nAvg Bytes/Frame: 0.00");
     dlg->OnVideoInfo();
 }

@@ -262,7 +262,7 @@ void RecordingTest::titleTellsTheRecordingAndTheFile()
     Item<QComboBox>(*dlg, IDC_TARGET_FPS)->setCurrentIndex(13); // 30: a 33 ms period
     dlg->OnRecord();
     QCOMPARE(dlg->windowTitle(),
-             "\u25CF REC 00:00:00 \u00B7 0 frames \u00B7 0 dropped \u2014 TrellonHD");
+             "\u25CF REC 00:00:00 \u00B7 0 frames \u00B7 0 dropped \u00B7 sound (none yet) \u2014 TrellonHD");
     Advance(0.033);
     dlg->OnTimer();
     // Refreshed at most four times a second: the first frame is not shown yet.
@@ -270,7 +270,7 @@ void RecordingTest::titleTellsTheRecordingAndTheFile()
     Advance(0.300); // nine periods: eight ticks never came
     dlg->OnTimer();
     QCOMPARE(dlg->GetDroppedTicks(), 8);
-    QVERIFY(dlg->windowTitle().endsWith("\u00B7 2 frames \u00B7 8 dropped \u2014 TrellonHD"));
+    QVERIFY(dlg->windowTitle().endsWith("\u00B7 2 frames \u00B7 8 dropped \u00B7 sound (none yet) \u2014 TrellonHD"));
     dlg->OnRecord();
     QCOMPARE(dlg->windowTitle(), "unsaved recording * \u2014 TrellonHD");
 

@@ -9,6 +9,8 @@
 #include "capture/GameLayout.h"
 #include "manager/VideoManager.h"
 #include "process/fake/FakeGame.h"
+#include "sound/SoundCodec.h"
+#include "sound/fake/FakeSound.h"
 #include "tests/support/TestTempFolder.h"
 #include "video/Video.h"
 
@@ -182,7 +184,7 @@ TEST_F(TrellonCoreTest, RecordingFollowsTheControlRulesAndEndsForGood)
     EXPECT_EQ(window.texts[IDC_FRAME_TEXT], "Frame 1/3"); // the slider stays where it was
     core.UpdateTitle(); // ticks refresh it only a few times a second
     EXPECT_EQ(window.title,
-              "\u25CF REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped \u2014 " + window.programName);
+              "\u25CF REC 00:00:00 \u00B7 3 frames \u00B7 0 dropped \u00B7 sound (none yet) \u2014 " + window.programName);
 
     core.OnRecord();
     EXPECT_FALSE(window.timer);
@@ -214,7 +216,7 @@ TEST_F(TrellonCoreTest, APauseStopsTheTimerAndLeavesItsTimeOut)
     EXPECT_FALSE(window.timer);
     EXPECT_TRUE(core.IsPaused());
     EXPECT_EQ(window.title,
-              "\u275A\u275A PAUSED 00:00:00 \u00B7 2 frames \u00B7 0 dropped \u2014 " +
+              "\u275A\u275A PAUSED 00:00:00 \u00B7 2 frames \u00B7 0 dropped \u00B7 sound (none yet) \u2014 " +
                   window.programName);
     // The time line runs on its own clock: a pause that takes a while must
     // not show in it.
@@ -299,3 +301,95 @@ TEST_F(TrellonCoreTest, ClosingOverUnsavedFramesAsks)
     EXPECT_EQ(window.messages.back(), "About");
 }
 } // namespace
+
+TEST_F(TrellonCoreTest, TheSoundSwitchHoldsForTheNextRecordingAndAMissingWayIsToldOnce)
+{
+    // Where the system can't record the game's sound, the picture is
+    // recorded and the reason comes once, when the recording is over.
+    fakesound::SetCaptureRefusal("no process loopback here");
+    core.OnRecord();
+    Ticks(2);
+    EXPECT_TRUE(window.messages.empty()); // nothing holds up the frames
+    core.UpdateTitle();
+    EXPECT_NE(window.title.find("\u00B7 no sound \u2014"), std::string::npos) << window.title;
+    core.OnRecord();
+    EXPECT_EQ(Frames(), 2);
+    EXPECT_EQ(window.messages,
+              std::vector<std::string>{"Sound: The recording has no sound: no process loopback here"});
+    core.OnClear();
+    core.OnRecord();
+    Ticks(1);
+    core.OnRecord();
+    EXPECT_EQ(window.messages.size(), 2u); // the Clear question only: told once a run
+    fakesound::SetCaptureRefusal("");
+
+    // Switched off: no capture; the switch stays while recording.
+    core.OnClear();
+    EXPECT_TRUE(core.IsRecordSoundOn());
+    core.OnRecordSound();
+    EXPECT_FALSE(core.IsRecordSoundOn());
+    core.OnRecord();
+    Ticks(1);
+    EXPECT_FALSE(fakesound::CaptureRunning());
+    EXPECT_FALSE(core.CanChangeRecordSound());
+    core.OnRecordSound();
+    EXPECT_FALSE(core.IsRecordSoundOn());
+    core.UpdateTitle();
+    EXPECT_NE(window.title.find("\u00B7 no sound \u2014"), std::string::npos) << window.title;
+    core.OnRecord();
+}
+
+TEST_F(TrellonCoreTest, PlaysTheSoundWithThePictureAtNormalSpeedOnly)
+{
+    core.OnRecord();
+    Ticks(3);
+    core.OnRecord();
+    // A second of a level that marks the sound, from frame 0 on.
+    CSoundBlockWriter writer(48000, 2);
+    std::vector<SoundBlock> blocks;
+    std::string error;
+    const std::vector<std::int16_t> level(96000, 1234);
+    ASSERT_TRUE(writer.Add(level.data(), 48000, blocks, error));
+    ASSERT_TRUE(writer.Flush(blocks, error));
+    CSoundTrack& track = core.GetManager().GetVideo().GetSound();
+    track = CSoundTrack(48000, 2, 0);
+    for (SoundBlock& block : blocks)
+        ASSERT_TRUE(track.Append(std::move(block)));
+
+    core.OnPlay();
+    core.OnPaint();
+    EXPECT_TRUE(core.IsSoundPlaying());
+    ASSERT_TRUE(fakesound::OutputOpen());
+    EXPECT_EQ(fakesound::Pull(100)[0], 1234);
+    core.OnMute();
+    EXPECT_EQ(fakesound::Pull(100)[0], 0);
+    core.OnMute();
+    EXPECT_EQ(fakesound::Pull(100)[0], 1234);
+    // Another speed: the picture goes on, silent.
+    core.OnSpeedChange(4);
+    core.OnPaint();
+    EXPECT_FALSE(core.IsSoundPlaying());
+    core.OnSpeedChange(3);
+    core.OnPaint();
+    EXPECT_TRUE(core.IsSoundPlaying());
+    core.OnPause();
+    EXPECT_FALSE(fakesound::OutputOpen());
+    // Clearing the video stops what plays its track.
+    core.OnPlay();
+    core.OnPaint();
+    EXPECT_TRUE(fakesound::OutputOpen());
+    core.OnClear();
+    EXPECT_FALSE(fakesound::OutputOpen());
+}
+
+TEST_F(TrellonCoreTest, ACommandOfAnotherProcessIsNotHeldUpByTheSoundNotice)
+{
+    fakesound::SetCaptureRefusal("no process loopback here");
+    EXPECT_EQ(core.RunCommand("toggle"), "ok");
+    Ticks(2);
+    const std::string path = PathOf("remote-no-sound.dk2");
+    EXPECT_EQ(core.RunCommand("save " + path), "ok");
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    fakesound::SetCaptureRefusal("");
+}

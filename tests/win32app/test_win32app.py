@@ -42,6 +42,11 @@ IDC_PAUSE, IDC_SPEED, IDC_SHOW_CURSOR, IDC_DETACH, IDC_EXTRACT = 1014, 1019, 102
 # The export dialog's (ui/win32/ResourceIds.h).
 IDC_EXPORT_FORMAT, IDC_EXPORT_FIRST, IDC_EXPORT_LAST, IDC_EXPORT_SCALE = 1111, 1112, 1114, 1116
 IDCANCEL = 2
+# How a recording's title ends under Wine, which can't record the game's
+# sound (no process loopback).
+NO_SOUND_TITLE_END = ' dropped \u00B7 no sound \u2014 TrellonHD'
+# The menus' commands (ui/win32/ResourceIds.h).
+IDM_ABOUTBOX, IDM_EXPORT, IDM_RECORD_SOUND, IDM_MUTE = 16, 32, 48, 64
 
 
 def windows_path(path):
@@ -112,9 +117,24 @@ class Desktop:
         self.processes.append(process)
         return process
 
-    def run(self, *args, env=None, timeout=60):
-        return subprocess.run([WINE, *args], cwd=BIN, env=env or self.env, capture_output=True,
-                              text=True, timeout=timeout)
+    def run(self, *args, env=None, timeout=60, cwd=BIN):
+        if os.path.basename(args[0]) != 'trellonhd.exe':
+            return subprocess.run([WINE, *args], cwd=cwd, env=env or self.env,
+                                  capture_output=True, text=True, timeout=timeout)
+        # A command to the running program that stops its recording waits
+        # for it, and so for the sound notice that comes as it stops.
+        process = subprocess.Popen([WINE, *args], cwd=cwd, env=env or self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        end = time.monotonic() + timeout
+        while True:
+            try:
+                out, err = process.communicate(timeout=1)
+                return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+            except subprocess.TimeoutExpired:
+                if time.monotonic() > end:
+                    end_process(process, timeout=10)
+                    raise
+                self.dismiss_sound_notice()
 
     def probe(self, *args):
         result = self.run('win32app_probe.exe', *[str(a) for a in args])
@@ -165,13 +185,29 @@ class Desktop:
         subprocess.run(['import', '-window', 'root', path], env=self.env, timeout=30)
         return path
 
+    def dismiss_sound_notice(self):
+        """Under Wine a recording has no sound (no process loopback), and
+        the program says so once a run as the recording stops, in a box that
+        holds the program until it is answered: answered here, as a person
+        would. True when there was one."""
+        status, ok = self.probe('item', 'Sound', 1, 0)  # IDOK
+        if status != 0:
+            return False
+        self.click_at(ok)
+        return True
+
     def wait_for(self, what, condition, seconds=15):
         end = time.monotonic() + seconds
         last = None
+        notice_checked = time.monotonic()
         while time.monotonic() < end:
             last = condition()
             if last:
                 return last
+            # What the test waits for may wait for the sound notice.
+            if time.monotonic() - notice_checked > 1:
+                self.dismiss_sound_notice()
+                notice_checked = time.monotonic()
             time.sleep(0.1)
         shot = self.screenshot('failure-' + ''.join(c if c.isalnum() else '-' for c in what) + '.png')
         raise AssertionError(f'{what}: not within {seconds} s (screenshot: {shot})')
@@ -219,12 +255,15 @@ def video_stream(path):
             int(fields['nb_read_frames']))
 
 
-def dark_text_lines(shot, rect):
-    """The lines of black text in `rect` (left, top, right, bottom) of the
-    screenshot `shot`: runs of pixel rows holding a dark pixel, inside the
-    frame's edge. A greyed menu item's text is grey and makes none."""
+def menu_lines(shot, rect):
+    """The lines of black text in the pop-up menu at `rect` (left, top,
+    right, bottom) of the screenshot `shot`, inside the frame's edge, each
+    with whether a black check mark stands in the menu's left margin beside
+    it. A greyed item's text is grey and makes none, as a separator's rule."""
     left, top, right, bottom = rect
-    inset = 4
+    # The check mark stands in the first 12 columns inside the edge, the
+    # text after them.
+    inset, margin = 4, 12
     pgm = subprocess.run(['convert', shot, '-crop',
                           f'{right - left - 2 * inset}x{bottom - top - 2 * inset}'
                           f'+{left + inset}+{top + inset}', '+repage', '-colorspace', 'Gray',
@@ -233,11 +272,18 @@ def dark_text_lines(shot, rect):
     header = re.match(rb'P5\s+(\d+)\s+(\d+)\s+255\s', pgm)
     width, height = int(header.group(1)), int(header.group(2))
     pixels = pgm[header.end():]
-    lines, inside = 0, False
+    # An item's access key is underlined a blank row below its text: runs
+    # of dark rows closer than a few rows are one line.
+    lines, last = [], -10
     for row in range(height):
-        dark = min(pixels[row * width:(row + 1) * width]) < 64
-        lines += 1 if dark and not inside else 0
-        inside = dark
+        line = pixels[row * width:(row + 1) * width]
+        text, mark = min(line[margin:]) < 64, min(line[:margin]) < 64
+        if not text and not mark:
+            continue
+        if row - last > 3:
+            lines.append(False)
+        lines[-1] = lines[-1] or mark
+        last = row
     return lines
 
 
@@ -315,7 +361,7 @@ class Win32App(unittest.TestCase):
         return self.desktop.text(0) or ''
 
     def frames_in_title(self):
-        # "● REC 00:00:01 · 42 frames · 0 dropped — TrellonHD"
+        # "● REC 00:00:01 · 42 frames · 0 dropped · no sound — TrellonHD"
         words = self.title().split()
         return int(words[words.index('frames') - 1].replace(',', '')) if 'frames' in words else 0
 
@@ -390,11 +436,69 @@ class Win32App(unittest.TestCase):
         screenshot kept under `shot_name`."""
         status, rect = self.desktop.probe('menu', 10)
         self.assertEqual(status, 0, 'no menu opened')
-        return dark_text_lines(self.desktop.screenshot(shot_name), [int(v) for v in rect.split()])
+        return len(menu_lines(self.desktop.screenshot(shot_name), [int(v) for v in rect.split()]))
 
     def close_menu(self):
         self.desktop.keys('Escape')
         self.desktop.wait_for('the menu to close', lambda: self.desktop.probe('menu', 0)[0] != 0)
+
+    def menu_marks(self, shot_name):
+        """The lines of black text of the open pop-up menu, from a
+        screenshot kept under `shot_name`: for each, whether a check mark
+        stands beside it. (Wine keeps a menu in the process that made it, so
+        another process can't read its items; what is drawn tells.)"""
+        status, rect = self.desktop.probe('menu', 10)
+        self.assertEqual(status, 0, 'no menu opened')
+        return menu_lines(self.desktop.screenshot(shot_name), [int(v) for v in rect.split()])
+
+    def focus_program(self):
+        """Gives the main dialog the keyboard: a click on a label of its own,
+        below where the game's window may lie over it, brings it to the
+        front, and one on the slider, where there is a video, gives the
+        focus back to a control (Stop Recording, which had it, is greyed
+        once the recording stopped)."""
+        d = self.desktop
+        d.click_control(IDC_FRAME_TEXT)
+        if d.probe('enabled', IDC_FRAME_SLIDER) == (0, '1'):
+            d.click_control(IDC_FRAME_SLIDER)
+
+    def open_context_menu(self):
+        """Opens the context menu with the menu key, as often as it takes: a
+        key that comes just after the window appeared, or as another menu
+        closes, may go nowhere. (A right click there goes astray more often
+        still under Wine.)"""
+        d = self.desktop
+        for _ in range(4):
+            self.focus_program()
+            d.keys('Menu')
+            if d.probe('menu', 3)[0] == 0:
+                return
+        self.fail(f"no context menu (screenshot: {d.screenshot('failure-context-menu.png')})")
+
+    def sound_marks(self, menu, shot_name):
+        """menu_marks of the context menu ('context', opened by a right click
+        on the video) or the system menu ('system'), which is closed again."""
+        d = self.desktop
+        if menu == 'context':
+            self.open_context_menu()
+        else:
+            self.focus_program()
+            self.assertEqual(d.probe('sysmenu')[0], 0)
+        marks = self.menu_marks(shot_name)
+        self.close_menu()
+        if menu == 'system':
+            # Opened as by Alt+Space, the window stays in menu mode until a
+            # second Escape; the dialog itself lets Escape go.
+            d.keys('Escape')
+        return marks
+
+    def dismiss_sound_notice(self):
+        """The notice that the recording has no sound (Desktop's), waited
+        for: it comes as the recording stops."""
+        d = self.desktop
+        self.assertEqual(d.probe('window', 'Sound', 10)[0], 0, 'no notice that there is no sound')
+        self.assertTrue(d.dismiss_sound_notice())
+        d.wait_for('the sound notice to close', lambda: d.probe('window', 'Sound', 0)[0] != 0)
 
     def save_export_as(self, path, russian=False):
         title = 'Сохранить как' if russian else 'Save As'
@@ -427,7 +531,7 @@ class Win32App(unittest.TestCase):
         # What changes first, the program's name last and once.
         shown = self.managed_title(app) or ''
         self.assertTrue(shown.startswith('\u25CF REC '), shown)
-        self.assertTrue(shown.endswith(' dropped \u2014 TrellonHD'), shown)
+        self.assertTrue(shown.endswith(NO_SOUND_TITLE_END), shown)
         self.assertEqual(shown.count('TrellonHD'), 1, shown)
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
@@ -483,7 +587,7 @@ class Win32App(unittest.TestCase):
         paused = self.frames_in_title()
         shown = self.managed_title(app) or ''
         self.assertTrue(shown.startswith('\u275A\u275A PAUSED ') and
-                        shown.endswith(' dropped \u2014 TrellonHD'), shown)
+                        shown.endswith(NO_SOUND_TITLE_END), shown)
         time.sleep(0.5)
         self.assertEqual(self.frames_in_title(), paused, 'frames came while paused')
         d.keys('ctrl+alt+p')
@@ -537,8 +641,7 @@ class Win32App(unittest.TestCase):
         # Saving a recording ends it first. The name is relative to the
         # sender's folder, and not ASCII.
         path = os.path.join(VIDEOS, 'удалённо.dk2')
-        result = subprocess.run([WINE, os.path.join(BIN, 'trellonhd.exe'), '--save', 'удалённо.dk2'],
-                                cwd=VIDEOS, env=d.env, capture_output=True, text=True, timeout=60)
+        result = d.run(os.path.join(BIN, 'trellonhd.exe'), '--save', 'удалённо.dk2', cwd=VIDEOS)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(d.text(IDC_RECORD), 'Start Recording')
         self.assertGreaterEqual(verify(d, path), 10)
@@ -697,13 +800,14 @@ class Win32App(unittest.TestCase):
 
         d.click_control(IDC_RECORD)
         d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
-        # Now each menu has one line of black text more: Export... itself.
+        # Now each menu has two lines of black text more: Export... and
+        # Record Sound.
         subprocess.run(['xdotool', 'mousemove', x, y, 'click', '3'], env=d.env, check=True,
                        timeout=10)
-        self.assertEqual(self.menu_text_lines('export-menu.png'), context_greyed + 1)
+        self.assertEqual(self.menu_text_lines('export-menu.png'), context_greyed + 2)
         self.close_menu()
         self.assertEqual(d.probe('sysmenu')[0], 0)
-        self.assertEqual(self.menu_text_lines('export-system-menu.png'), system_greyed + 1)
+        self.assertEqual(self.menu_text_lines('export-system-menu.png'), system_greyed + 2)
         d.keys('e')
         self.assertEqual(d.probe('window', 'Export', 10)[0], 0, 'the system menu did not export')
         # Cancelled, the dialog asks for no file.
@@ -750,6 +854,75 @@ class Win32App(unittest.TestCase):
                 self.assertEqual(d.probe('window', 'Error', 1)[0], 1)
                 self.assertEqual([n for n in os.listdir(VIDEOS) if n.startswith('cancelled-')], [])
                 self.close_program(app)
+
+    def test_offers_the_sound_switches_in_both_menus_and_languages(self):
+        d = self.desktop
+        self.start_game()
+        app = self.start_program()
+        # The context menu: Export... (greyed: nothing to export), Record
+        # Sound (on), Mute Sound, About; the system menu ends with them.
+        # Greyed items draw no black text.
+        self.assertEqual(self.sound_marks('context', 'sound-menu-en.png'), [True, False, False])
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-en.png')[-3:],
+                         [True, False, False])
+        # Mute Sound's access key mutes; the check follows in both menus.
+        self.open_context_menu()
+        d.keys('m')
+        d.wait_for('the menu to close', lambda: d.probe('menu', 0)[0] != 0)
+        self.assertEqual(self.sound_marks('context', 'sound-menu-muted.png'), [True, True, False])
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-muted.png')[-3:],
+                         [True, True, False])
+        # M in the window unmutes, and again mutes.
+        self.focus_program()
+        d.keys('m')
+        self.assertEqual(self.sound_marks('context', 'sound-menu-unmuted.png'),
+                         [True, False, False])
+        self.focus_program()
+        d.keys('m')
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-muted-again.png')[-3:],
+                         [True, True, False])
+        # So does M in the detached window.
+        d.click_control(IDC_DETACH)
+        status, view = d.probe('window', 'Resizable View TrellonHD', 10)
+        self.assertEqual(status, 0, 'no detached window')
+        d.click_at(view)
+        d.keys('m')
+        self.assertEqual(self.sound_marks('context', 'sound-menu-unmuted-detached.png'),
+                         [True, False, False])
+        d.click_at(view)
+        d.keys('m')
+        self.assertEqual(self.sound_marks('context', 'sound-menu-muted-detached.png'),
+                         [True, True, False])
+
+        # While recording Record Sound is greyed in both menus, Mute Sound not.
+        d.click_control(IDC_RECORD)
+        d.wait_for('the recording to start', lambda: d.text(IDC_RECORD) == 'Stop Recording')
+        self.assertEqual(self.sound_marks('context', 'sound-menu-recording.png'), [True, False])
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-recording.png')[-2:],
+                         [True, False])
+        d.click_control(IDC_RECORD)
+        self.dismiss_sound_notice()
+        d.wait_for('the recording to stop', lambda: d.text(IDC_RECORD) == 'Start Recording')
+        # With a video Export... is black too; Record Sound's access key
+        # turns it off for the next recording.
+        self.open_context_menu()
+        d.keys('s')
+        d.wait_for('the menu to close', lambda: d.probe('menu', 0)[0] != 0)
+        self.assertEqual(self.sound_marks('context', 'sound-menu-no-sound.png'),
+                         [False, False, True, False])
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-no-sound.png')[-3:],
+                         [False, True, False])
+        # The recording is not saved: the program is ended, not asked.
+        self.end_program(app)
+
+        locales = russian_locale()
+        if locales is None:
+            self.skipTest('localedef could not make a Russian locale')
+        app = self.start_program(env=dict(d.env, LANG='ru_RU.UTF-8', LOCPATH=locales))
+        self.assertEqual(self.sound_marks('context', 'sound-menu-ru.png'), [True, False, False])
+        self.assertEqual(self.sound_marks('system', 'sound-system-menu-ru.png')[-3:],
+                         [True, False, False])
+        self.close_program(app)
 
     def test_shows_a_larger_video_in_a_window_of_its_size(self):
         d = self.desktop

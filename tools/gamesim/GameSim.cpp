@@ -8,6 +8,7 @@
 #include "tools/gamesim/GameMemory.h"
 #include "tools/gamesim/RtsScene.h"
 #include "tools/gamesim/SimScene.h"
+#include "tools/gamesim/SimSound.h"
 #include "tools/gamesim/SimWindow.h"
 
 #include <charconv>
@@ -25,7 +26,7 @@ namespace
 const char kUsage[] =
     "Usage: gamesim [--build 2020|2021] [--ddraw | --ddraw-name NAME] [--size WxH] [--seed N] "
     "[--fps N]\n"
-    "               [--frames N] [--menu-every S] [--ddraw-after S]\n"
+    "               [--frames N] [--menu-every S] [--ddraw-after S] [--sound | --sound-hz N]\n"
     "The demo game: shows the benchmark scene in a window titled \"WARCRAFT II\"\n"
     "with the game's variables at the chosen build's addresses.\n"
     "  --build       2020 for v2.0.2.0 (default), 2021 for v2.0.2.1\n"
@@ -38,7 +39,33 @@ const char kUsage[] =
     "  --seed        scene seed (default 1)\n"
     "  --fps         frames per second, 1 to 200 (default 30)\n"
     "  --frames      exit after N frames (default: run until the window closes)\n"
-    "  --menu-every  switch between the menu and the game every S seconds\n";
+    "  --menu-every  switch between the menu and the game every S seconds\n"
+    "  --sound       play a beep every second (1000 Hz) and show a white square in\n"
+    "                the picture's top-left corner while it is heard\n"
+    "  --sound-hz    the same at N Hz (20 to 20000)\n"
+    "  --version     print the version and exit\n";
+
+// The palette entry of the beep's square: white in the game's palette (and
+// the brightest grey of the menu's darkened one, where nothing is white).
+constexpr std::uint8_t kBeepColour = 255;
+constexpr int kBeepSide = 32;
+
+// Paints the beep's square into the picture the recorder reads. The frame
+// counter says "busy" meanwhile, as while the scene is drawn, and the
+// game's signature in the first four bytes is kept.
+void PaintBeep(CGameMemory& memory, int frame, int width)
+{
+    std::uint8_t* picture = memory.Shown();
+    std::uint8_t signature[4];
+    std::memcpy(signature, picture, sizeof signature);
+    memory.SetFrameNumber(CGameMemory::kFrameBusy);
+    for (int y = 0; y < kBeepSide; ++y)
+        std::memset(picture + static_cast<std::size_t>(y) * static_cast<std::size_t>(width),
+                    kBeepColour, kBeepSide);
+    if (picture == memory.Screen())
+        std::memcpy(picture, signature, sizeof signature);
+    memory.SetFrameNumber(static_cast<std::uint32_t>(frame));
+}
 
 bool Number(const char* text, int& value)
 {
@@ -65,6 +92,7 @@ int Usage(const std::string& message)
 int main(int argc, char** argv)
 {
     SimOptions options;
+    double soundHz = 0; // 0: silent
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
@@ -72,6 +100,11 @@ int main(int argc, char** argv)
         if (arg == "-h" || arg == "--help")
         {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version")
+        {
+            std::printf("gamesim %s\n", TRELLON_VERSION);
             return 0;
         }
         if (arg == "--ddraw")
@@ -126,6 +159,15 @@ int main(int argc, char** argv)
             if (!Number(argv[++i], options.menuEvery) || options.menuEvery < 0)
                 return Usage("--menu-every takes seconds");
         }
+        else if (arg == "--sound")
+            soundHz = 1000;
+        else if (arg == "--sound-hz" && more)
+        {
+            int hz = 0;
+            if (!Number(argv[++i], hz) || hz < 20 || hz > 20000)
+                return Usage("--sound-hz takes 20 to 20000");
+            soundHz = hz;
+        }
         else
             return Usage("unknown option or missing value: " + arg);
     }
@@ -165,6 +207,20 @@ int main(int argc, char** argv)
                 wrapperText.c_str(), options.width, options.height, options.fps);
     std::fflush(stdout);
 
+    // Opened once the window is up, so that the first beep is not heard
+    // before there is a game to record.
+    CSimSound sound;
+    bool sounding = false;
+    if (soundHz > 0)
+    {
+        sounding = sound.Open(soundHz, error);
+        if (sounding)
+            std::printf("gamesim: beeping at %g Hz\n", soundHz);
+        else
+            std::printf("gamesim: no sound (%s); going on silent\n", error.c_str());
+        std::fflush(stdout);
+    }
+
     const auto period = std::chrono::microseconds(1000000 / options.fps);
     const auto appeared = std::chrono::steady_clock::now();
     auto next = appeared;
@@ -176,6 +232,12 @@ int main(int argc, char** argv)
     {
         if (frame > 0)
             scene.Draw(frame, memory);
+        if (sounding)
+        {
+            const std::int64_t heard = sound.HeardSample();
+            if (heard >= 0 && SimSoundInBeep(static_cast<std::uint64_t>(heard)))
+                PaintBeep(memory, frame, options.width);
+        }
         window.Show(memory.Shown(), scene.Palette(frame));
         if (!window.Pump())
             break;

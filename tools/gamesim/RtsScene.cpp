@@ -317,6 +317,23 @@ void CRtsScene::Render(int frame, std::uint8_t* picture) const
     DrawMap(frame, picture);
 }
 
+void CRtsScene::RenderMapAt(int x, int y, std::uint8_t* picture) const
+{
+    for (int row = 0; row < m_nHeight; ++row)
+    {
+        const int wy = y + row;
+        std::uint8_t* out =
+            picture + static_cast<std::size_t>(row) * static_cast<std::size_t>(m_nWidth);
+        for (int column = 0; column < m_nWidth; ++column)
+        {
+            const int wx = x + column;
+            const int kind = TileAt(wx / kTile, wy / kTile);
+            out[column] = m_tileArt[static_cast<std::size_t>((kind * kTile + wy % kTile) * kTile +
+                                                             wx % kTile)];
+        }
+    }
+}
+
 std::uint32_t CRtsScene::Cursor(int frame) const
 {
     // A pointer that glides over the map and now and then visits the panel.
@@ -366,4 +383,32 @@ void CRtsScene::CameraTile(int frame, int& tileX, int& tileY) const
     Camera(frame, tileX, tileY);
     tileX /= kTile;
     tileY /= kTile;
+}
+
+void RenderArt(int width, int height, std::uint32_t seed, int left, std::uint8_t* picture)
+{
+    // Bilinear shading between random levels on a 64-pixel lattice, plus a
+    // grain of up to two shades per pixel.
+    constexpr int kCell = 64;
+    const auto level = [seed](int cx, int cy)
+    {
+        return static_cast<int>(
+            Hash(seed, static_cast<std::uint32_t>(cx), static_cast<std::uint32_t>(cy)) % 224);
+    };
+    for (int y = 0; y < height; ++y)
+    {
+        const int cy = y / kCell, fy = y % kCell;
+        std::uint8_t* out = picture + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        for (int x = 0; x < width; ++x)
+        {
+            const int wx = left + x;
+            const int cx = wx / kCell, fx = wx % kCell;
+            const int top = level(cx, cy) * (kCell - fx) + level(cx + 1, cy) * fx;
+            const int bottom = level(cx, cy + 1) * (kCell - fx) + level(cx + 1, cy + 1) * fx;
+            const int shade = (top * (kCell - fy) + bottom * fy) / (kCell * kCell);
+            const auto grain = static_cast<int>(
+                Hash(seed + 1, static_cast<std::uint32_t>(wx), static_cast<std::uint32_t>(y)) % 3);
+            out[x] = U8(16 + shade + grain);
+        }
+    }
 }

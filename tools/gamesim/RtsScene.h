@@ -20,6 +20,10 @@ public:
     // Draws frame `frame` into `picture` (width x height bytes, rows width
     // apart). Frames can be drawn in any order.
     void Render(int frame, std::uint8_t* picture) const;
+    // The map alone over the whole picture, its top-left corner at world
+    // pixel (x, y), without units: a view that can scroll by single pixels,
+    // where the game's own steps by whole tiles.
+    void RenderMapAt(int x, int y, std::uint8_t* picture) const;
     // The mouse pointer of that frame: x in the low 16 bits, y in the high.
     std::uint32_t Cursor(int frame) const;
     // What the demo game tells about its units and view: a unit's world
@@ -73,3 +77,9 @@ private:
 
 // Every pixel random: the worst case, in which nearly every leaf is new.
 void RenderNoise(int width, int height, std::uint32_t seed, int frame, std::uint8_t* picture);
+
+// A painted picture that never repeats: shading that drifts smoothly through
+// the palette's ramps, with a fine grain, seen from column `left` of an
+// endless strip. Scrolled by single pixels nearly every leaf is new, but a
+// leaf returns every four columns.
+void RenderArt(int width, int height, std::uint32_t seed, int left, std::uint8_t* picture);

@@ -3,6 +3,7 @@
 #include "capture/GameLayout.h"
 #include "manager/VideoManager.h"
 #include "process/Process.h"
+#include "sound/SoundPlayer.h"
 #include "video/Video.h"
 
 #include <algorithm>
@@ -36,12 +37,16 @@ unsigned CTrellonCore::TimerPeriodMs(int fpsIndex)
 CTrellonCore::CTrellonCore(ITrellonWindow& window, std::string journalFolder,
                            VideoExporter exporter)
     : m_window(window), m_pManager(std::make_unique<CVideoManager>()),
-      m_exporter(std::move(exporter)), m_strJournalFolder(std::move(journalFolder))
+      m_exporter(std::move(exporter)), m_strJournalFolder(std::move(journalFolder)),
+      m_pPlayer(std::make_unique<CSoundPlayer>(CreateSoundOutput()))
 {
     m_pManager->SetJournalFolder(m_strJournalFolder);
 }
 
-CTrellonCore::~CTrellonCore() = default;
+CTrellonCore::~CTrellonCore()
+{
+    StopSound(); // before the video whose track it plays
+}
 
 void CTrellonCore::OnInitDialog(const std::string& commandLine)
 {
@@ -110,11 +115,28 @@ void CTrellonCore::OnRecord()
     if (wasRecording)
     {
         m_window.StopTimer();
+        const bool noSound =
+            m_pManager->GetSoundState() == CVideoManager::SoundState::Unavailable;
+        m_pManager->StopRecording();
+        // Said once a run, when the person stops the recording at the
+        // window: a message box while recording would hold up the frames,
+        // and one after a command of another process would hold up that
+        // process (the next stop at the window says it).
+        if (noSound && !m_bToldSoundProblem && !m_bRemoteCommand)
+        {
+            m_bToldSoundProblem = true;
+            m_window.Message("Sound",
+                             "The recording has no sound: " + m_pManager->GetSoundProblem(),
+                             MsgButtons::Ok, MsgIcon::Information);
+        }
         if (m_pManager->GetVideo().GetFrameCount() >= 1)
             m_pManager->GetVideo().SetAppendable(false);
     }
     else
     {
+        StopSound();
+        m_bPlaying = 0;
+        m_pManager->m_bRecordSound = m_bRecordSound ? 1 : 0;
         m_nTimerPeriodMs = TimerPeriodMs(m_window.GetListSelection(IDC_TARGET_FPS));
         m_nDroppedTicks = 0;
         m_lastTickCounter = m_window.Counter();
@@ -303,6 +325,7 @@ void CTrellonCore::PlaybackStep()
         m_bPlaying = 0;
     }
     m_window.SetSliderPos(i);
+    FollowWithSound();
     if (!m_bPlaying)
         return;
     // The frame shown stays right until the clock passes its time stamp: the
@@ -329,7 +352,51 @@ void CTrellonCore::OnPlay()
 void CTrellonCore::OnPause()
 {
     m_bPlaying = 0;
+    StopSound();
     m_window.CancelPaint();
+}
+
+void CTrellonCore::FollowWithSound()
+{
+    const CSoundTrack& track = m_pManager->GetVideo().GetSound();
+    if (!m_bPlaying || m_bRecording || m_dSpeed != 1.0 || track.Empty() || m_bNoSoundOutput)
+    {
+        StopSound();
+        return;
+    }
+    if (m_pPlayer->IsPlaying())
+    {
+        m_pPlayer->Follow(m_dPlayTime);
+        return;
+    }
+    std::string why;
+    m_pPlayer->SetMuted(m_bMuted);
+    if (!m_pPlayer->Play(track, m_dPlayTime, why))
+        m_bNoSoundOutput = true; // no output: the picture plays on, silent
+}
+
+void CTrellonCore::StopSound()
+{
+    if (m_pPlayer)
+        m_pPlayer->Stop();
+}
+
+bool CTrellonCore::IsSoundPlaying() const
+{
+    return m_pPlayer && m_pPlayer->IsPlaying();
+}
+
+void CTrellonCore::OnRecordSound()
+{
+    if (!CanChangeRecordSound())
+        return;
+    m_bRecordSound = !m_bRecordSound;
+}
+
+void CTrellonCore::OnMute()
+{
+    m_bMuted = !m_bMuted;
+    m_pPlayer->SetMuted(m_bMuted);
 }
 
 void CTrellonCore::OnSpeedChange(int index)
@@ -366,6 +433,7 @@ bool CTrellonCore::OnClose()
     if (m_pManager->GetVideo().IsSaved())
         return true;
     m_bPlaying = 0;
+    StopSound();
     if (m_window.Message("Closing application", "You have some unsaved frames, exit anyway?",
                          MsgButtons::YesNo, MsgIcon::Question) != MsgAnswer::Yes)
         return false;

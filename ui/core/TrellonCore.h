@@ -41,6 +41,8 @@ using VideoExporter = std::function<bool(
 // frame is due. A frame is decoded into the manager's frame buffer once and
 // painted from there. The window (ITrellonWindow) does what only a toolkit
 // can: controls, message boxes, file choosers, the timer, painting.
+class CSoundPlayer;
+
 class CTrellonCore
 {
 public:
@@ -109,6 +111,16 @@ public:
     // Pauses or resumes a recording: the video stays open, the timer stops,
     // the paused time is left out of the time line.
     void OnPauseRecording();
+    // Whether the next recording records the game's sound (on by default;
+    // the context menu's "Record Sound"). Not while recording.
+    void OnRecordSound();
+    bool IsRecordSoundOn() const { return m_bRecordSound; }
+    bool CanChangeRecordSound() const { return m_bRecording == 0; }
+    // Playback's sound muted or not (the context menu's "Mute Sound", M).
+    void OnMute();
+    bool IsMuted() const { return m_bMuted; }
+    // Whether the recording's sound is being played now.
+    bool IsSoundPlaying() const;
     // One command from another process ("toggle", "pause", "save PATH"):
     // "ok" or why not.
     std::string RunCommand(const std::string& line);
@@ -142,6 +154,10 @@ public:
 
 private:
     void PlaybackStep();
+    std::string RunCommandLine(const std::string& line);
+    // Plays the sound with the picture at normal speed, silent otherwise.
+    void FollowWithSound();
+    void StopSound();
     void ReportUnreadableGame();
     void ReportOutOfMemory();
     void ReportGameSizeChange();
@@ -167,6 +183,12 @@ private:
     std::string m_strShownProblem; // the unreadable-game reason last told
     bool m_bToldOutOfMemory = false;
     bool m_bToldJournalProblem = false;
+    bool m_bToldSoundProblem = false;
+    bool m_bRemoteCommand = false; // a command of another process (or a hotkey) runs
+    bool m_bRecordSound = true;
+    bool m_bMuted = false;
+    bool m_bNoSoundOutput = false; // the output failed: playback stays silent
+    std::unique_ptr<CSoundPlayer> m_pPlayer;
     bool m_bFrameDue = false;  // the next paint fetches the frame again
     std::string m_strFileName; // the file the video was loaded from or saved to
     int m_nLastFirst = 0;      // the fragment numbers last used (1-based); 0: none

@@ -156,6 +156,7 @@ int CTrellonCore::ClearVideo()
     if (!m_pManager->GetVideo().IsSaved() &&
         m_window.Message("?", "Clear current video?", MsgButtons::YesNo) != MsgAnswer::Yes)
         return 0;
+    StopSound(); // it plays the track of the video going
     m_pManager->DiscardJournal(); // confirmed, or saved before
     m_pManager->NewVideo();
     m_strFileName.clear();
@@ -222,6 +223,7 @@ void CTrellonCore::OnExtract()
     {
         const CTimerGuard guard;
         const std::unique_ptr<ILongTaskView> task = m_window.BeginLongTask("Extracting frames...");
+        StopSound();
         extracted = m_pManager->ExtractFragment(ToIndex(start), ToIndex(end),
                                                 [&task](int done, int total)
                                                 { return task->Report(done, total); });

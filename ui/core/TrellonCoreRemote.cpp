@@ -23,6 +23,17 @@ const char kTrellonHdUsage[] =
 
 std::string CTrellonCore::RunCommand(const std::string& line)
 {
+    // Whoever sent it waits for the answer, and is not at the window: no
+    // notice may hold it up.
+    const bool wasRemote = m_bRemoteCommand;
+    m_bRemoteCommand = true;
+    std::string answer = RunCommandLine(line);
+    m_bRemoteCommand = wasRemote;
+    return answer;
+}
+
+std::string CTrellonCore::RunCommandLine(const std::string& line)
+{
     if (line == "toggle")
     {
         if (!m_bRecording && !m_pManager->GetVideo().IsAppendable())
@@ -58,12 +69,13 @@ void CTrellonCore::OnPauseRecording()
     if (m_bPaused)
     {
         m_window.StopTimer();
+        m_pManager->PauseRecording();
     }
     else
     {
         // The first frame after the pause comes one period after the last
         // one before it: the paused time is not in the recording.
-        m_pManager->GetVideo().ResumeTimeLine(static_cast<double>(m_nTimerPeriodMs) / 1000.0);
+        m_pManager->ResumeRecording(static_cast<double>(m_nTimerPeriodMs) / 1000.0);
         m_lastTickCounter = m_window.Counter();
         m_window.StartTimer(m_nTimerPeriodMs);
     }

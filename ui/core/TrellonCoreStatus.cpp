@@ -58,7 +58,7 @@ void CTrellonCore::UpdateTitle(bool now)
         status = m_bPaused ? "\u275A\u275A PAUSED " : "\u25CF REC ";
         status += Clock(elapsed) + " \u00B7 " + Grouped(frames) +
                   (frames == 1 ? " frame" : " frames") + " \u00B7 " + Grouped(m_nDroppedTicks) +
-                  " dropped";
+                  " dropped \u00B7 " + CVideoManager::SoundStatusText(m_pManager->GetSoundState(), m_bRecordSound);
     }
     else if (!m_strFileName.empty() || video.GetFrameCount() > 0)
     {

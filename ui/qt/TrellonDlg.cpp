@@ -306,6 +306,7 @@ void CTrellonDlg::ShowPicture(const DisplayFrame& frame)
     if (image.isNull())
         return;
     m_displayImage = std::move(image);
+    ConvertForShowing(m_displayImage, m_shownImage);
     QWidget* const shows = m_pView != nullptr ? static_cast<QWidget*>(m_pView) : m_pArea;
     if (shows != m_pPainting)
         shows->update();
@@ -393,6 +394,16 @@ void CTrellonDlg::contextMenuEvent(QContextMenuEvent* event)
     QAction* exportVideo = menu.addAction(tr("&Export..."));
     exportVideo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     exportVideo->setEnabled(m_core.CanExport());
+    menu.addSeparator();
+    QAction* recordSound = menu.addAction(tr("Record &Sound"));
+    recordSound->setCheckable(true);
+    recordSound->setChecked(m_core.IsRecordSoundOn());
+    recordSound->setEnabled(m_core.CanChangeRecordSound());
+    QAction* mute = menu.addAction(tr("&Mute Sound"));
+    mute->setCheckable(true);
+    mute->setChecked(m_core.IsMuted());
+    mute->setShortcut(QKeySequence(Qt::Key_M));
+    menu.addSeparator();
     QAction* about = menu.addAction(tr("&About TrellonHD..."));
     about->setShortcut(QKeySequence(Qt::Key_F1));
     QAction* chosen = menu.exec(event->globalPos());
@@ -400,6 +411,10 @@ void CTrellonDlg::contextMenuEvent(QContextMenuEvent* event)
         m_core.OnSysCommand(IDM_ABOUTBOX);
     else if (chosen == exportVideo)
         m_core.OnExport();
+    else if (chosen == recordSound)
+        m_core.OnRecordSound();
+    else if (chosen == mute)
+        m_core.OnMute();
 }
 
 bool CTrellonDlg::eventFilter(QObject* watched, QEvent* event)
@@ -424,6 +439,11 @@ bool CTrellonDlg::PreTranslateMessage(QObject*, QEvent* event)
     if (key == Qt::Key_E && static_cast<QKeyEvent*>(event)->modifiers() == Qt::ControlModifier)
     {
         m_core.OnExport();
+        return true;
+    }
+    if (key == Qt::Key_M && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier)
+    {
+        m_core.OnMute();
         return true;
     }
     return false;

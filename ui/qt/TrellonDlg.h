@@ -114,6 +114,11 @@ public:
     {
         return m_displayImage.isNull() ? nullptr : &m_displayImage;
     }
+    // The same picture in colours, as the windows paint it; null with it.
+    const QImage* GetShownImage() const
+    {
+        return m_displayImage.isNull() ? nullptr : &m_shownImage;
+    }
 
     // What the dialog's logic asks of its window.
     void SetItemText(int id, const std::string& text) override;
@@ -186,6 +191,7 @@ private:
     CResizableView* m_pView = nullptr;
     QString m_strCommandLine;
     QImage m_displayImage;
+    QImage m_shownImage; // m_displayImage converted for painting
     QMap<int, QWidget*> m_controls;
     QString m_strProgramName; // the dialog's own caption, translated
     CVideoArea* m_pArea = nullptr;

@@ -43,9 +43,24 @@ bool RegisterMainClass(HINSTANCE instance, HICON icon, HICON smallIcon)
     return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-UINT ExportItemState(bool canExport)
+UINT EnabledState(bool enabled)
 {
-    return static_cast<UINT>(canExport ? MF_ENABLED : MF_GRAYED);
+    return static_cast<UINT>(enabled ? MF_ENABLED : MF_GRAYED);
+}
+
+UINT CheckState(bool checked)
+{
+    return static_cast<UINT>(checked ? MF_CHECKED : MF_UNCHECKED);
+}
+
+// Whether a key goes to a field the user types into (none of the main
+// dialog's fields takes typing today; a key there is the field's own).
+bool IsTypingField(HWND window)
+{
+    wchar_t name[16] = {};
+    if (window == nullptr || GetClassNameW(window, name, 16) == 0 || _wcsicmp(name, L"Edit") != 0)
+        return false;
+    return (GetWindowLongW(window, GWL_STYLE) & ES_READONLY) == 0;
 }
 
 HICON LoadAppIcon(HINSTANCE instance, int size)
@@ -132,6 +147,14 @@ bool CMainDialog::PreTranslateMessage(MSG& message)
         m_pCore->OnExport();
         return true;
     }
+    // M mutes and unmutes playback's sound, as the menus' Mute Sound does.
+    if (message.message == WM_KEYDOWN && message.wParam == 'M' && GetKeyState(VK_CONTROL) >= 0 &&
+        GetKeyState(VK_SHIFT) >= 0 && GetKeyState(VK_MENU) >= 0 && m_pCore &&
+        IsOwnWindow(message.hwnd) && !IsTypingField(message.hwnd))
+    {
+        m_pCore->OnMute();
+        return true;
+    }
     return false;
 }
 
@@ -148,8 +171,53 @@ void CMainDialog::AddExportItem(HMENU menu, UINT flags) const
 {
     const std::wstring text = LoadText(m_hInstance, IDS_EXPORT);
     if (!text.empty())
-        AppendMenuW(menu, flags | ExportItemState(m_pCore && m_pCore->CanExport()), IDM_EXPORT,
+        AppendMenuW(menu, flags | EnabledState(m_pCore && m_pCore->CanExport()), IDM_EXPORT,
                     (text + L"\tCtrl+E").c_str());
+}
+
+// Record Sound (greyed while recording: a recording keeps what it started
+// with) and Mute Sound, each checked as the core's switch stands.
+void CMainDialog::AddSoundItems(HMENU menu) const
+{
+    const std::wstring record = LoadText(m_hInstance, IDS_RECORD_SOUND);
+    const std::wstring mute = LoadText(m_hInstance, IDS_MUTE);
+    if (record.empty() || mute.empty())
+        return;
+    AppendMenuW(menu, MF_STRING, IDM_RECORD_SOUND, record.c_str());
+    AppendMenuW(menu, MF_STRING, IDM_MUTE, (mute + L"\tM").c_str());
+    UpdateSoundItems(menu);
+}
+
+void CMainDialog::UpdateSoundItems(HMENU menu) const
+{
+    if (!m_pCore)
+        return;
+    CheckMenuItem(menu, IDM_RECORD_SOUND, MF_BYCOMMAND | CheckState(m_pCore->IsRecordSoundOn()));
+    EnableMenuItem(menu, IDM_RECORD_SOUND,
+                   MF_BYCOMMAND | EnabledState(m_pCore->CanChangeRecordSound()));
+    CheckMenuItem(menu, IDM_MUTE, MF_BYCOMMAND | CheckState(m_pCore->IsMuted()));
+}
+
+bool CMainDialog::OnMenuCommand(int id)
+{
+    switch (id)
+    {
+    case IDM_EXPORT:
+        m_pCore->OnExport();
+        return true;
+    case IDM_RECORD_SOUND:
+        // The menu greys it while recording; the core refuses it then too.
+        m_pCore->OnRecordSound();
+        return true;
+    case IDM_MUTE:
+        m_pCore->OnMute();
+        return true;
+    case IDM_ABOUTBOX:
+        m_pCore->OnSysCommand(IDM_ABOUTBOX);
+        return true;
+    default:
+        return false;
+    }
 }
 
 // A right click anywhere in the window (or the menu key: then at the
@@ -166,14 +234,15 @@ void CMainDialog::OnContextMenu(LPARAM where)
     if (menu == nullptr)
         return;
     AddExportItem(menu, MF_STRING);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AddSoundItems(menu);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, LoadText(m_hInstance, IDS_ABOUTBOX).c_str());
     const int chosen = static_cast<int>(TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, m_hWnd, nullptr));
     DestroyMenu(menu);
-    if (chosen == IDM_EXPORT)
-        m_pCore->OnExport();
-    else if (chosen == IDM_ABOUTBOX)
-        m_pCore->OnSysCommand(IDM_ABOUTBOX);
+    if (chosen != 0)
+        OnMenuCommand(chosen);
 }
 
 void CMainDialog::ListenForHotkeys()
@@ -216,6 +285,9 @@ void CMainDialog::OnInitDialog()
             // Greyed until the core, made below, has something to export;
             // WM_INITMENUPOPUP keeps it so.
             AddExportItem(menu, MF_STRING);
+            // Checked and greyed as the core stands once it is made; so
+            // is WM_INITMENUPOPUP.
+            AddSoundItems(menu);
             AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
         }
     }
@@ -266,22 +338,15 @@ INT_PTR CMainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnPaint();
         return TRUE;
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == IDM_ABOUTBOX)
-        {
-            m_pCore->OnSysCommand(IDM_ABOUTBOX);
-            return TRUE;
-        }
-        if ((wParam & 0xFFF0) == IDM_EXPORT)
-        {
-            m_pCore->OnExport();
-            return TRUE;
-        }
-        return FALSE;
+        return OnMenuCommand(static_cast<int>(wParam & 0xFFF0)) ? TRUE : FALSE;
     case WM_INITMENUPOPUP:
         // The system menu, as it opens.
         if (HIWORD(lParam) != 0)
-            EnableMenuItem(GetSystemMenu(m_hWnd, FALSE), IDM_EXPORT,
-                           MF_BYCOMMAND | ExportItemState(m_pCore->CanExport()));
+        {
+            HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+            EnableMenuItem(menu, IDM_EXPORT, MF_BYCOMMAND | EnabledState(m_pCore->CanExport()));
+            UpdateSoundItems(menu);
+        }
         return FALSE;
     case WM_CONTEXTMENU:
         OnContextMenu(lParam);

@@ -93,6 +93,10 @@ private:
     // The main dialog or the detached window, or a control of theirs.
     bool IsOwnWindow(HWND window) const;
     void AddExportItem(HMENU menu, UINT flags) const;
+    void AddSoundItems(HMENU menu) const;
+    void UpdateSoundItems(HMENU menu) const;
+    // Runs a menu command both menus offer; false for one they don't.
+    bool OnMenuCommand(int id);
     void OnContextMenu(LPARAM where);
     void ListenForHotkeys();
 

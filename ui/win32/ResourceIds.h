@@ -29,5 +29,11 @@
 // low four bits are 0).
 #define IDM_EXPORT 32
 #define IDS_EXPORT 103
+// The sound's two switches in the same menus, checkable: whether the next
+// recording records the game's sound, and playback muted (also the key M).
+#define IDM_RECORD_SOUND 48
+#define IDM_MUTE 64
+#define IDS_RECORD_SOUND 104
+#define IDS_MUTE 105
 // The manifest: common controls 6 and the UTF-8 code page.
 #define IDR_MANIFEST 1

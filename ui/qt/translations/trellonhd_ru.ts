@@ -103,6 +103,14 @@ So would be better to save the draft file first.</source>
         <translation>&amp;Экспорт...</translation>
     </message>
     <message>
+        <source>Record &amp;Sound</source>
+        <translation>Записывать &amp;звук</translation>
+    </message>
+    <message>
+        <source>&amp;Mute Sound</source>
+        <translation>&amp;Выключить звук</translation>
+    </message>
+    <message>
         <source>&amp;About TrellonHD...</source>
         <translation>&amp;О программе TrellonHD...</translation>
     </message>
