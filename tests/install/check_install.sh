@@ -14,7 +14,9 @@ root="$stage/usr/local"
 fail() { echo "install: $*" >&2; exit 1; }
 for file in bin/trellonhd bin/trellon \
             share/applications/trellonhd.desktop share/mime/packages/trellonhd.xml \
-            share/trellonhd/font1.bmp share/trellonhd/font2.bmp share/trellonhd/units.bmp; do
+            share/trellonhd/font1.bmp share/trellonhd/font2.bmp share/trellonhd/units.bmp \
+            share/man/man1/trellon.1.gz share/man/man1/trellonhd.1.gz \
+            share/doc/trellonhd/changelog.gz share/doc/trellonhd/copyright; do
   [ -f "$root/$file" ] || fail "$file is missing"
 done
 for size in 16 32 48 64 128 256; do
@@ -34,6 +36,14 @@ version=$(env -u DISPLAY "$root/bin/trellonhd" --version)
 env -u DISPLAY "$root/bin/trellonhd" --help | grep -q 'Usage: trellonhd' ||
   fail "trellonhd --help printed no usage"
 "$root/bin/trellon" --version >/dev/null || fail "trellon --version failed"
+
+# The manual pages are whole: each holds every option its --help names.
+for program in trellon trellonhd; do
+  page=$(zcat "$root/share/man/man1/$program.1.gz")
+  for option in $(env -u DISPLAY "$root/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qF -- "${option//-/\\-}" <<<"$page" || fail "$program.1 lacks $option"
+  done
+done
 
 # The MIME database built from the package knows .dk2 files by name and by
 # their first bytes.

@@ -174,11 +174,53 @@ TEST_F(Win32Resources, EveryDialogAndStringIsThereInBothLanguages)
                 << "dialog " << id << " in language " << language;
         EXPECT_FALSE(TextIn(language, IDS_ABOUTBOX).empty()) << language;
         EXPECT_FALSE(TextIn(language, IDS_EXPORT).empty()) << language;
+        EXPECT_FALSE(TextIn(language, IDS_RECORD_SOUND).empty()) << language;
+        EXPECT_FALSE(TextIn(language, IDS_MUTE).empty()) << language;
         for (int n = 0; n < CTrellonCore::kExportFormatCount; ++n)
             EXPECT_FALSE(TextIn(language, IDS_EXPORT_FORMAT_FIRST + n).empty())
                 << language << " " << n;
         for (int n = 0; n < CTrellonCore::kSpeedCount; ++n)
             EXPECT_FALSE(TextIn(language, IDS_SPEED_FIRST + n).empty()) << language << " " << n;
+    }
+}
+
+// The letter after '&', lower-cased (Cyrillic too); 0 for none.
+wchar_t AccessKey(const std::wstring& text)
+{
+    const std::size_t at = text.find(L'&');
+    if (at == std::wstring::npos || at + 1 >= text.size())
+        return 0;
+    wchar_t key[2] = {text[at + 1], 0};
+    CharLowerW(key);
+    return key[0];
+}
+
+// The context menu and the system menu: the sound's items read as the Qt
+// window's do, and no two items of a menu share an access key in either
+// language (a shared key would take the first item, not the one typed).
+TEST_F(Win32Resources, MenuItemsHaveTheirTextsAndAccessKeysOfTheirOwn)
+{
+    EXPECT_EQ(Narrow(TextIn(kEnglish, IDS_RECORD_SOUND)), "Record &Sound");
+    EXPECT_EQ(Narrow(TextIn(kEnglish, IDS_MUTE)), "&Mute Sound");
+    EXPECT_EQ(Narrow(TextIn(kRussian, IDS_RECORD_SOUND)), "Записывать &звук");
+    EXPECT_EQ(Narrow(TextIn(kRussian, IDS_MUTE)), "&Выключить звук");
+    for (LANGID language : {kEnglish, kRussian})
+    {
+        std::vector<wchar_t> keys;
+        for (int id : {IDS_EXPORT, IDS_RECORD_SOUND, IDS_MUTE, IDS_ABOUTBOX})
+        {
+            const wchar_t key = AccessKey(TextIn(language, id));
+            EXPECT_NE(key, 0) << "string " << id << " in language " << language;
+            for (wchar_t other : keys)
+                EXPECT_NE(key, other) << "string " << id << " in language " << language;
+            keys.push_back(key);
+        }
+    }
+    // System commands: Windows keeps the low four bits of one for itself.
+    for (int id : {IDM_ABOUTBOX, IDM_EXPORT, IDM_RECORD_SOUND, IDM_MUTE})
+    {
+        EXPECT_EQ(id & 0xF, 0) << id;
+        EXPECT_LT(id, 0xF000) << id;
     }
 }
 
