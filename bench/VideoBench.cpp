@@ -1,13 +1,16 @@
-// Benchmarks of the video store on the benchmark scene (see corpus/RtsScene.h):
-// encoding, decoding, random access, saving and loading, and the cost of the
-// slowest single AddFrame and the memory held per node while a video grows to
-// ten million nodes.
+// Benchmarks of the video store on the benchmark scene (see corpus/RtsScene.h)
+// and on pictures where nearly everything changes (noise, the map or a
+// painting scrolled by a pixel every frame, a fade): encoding, decoding,
+// random access, saving and loading, and the cost of the slowest single
+// AddFrame and the memory held per node while a video grows to ten million
+// nodes.
 //
 //   build/release/bin/video_bench
 //
 // Every encode is checked once against the plain encoder (no previous-frame
 // shortcut): the tables must be identical, or the benchmark fails.
 
+#include "tools/digest/TablesDigest.h"
 #include "tools/gamesim/RtsScene.h"
 #include "video/Video.h"
 #include "video/VideoFile.h"
@@ -30,7 +33,18 @@ enum Scene
 {
     SC_RTS = 0,
     SC_NOISE = 1,
+    SC_SCROLL_TILES = 2, // the map alone, full screen, one pixel to the left every frame
+    SC_SCROLL_ART = 3,   // a picture that never repeats, the same
+    SC_FADE = 4,         // the scene darkening a shade at a time, again and again
 };
+
+// The scene's palette is ramps of 16 shades from dark to light: step `step`
+// of 32 takes each pixel that many 32nds of the way to its ramp's darkest.
+void Darken(int step, std::vector<std::uint8_t>& picture)
+{
+    for (std::uint8_t& p : picture)
+        p = static_cast<std::uint8_t>((p & 0xF0) | (p & 0x0F) * (32 - step) / 32);
+}
 
 struct Corpus
 {
@@ -61,10 +75,25 @@ const Corpus& GetCorpus(Scene scene, int width, int height)
         {
             std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) *
                                               static_cast<std::size_t>(height));
-            if (scene == SC_RTS)
+            switch (scene)
+            {
+            case SC_RTS:
                 rts.Render(k, picture.data());
-            else
+                break;
+            case SC_NOISE:
                 RenderNoise(width, height, 1, k, picture.data());
+                break;
+            case SC_SCROLL_TILES:
+                rts.RenderMapAt(k, 0, picture.data());
+                break;
+            case SC_SCROLL_ART:
+                RenderArt(width, height, 1, k, picture.data());
+                break;
+            case SC_FADE:
+                rts.Render(k, picture.data());
+                Darken(k % 32, picture);
+                break;
+            }
             slot->pictures.push_back(std::move(picture));
             slot->cursors.push_back(rts.Cursor(k));
         }
@@ -72,11 +101,28 @@ const Corpus& GetCorpus(Scene scene, int width, int height)
     return *slot;
 }
 
-void Encode(const Corpus& corpus, CVideo& video)
+// With `frameTimes`, each AddFrame's wall time in milliseconds is added to it.
+void Encode(const Corpus& corpus, CVideo& video, std::vector<double>* frameTimes = nullptr)
 {
     video.SetGeometry(corpus.width, corpus.width, corpus.height, 0, 0);
     for (std::size_t k = 0; k < corpus.pictures.size(); ++k)
+    {
+        const auto start = std::chrono::steady_clock::now();
         video.AddFrame(corpus.cursors[k], corpus.palette.data(), corpus.pictures[k].data());
+        if (frameTimes != nullptr)
+            frameTimes->push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+    }
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::nth_element(values.begin(),
+                     values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    return values[values.size() / 2];
 }
 
 bool SameTables(const CVideo& a, const CVideo& b)
@@ -115,11 +161,12 @@ void BM_Encode(benchmark::State& state)
     const Corpus& corpus = GetCorpus(scene, width, height);
     DictionaryStats stats;
     std::int64_t nodes = 0, body = 0;
+    std::vector<double> frameTimes;
     for (auto _ : state)
     {
         CVideo video;
         video.SetReuseUnchanged(shortcut);
-        Encode(corpus, video);
+        Encode(corpus, video, &frameTimes);
         benchmark::DoNotOptimize(video.GetNodeCount());
         state.PauseTiming();
         stats = video.GetDictionaryStats();
@@ -138,10 +185,15 @@ void BM_Encode(benchmark::State& state)
         stats.lookups ? static_cast<double>(stats.compares) / static_cast<double>(stats.lookups)
                       : 0;
     state.counters["max_probe"] = stats.maxProbe;
+    state.counters["recent/lookup"] =
+        stats.lookups ? static_cast<double>(stats.recent) / static_cast<double>(stats.lookups) : 0;
+    // One frame's AddFrame by the wall clock, over every frame of every run.
+    state.counters["frame_median_ms"] = Median(frameTimes);
 }
 
 // Encodes the corpus with and without the previous-frame shortcut and fails
-// unless both build the same tables.
+// unless both build the same tables; the digest compares them with other
+// builds'.
 void BM_ShortcutIdentity(benchmark::State& state)
 {
     const Scene scene = static_cast<Scene>(state.range(0));
@@ -159,6 +211,7 @@ void BM_ShortcutIdentity(benchmark::State& state)
             return;
         }
         state.counters["identical_nodes"] = fast.GetNodeCount();
+        state.counters["digest"] = TablesDigest(fast);
     }
 }
 
@@ -321,6 +374,8 @@ void BM_GrowthTo10MNodes(benchmark::State& state)
     state.counters["p99_us"] = at(0.99);
     state.counters["max_us"] = sorted.back();
     state.counters["max/p99"] = sorted.back() / at(0.99);
+    state.counters["max_frame"] =
+        static_cast<double>(std::max_element(times.begin(), times.end()) - times.begin());
     // Per node: the median over the frames (the steady state: the tables
     // spend most frames between growths or in a move) and the peak.
     const auto report = [&](const char* name, std::vector<double> values)
@@ -344,11 +399,22 @@ BENCHMARK(BM_Encode)
     ->Args({SC_RTS, 1920, 1080, 1})
     ->Args({SC_RTS, 1920, 1080, 0})
     ->Args({SC_NOISE, 640, 480, 1})
+    ->Args({SC_SCROLL_TILES, 640, 480, 1})
+    ->Args({SC_SCROLL_TILES, 1920, 1080, 1})
+    ->Args({SC_SCROLL_ART, 640, 480, 1})
+    ->Args({SC_SCROLL_ART, 1920, 1080, 1})
+    ->Args({SC_FADE, 640, 480, 1})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ShortcutIdentity)
     ->ArgNames({"scene", "w", "h"})
     ->Args({SC_RTS, 640, 480})
     ->Args({SC_RTS, 1920, 1080})
+    ->Args({SC_NOISE, 640, 480})
+    ->Args({SC_SCROLL_TILES, 640, 480})
+    ->Args({SC_SCROLL_TILES, 1920, 1080})
+    ->Args({SC_SCROLL_ART, 640, 480})
+    ->Args({SC_SCROLL_ART, 1920, 1080})
+    ->Args({SC_FADE, 640, 480})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 BENCHMARK(BM_Decode)

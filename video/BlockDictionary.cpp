@@ -2,8 +2,10 @@
 
 #include "private/PlatformMemory.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -31,6 +33,42 @@ std::uint64_t MatchBytes(std::uint64_t word, std::uint8_t byte)
 std::uint32_t GatherBytes(std::uint64_t highBits)
 {
     return static_cast<std::uint32_t>((highBits * 0x0002040810204081ull) >> 56);
+}
+
+// Two bits of the key that its word sum does not tell: each word weighted by
+// its place, so that nodes whose sums agree because their words traded
+// places mostly disagree here (common among inner nodes, whose quadrants'
+// indices add up alike, and among leaves of textures drawn in 2 x 2 blocks,
+// whose words are one byte four times), and a lookup reads fewer of them
+// from the node table.
+std::uint32_t WeightedHash(const Node& n)
+{
+    return n.w[0] * 0x9E3779B1u + n.w[1] * 0x85EBCA77u + n.w[2] * 0xC2B2AE3Du +
+           n.w[3] * 0x27D4EB2Fu;
+}
+
+std::uint32_t Fingerprint(std::uint32_t weighted)
+{
+    return weighted >> 30;
+}
+
+constexpr std::uint32_t kUsedMask = 0xFF;
+constexpr unsigned kFingerprintShift = 8;
+
+std::uint32_t SlotFingerprint(std::uint32_t meta, std::size_t slot)
+{
+    return (meta >> (kFingerprintShift + 2 * slot)) & 3u;
+}
+
+bool SameNode(const Node& a, const Node& b)
+{
+    // Both halves at once: one branch, not four.
+    std::uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a.w, 8);
+    std::memcpy(&a1, a.w + 2, 8);
+    std::memcpy(&b0, b.w, 8);
+    std::memcpy(&b1, b.w + 2, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
 }
 
 std::size_t RoundUp(std::size_t value, std::size_t unit)
@@ -93,6 +131,8 @@ bool CBlockDictionary::Reserve(std::size_t extra, const NodeTable& nodes)
 {
     if (extra > kMaxEntries - m_nCount)
         return false;
+    if (m_recentKeys == RecentKeys::Cached && !m_pRecent && m_nCount == 0)
+        m_pRecent.reset(new (std::nothrow) Recent[std::size_t{1} << kRecentBits]());
     const std::size_t needed = m_nCount + extra;
 
     // While a move runs, `extra` inserts can all land in the old table (as
@@ -131,24 +171,43 @@ bool CBlockDictionary::Reserve(std::size_t extra, const NodeTable& nodes)
     return true;
 }
 
-void CBlockDictionary::Put(Table& table, std::size_t b, std::uint64_t code, std::uint32_t index)
+void CBlockDictionary::BackPages(Table& table, std::size_t b)
 {
-    Bucket& bucket = table.buckets[b];
-    bucket.low[bucket.used] = static_cast<std::uint8_t>(code);
-    bucket.word[bucket.used] = index | static_cast<std::uint32_t>((code >> 8) << table.indexBits);
-    ++bucket.used;
-    ++table.entries;
-    if (b >= table.writtenEnd)
-        table.writtenEnd = b + 1;
+    if (b < table.populatedEnd)
+        return;
+    const std::size_t from = b / kPopulateBuckets * kPopulateBuckets;
+    PopulatePages(table.buckets + from,
+                  std::min(kPopulateBuckets, table.mappedBytes / sizeof(Bucket) - from) *
+                      sizeof(Bucket));
+    table.populatedEnd = from + kPopulateBuckets;
 }
 
-void CBlockDictionary::Enter(Table& table, std::uint32_t mixed, std::uint32_t index)
+void CBlockDictionary::Put(Table& table, std::size_t b, std::uint64_t code, std::uint32_t index,
+                           std::uint32_t fingerprint)
+{
+    Bucket& bucket = table.buckets[b];
+    const std::uint32_t used = bucket.meta & kUsedMask;
+    bucket.low[used] = static_cast<std::uint8_t>(code);
+    bucket.word[used] = index | static_cast<std::uint32_t>((code >> 8) << table.indexBits);
+    bucket.meta += 1 + (fingerprint << (kFingerprintShift + 2 * used));
+    ++table.entries;
+    if (b >= table.writtenEnd)
+    {
+        // The table is written from its start up, the move's image ahead of
+        // the rest: its next pages are backed in one step as it gets there.
+        BackPages(table, b);
+        table.writtenEnd = b + 1;
+    }
+}
+
+void CBlockDictionary::Enter(Table& table, std::uint32_t mixed, std::uint32_t index,
+                             std::uint32_t fingerprint)
 {
     const Location at = Locate(table, mixed);
     std::size_t b = at.home;
-    while (table.buckets[b].used == kSlots)
+    while ((table.buckets[b].meta & kUsedMask) == kSlots)
         ++b;
-    Put(table, b, Code(table, at.offset, b - at.home), index);
+    Put(table, b, Code(table, at.offset, b - at.home), index, fingerprint);
 }
 
 void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
@@ -162,10 +221,25 @@ void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
     // The old buckets run to the last one written (a bucket of the overflow,
     // or an untouched home below it, is zero: nothing to move).
     const std::size_t end = m_old.writtenEnd;
+    const double scale = static_cast<double>(m_current.homes) * m_old.reciprocal;
+    const std::size_t lastBucket = m_current.mappedBytes / sizeof(Bucket) - 2;
     for (; m_nMigrateCursor < end && (done < buckets || lastFull); ++m_nMigrateCursor, ++done)
     {
+        // The entries of an old bucket go to the new buckets about its image
+        // (homes keep the order of the hashes at any count), so those of the
+        // buckets a few steps on are asked for now.
+        const auto ahead = std::min(
+            static_cast<std::size_t>(static_cast<double>(m_nMigrateCursor + kMoveAhead) * scale),
+            lastBucket);
+        __builtin_prefetch(&m_current.buckets[ahead], 1);
+        __builtin_prefetch(&m_current.buckets[ahead + 1], 1);
+        // Their pages are backed before the move reaches them: a read of a
+        // page not yet backed would fault once for the read and again for
+        // the write, and a request for a page not backed is dropped.
+        BackPages(m_current, ahead + 1);
         const Bucket& bucket = m_old.buckets[m_nMigrateCursor];
-        for (std::size_t s = 0; s < bucket.used; ++s)
+        const std::uint32_t used = bucket.meta & kUsedMask;
+        for (std::size_t s = 0; s < used; ++s)
         {
             const std::uint32_t word = bucket.word[s];
             const std::uint32_t index = word & indexMask;
@@ -193,11 +267,11 @@ void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
             }
             else
                 mixed = Mix(index == newIndex ? newHash : NodeHash(nodes[index]));
-            Enter(m_current, mixed, index);
+            Enter(m_current, mixed, index, SlotFingerprint(bucket.meta, s));
         }
-        m_stats.moved += bucket.used;
-        m_old.entries -= bucket.used;
-        lastFull = bucket.used == kSlots;
+        m_stats.moved += used;
+        m_old.entries -= used;
+        lastFull = used == kSlots;
     }
     if (m_nMigrateCursor >= end)
     {
@@ -214,30 +288,78 @@ void CBlockDictionary::MigrateSome(std::size_t buckets, const NodeTable& nodes,
     }
 }
 
-std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newIndex,
-                                             const NodeTable& nodes)
+bool CBlockDictionary::InOld(std::uint32_t mixed, Location& at) const
 {
-    const std::uint32_t hash = NodeHash(key);
-    const std::uint32_t mixed = Mix(hash);
-    ++m_stats.lookups;
-
     // Keys whose old home the move has passed are in the new table, with
     // every entry of their run of buckets; the others are in the old one.
-    Table* table = &m_current;
-    Location at{};
     if (Migrating())
     {
         at = Locate(m_old, mixed);
         if (at.home >= m_nMigrateCursor)
-            table = &m_old;
-        else
-            at = Locate(m_current, mixed);
+            return true;
+    }
+    at = Locate(m_current, mixed);
+    return false;
+}
+
+void CBlockDictionary::Prefetch(const Node& key) const
+{
+    Location at{};
+    const Table& table = InOld(Mix(NodeHash(key)), at) ? m_old : m_current;
+    __builtin_prefetch(&table.buckets[at.home]);
+}
+
+std::uint32_t CBlockDictionary::Matches(const Bucket& bucket, std::uint8_t low, std::uint32_t used)
+{
+    std::uint64_t first = 0;
+    std::uint32_t second = 0;
+    std::memcpy(&first, bucket.low, 8);
+    std::memcpy(&second, bucket.low + 8, 4);
+    // Only the used slots: an unused one (0) may look like a match.
+    return (GatherBytes(MatchBytes(first, low)) | (GatherBytes(MatchBytes(second, low)) << 8)) &
+           ((1u << used) - 1);
+}
+
+void CBlockDictionary::ChooseRecent()
+{
+    if (m_bRecentOn)
+    {
+        m_bRecentOn = m_nStretchHits * kRecentShare >= kRecentStretch;
+        if (!m_bRecentOn)
+            m_nRestLeft = kRecentRest;
     }
     else
-        at = Locate(m_current, mixed);
+        m_bRecentOn = --m_nRestLeft == 0;
+    m_nStretchLeft = kRecentStretch;
+    m_nStretchHits = 0;
+}
 
-    const unsigned indexBits = table->indexBits;
-    const std::uint32_t indexMask = static_cast<std::uint32_t>(IndexLimit(*table) - 1);
+std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newIndex,
+                                             const NodeTable& nodes)
+{
+    const std::uint32_t weighted = WeightedHash(key);
+    ++m_stats.lookups;
+    if (--m_nStretchLeft == 0)
+        ChooseRecent();
+    Recent* recent = nullptr;
+    if (m_bRecentOn && m_pRecent)
+    {
+        recent = &m_pRecent[weighted >> (32 - kRecentBits)];
+        if (recent->tag != 0 && SameNode(recent->key, key))
+        {
+            ++m_stats.recent;
+            ++m_nStretchHits;
+            return recent->tag - 1;
+        }
+    }
+    const std::uint32_t hash = NodeHash(key);
+    const std::uint32_t mixed = Mix(hash);
+    const std::uint32_t fingerprint = Fingerprint(weighted);
+
+    Location at{};
+    Table& table = InOld(mixed, at) ? m_old : m_current;
+    const unsigned indexBits = table.indexBits;
+    const std::uint32_t indexMask = static_cast<std::uint32_t>(IndexLimit(table) - 1);
     std::uint32_t probes = 0;
     const auto counted = [this, &probes]
     {
@@ -250,29 +372,25 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
     for (;; ++b)
     {
         ++probes;
-        const Bucket* bucket = &table->buckets[b];
-        code = Code(*table, at.offset, b - at.home);
-        const auto low = static_cast<std::uint8_t>(code);
+        const Bucket* bucket = &table.buckets[b];
+        code = Code(table, at.offset, b - at.home);
         const auto high = static_cast<std::uint32_t>(code >> 8);
-        std::uint64_t first = 0;
-        std::uint32_t second = 0;
-        std::memcpy(&first, bucket->low, 8);
-        std::memcpy(&second, bucket->low + 8, 4);
-        // Only the used slots: an unused one (0) may look like a match.
-        const std::uint32_t used = bucket->used;
-        std::uint32_t match =
-            (GatherBytes(MatchBytes(first, low)) | (GatherBytes(MatchBytes(second, low)) << 8)) &
-            ((1u << used) - 1);
-        for (; match != 0; match &= match - 1)
+        const std::uint32_t meta = bucket->meta;
+        const std::uint32_t used = meta & kUsedMask;
+        for (std::uint32_t match = Matches(*bucket, static_cast<std::uint8_t>(code), used);
+             match != 0; match &= match - 1)
         {
-            const std::uint32_t word = bucket->word[std::countr_zero(match)];
-            if ((word >> indexBits) != high)
+            const auto s = static_cast<std::size_t>(std::countr_zero(match));
+            const std::uint32_t word = bucket->word[s];
+            if ((word >> indexBits) != high || SlotFingerprint(meta, s) != fingerprint)
                 continue;
             ++m_stats.compares;
             const std::uint32_t index = word & indexMask;
-            if (nodes[index] == key)
+            if (SameNode(nodes[index], key))
             {
                 counted();
+                if (recent != nullptr)
+                    *recent = Recent{key, index + 1};
                 return index;
             }
         }
@@ -281,7 +399,9 @@ std::uint32_t CBlockDictionary::FindOrInsert(const Node& key, std::uint32_t newI
     }
 
     counted();
-    Put(*table, b, code, newIndex);
+    Put(table, b, code, newIndex, fingerprint);
+    if (recent != nullptr)
+        *recent = Recent{key, newIndex + 1};
     ++m_nCount;
     if (Migrating() && ++m_nInsertsSinceMove == kInsertsPerMove)
     {

@@ -7,6 +7,7 @@
 struct DictionaryStats
 {
     std::uint64_t lookups = 0;  // FindOrInsert calls
+    std::uint64_t recent = 0;   // of them, answered by the cache of recent keys
     std::uint64_t probes = 0;   // buckets examined
     std::uint64_t compares = 0; // node comparisons (equal tag)
     std::uint32_t maxProbe = 0; // longest single lookup, in buckets

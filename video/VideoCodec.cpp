@@ -77,6 +77,9 @@ bool CVideo::PrepareEncoder()
         std::vector<std::uint8_t> picture(PaddedPictureBytes(m_nWidth, m_nHeight));
         std::vector<std::uint32_t> prevIndex(total);
         std::vector<std::uint8_t> changed(total);
+        std::vector<std::uint32_t> leafOrder(static_cast<std::size_t>(columns[0]) *
+                                             static_cast<std::size_t>(rows[0]));
+        m_leafOrder.swap(leafOrder);
         m_picture.swap(picture);
         m_prevIndex.swap(prevIndex);
         m_changed.swap(changed);
@@ -90,6 +93,7 @@ bool CVideo::PrepareEncoder()
     }
     m_nPictureStride = (m_nWidth + 3) & ~3;
     m_bPreviousValid = false;
+    m_bCompareNext = true;
     m_bEncoderReady = true;
     return true;
 }
@@ -100,7 +104,8 @@ bool CVideo::PrepareEncoder()
 // a previous frame (or with the shortcut off) every square is marked.
 void CVideo::TakePicture(const std::uint8_t* source)
 {
-    const bool compare = m_bReuseUnchanged && m_bPreviousValid;
+    const bool compare = m_bReuseUnchanged && m_bPreviousValid && m_bCompareNext;
+    m_bCompared = compare;
     std::fill(m_changed.begin(), m_changed.end(), compare ? 0 : 1);
 
     const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
@@ -169,14 +174,97 @@ void CVideo::TakePicture(const std::uint8_t* source)
     }
 }
 
+namespace
+{
+// How far ahead of the walk, in leaves, the dictionary is asked for a leaf's
+// bucket: a lookup that waits for memory takes about as long as a dozen that
+// find theirs in the cache, so the leaves' lookups wait together. (Inner
+// nodes are known only once their quadrants are: they are looked up as they
+// come.)
+constexpr std::size_t kBucketAhead = 16;
+// Dictionaries smaller than this mostly sit in the cache, where the list and
+// the requests cost more than they spare.
+constexpr std::size_t kPrefetchFromBytes = std::size_t{4} << 20;
+// One leaf in this many keeping its node makes the compare with the previous
+// frame worth its pass.
+constexpr std::size_t kKeptShare = 16;
+} // namespace
+
 std::uint32_t CVideo::EncodeBlock(int x, int y, int side)
 {
     int level = 0;
     while ((4 << level) < side)
         ++level;
+    const CBlockDictionary& dictionary = m_pTables->dictionary;
+    m_nLeafCount = 0;
+    m_nLeafCursor = 0;
+    m_bPrefetch = dictionary.HeldBytes() >= kPrefetchFromBytes;
+    if (m_bPrefetch)
+    {
+        ListLeaves(x, y, level);
+        for (std::size_t i = 0; i < kBucketAhead && i < m_nLeafCount; ++i)
+            dictionary.Prefetch(LeafAt(m_leafOrder[i]));
+    }
+    m_nLeavesKept = 0;
+    m_nChangedLeaves = 0;
     const std::uint32_t root = EncodeSquare(x, y, level);
+    // Where nearly every leaf changes (noise, a scroll of the whole picture)
+    // the compare with the previous frame finds nothing to spare and costs a
+    // pass over the picture and the marks: the next frame goes without it
+    // while fewer than one leaf in 16 keeps its node. Without the compare the
+    // lookups tell the same, as a leaf that kept its pixels finds its node
+    // again. Either way the tables come out the same.
+    const std::size_t leaves =
+        static_cast<std::size_t>(m_levelColumns[0]) * static_cast<std::size_t>(m_levelRows[0]);
+    const std::size_t kept = m_bCompared ? leaves - m_nChangedLeaves : m_nLeavesKept;
+    m_bCompareNext = !m_bPreviousValid || kept * kKeptShare >= leaves;
     m_bPreviousValid = true;
     return root;
+}
+
+std::size_t CVideo::SquareCell(int x, int y, int level) const
+{
+    const std::size_t lv = static_cast<std::size_t>(level);
+    const int shift = level + 2; // the side is 4 << level
+    return m_levelOffset[lv] +
+           static_cast<std::size_t>(y >> shift) * static_cast<std::size_t>(m_levelColumns[lv]) +
+           static_cast<std::size_t>(x >> shift);
+}
+
+// The leaves EncodeSquare will look up, in the order it will: it skips the
+// same squares.
+void CVideo::ListLeaves(int x, int y, int level)
+{
+    if (x >= m_nWidth || y >= m_nHeight || !m_changed[SquareCell(x, y, level)])
+        return;
+    if (level == 0)
+    {
+        m_leafOrder[m_nLeafCount++] = static_cast<std::uint32_t>(
+            static_cast<std::size_t>(y) * static_cast<std::size_t>(m_nPictureStride) +
+            static_cast<std::size_t>(x));
+        return;
+    }
+    const int h = 2 << level;
+    ListLeaves(x, y, level - 1);
+    ListLeaves(x + h, y, level - 1);
+    ListLeaves(x, y + h, level - 1);
+    ListLeaves(x + h, y + h, level - 1);
+}
+
+Node CVideo::LeafAt(std::size_t offset) const
+{
+    const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
+    const std::uint8_t* p = m_picture.data() + offset;
+    return PackLeaf(LoadPixels4(p), LoadPixels4(p + stride), LoadPixels4(p + 2 * stride),
+                    LoadPixels4(p + 3 * stride));
+}
+
+// Called as the walk looks up leaf `next` of the list. Hints only: should
+// the walk and the list ever part, lookups just wait longer.
+void CVideo::PrefetchLeaves(std::size_t next)
+{
+    if (next + kBucketAhead < m_nLeafCount)
+        m_pTables->dictionary.Prefetch(LeafAt(m_leafOrder[next + kBucketAhead]));
 }
 
 std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
@@ -184,12 +272,7 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
     if (x >= m_nWidth || y >= m_nHeight)
         return 0; // outside the picture
 
-    const std::size_t lv = static_cast<std::size_t>(level);
-    const int shift = level + 2; // the side is 4 << level
-    const std::size_t cell =
-        m_levelOffset[lv] +
-        static_cast<std::size_t>(y >> shift) * static_cast<std::size_t>(m_levelColumns[lv]) +
-        static_cast<std::size_t>(x >> shift);
+    const std::size_t cell = SquareCell(x, y, level);
     // Same pixels as in the previous frame: the dictionary would give the
     // previous frame's node, so take it without asking.
     if (!m_changed[cell])
@@ -199,10 +282,10 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
     if (level == 0)
     {
         const std::size_t stride = static_cast<std::size_t>(m_nPictureStride);
-        const std::uint8_t* p =
-            m_picture.data() + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x);
-        node = PackLeaf(LoadPixels4(p), LoadPixels4(p + stride), LoadPixels4(p + 2 * stride),
-                        LoadPixels4(p + 3 * stride));
+        node = LeafAt(static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x));
+        ++m_nChangedLeaves;
+        if (m_bPrefetch)
+            PrefetchLeaves(m_nLeafCursor++);
     }
     else
     {
@@ -223,6 +306,10 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
         ++m_nNodeCount;
         index = newIndex;
     }
+    // Counted without a branch, which would guess wrong on every other leaf
+    // of a scroll; without a previous frame the count is not used.
+    if (level == 0)
+        m_nLeavesKept += static_cast<std::size_t>(m_prevIndex[cell] == index);
     m_prevIndex[cell] = index;
     return index;
 }

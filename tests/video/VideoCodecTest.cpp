@@ -1,4 +1,5 @@
 #include "TestPictures.h"
+#include "tools/digest/TablesDigest.h"
 #include "video/Video.h"
 
 #include <algorithm>
@@ -330,4 +331,101 @@ TEST(VideoCodec, PreviousFrameShortcutBuildsTheSameTablesAsThePlainEncoder)
     }
     ExpectSameTables(fast, plain);
     EXPECT_LT(fast.GetDictionaryStats().lookups, plain.GetDictionaryStats().lookups / 2);
+}
+
+namespace
+{
+// Frames where nearly everything changes, then where nothing does: a tiled
+// texture scrolled a pixel a frame, noise, a still picture, a fade.
+std::vector<std::vector<std::uint8_t>> ChangingScenes(int width, int height)
+{
+    const auto tile = Noise(16, 16, 7);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (int k = 0; k < 12; ++k)
+    {
+        std::vector<std::uint8_t> picture(static_cast<std::size_t>(width * height));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                picture[static_cast<std::size_t>(y * width + x)] =
+                    tile[static_cast<std::size_t>((y % 16) * 16 + (x + k) % 16)];
+        frames.push_back(picture);
+    }
+    for (int k = 0; k < 6; ++k)
+        frames.push_back(Noise(width, height, 100 + static_cast<std::uint32_t>(k)));
+    const auto still = Gradient(width, height, 3);
+    for (int k = 0; k < 4; ++k)
+        frames.push_back(still);
+    for (int step = 1; step <= 8; ++step)
+    {
+        auto picture = still;
+        for (auto& p : picture)
+            p = static_cast<std::uint8_t>(p * (8 - step) / 8);
+        frames.push_back(picture);
+    }
+    return frames;
+}
+} // namespace
+
+TEST(VideoCodec, ScenesWhereEverythingChangesBuildTheSameTablesWithAndWithoutTheShortcut)
+{
+    constexpr int kWidth = 96, kHeight = 72;
+    CVideo fast, plain;
+    plain.SetReuseUnchanged(false);
+    for (CVideo* v : {&fast, &plain})
+        ASSERT_EQ(v->SetGeometry(kWidth, kWidth, kHeight, 0, 0), 1);
+    // Lookups of each frame with the shortcut on.
+    std::vector<std::uint64_t> lookups;
+    for (const auto& picture : ChangingScenes(kWidth, kHeight))
+    {
+        const std::uint64_t before = fast.GetDictionaryStats().lookups;
+        for (CVideo* v : {&fast, &plain})
+            ASSERT_EQ(v->AddFrame(0, kPalette.data(), picture.data()), AF_ADDED);
+        lookups.push_back(fast.GetDictionaryStats().lookups - before);
+    }
+    ExpectSameTables(fast, plain);
+    // The node indices and frames the encoder has always made for these
+    // pictures: any change to the numbering shows here.
+    EXPECT_EQ(TablesDigest(fast), 2209201566u);
+
+    // Every square of the tree inside the picture: 24 x 18 leaves, then
+    // 12 x 9, 6 x 5, 3 x 3, 2 x 2 and the root.
+    const std::uint64_t everySquare = 24 * 18 + 12 * 9 + 6 * 5 + 3 * 3 + 2 * 2 + 1;
+    // The still picture follows noise, whose leaves all changed: its first
+    // frame goes without the compare, and keeps no leaf of the noise, so
+    // its second does too; that one keeps every leaf, and the third is
+    // compared and needs no lookup at all.
+    EXPECT_EQ(lookups[18], everySquare);
+    EXPECT_EQ(lookups[19], everySquare);
+    EXPECT_EQ(lookups[20], 0u);
+}
+
+TEST(VideoCodec, LargeDictionariesBuildTheSameTablesWithAndWithoutTheShortcut)
+{
+    // Past 4 MiB of dictionary the encoder lists each frame's leaves and asks
+    // for their buckets ahead: noise takes it there, then a scroll and a
+    // still picture run through that path with and without the compare.
+    constexpr int kWidth = 640, kHeight = 480;
+    CVideo fast, plain;
+    plain.SetReuseUnchanged(false);
+    for (CVideo* v : {&fast, &plain})
+        ASSERT_EQ(v->SetGeometry(kWidth, kWidth, kHeight, 0, 0), 1);
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (int k = 0; k < 30; ++k)
+        frames.push_back(Noise(kWidth, kHeight, 500 + static_cast<std::uint32_t>(k)));
+    const auto base = Noise(kWidth + 8, kHeight, 900);
+    for (int k = 0; k < 8; ++k)
+    {
+        std::vector<std::uint8_t> picture(static_cast<std::size_t>(kWidth * kHeight));
+        for (int y = 0; y < kHeight; ++y)
+            std::copy_n(base.begin() + y * (kWidth + 8) + (k < 4 ? k : 4), kWidth,
+                        picture.begin() + y * kWidth);
+        frames.push_back(picture);
+    }
+    for (const auto& picture : frames)
+        for (CVideo* v : {&fast, &plain})
+            ASSERT_EQ(v->AddFrame(0, kPalette.data(), picture.data()), AF_ADDED);
+    ExpectSameTables(fast, plain);
+    const std::size_t dictionaryBytes =
+        fast.GetNodeStoreBytes() - static_cast<std::size_t>(fast.GetNodeCount()) * sizeof(Node);
+    EXPECT_GT(dictionaryBytes, std::size_t{4} << 20);
 }

@@ -21,3 +21,21 @@ QImage DisplayImage(const DisplayFrame& frame)
     image.setColorTable(colours);
     return image;
 }
+
+void ConvertForShowing(const QImage& indexed, QImage& shown)
+{
+    if (shown.size() != indexed.size() || shown.format() != QImage::Format_RGB32)
+        shown = QImage(indexed.size(), QImage::Format_RGB32);
+    QRgb colours[256] = {};
+    const QList<QRgb> table = indexed.colorTable();
+    for (qsizetype n = 0; n < table.size() && n < 256; ++n)
+        colours[n] = table[n] | 0xff000000u;
+    const int width = indexed.width();
+    for (int y = 0; y < indexed.height(); ++y)
+    {
+        const uchar* from = indexed.constScanLine(y);
+        auto* to = reinterpret_cast<QRgb*>(shown.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            to[x] = colours[from[x]];
+    }
+}

@@ -34,7 +34,7 @@ void CResizableView::paintEvent(QPaintEvent*)
     // playback loop on meanwhile.
     if (m_pOwner->IsPlaying() && m_pOwner->isMinimized())
         m_pOwner->OnPaint(this);
-    const QImage* image = m_pOwner->GetDisplayImage();
+    const QImage* image = m_pOwner->GetShownImage();
     QPainter painter(this);
     if (image == nullptr)
     {

@@ -15,7 +15,7 @@ CVideoArea::CVideoArea(CTrellonDlg* owner) : QWidget(owner), m_pOwner(owner)
 void CVideoArea::paintEvent(QPaintEvent*)
 {
     m_pOwner->OnPaint(this);
-    const QImage* image = m_pOwner->GetDisplayImage();
+    const QImage* image = m_pOwner->GetShownImage();
     if (image == nullptr || m_pOwner->GetView() != nullptr)
         return;
     QPainter painter(this);

@@ -57,6 +57,14 @@ void ReleasePages(void* address, std::size_t bytes)
         (void)madvise(address, bytes, MADV_DONTNEED);
 }
 
+void PopulatePages(void* address, std::size_t bytes)
+{
+    // Linux 5.14 and later; older kernels refuse the advice (EINVAL) and the
+    // pages fault in one by one.
+    if (bytes != 0)
+        (void)madvise(address, bytes, MADV_POPULATE_WRITE);
+}
+
 void UnmapPages(void* address, std::size_t bytes)
 {
     if (address != nullptr && bytes != 0)

@@ -32,6 +32,10 @@ public:
     static constexpr std::size_t kChunkMask = kChunkSize - 1;
     static constexpr std::size_t kChunkBytes = kChunkSize * sizeof(T);
     static constexpr bool kMapped = kChunkBytes % kHugePageBytes == 0;
+    // Records backed at once as the table's end enters them: 64 KiB, a
+    // small lead over what is used.
+    static constexpr std::size_t kPopulateRecords = (std::size_t{64} << 10) / sizeof(T);
+    static_assert(kChunkSize % kPopulateRecords == 0);
 
     CChunkedTable() = default;
     CChunkedTable(const CChunkedTable&) = delete;
@@ -84,6 +88,10 @@ public:
     // Requires room made by Reserve().
     void Append(const T& value)
     {
+        // Mapped chunks are backed a step at a time as the end reaches them.
+        if constexpr (kMapped)
+            if ((m_nSize & (kPopulateRecords - 1)) == 0)
+                PopulatePages(&(*this)[m_nSize], kPopulateRecords * sizeof(T));
         (*this)[m_nSize] = value;
         ++m_nSize;
     }

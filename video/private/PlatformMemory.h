@@ -26,6 +26,13 @@ void ReleasePages(void* address, std::size_t bytes);
 // Unmaps a whole mapping made by MapZeroedPages, released ranges and all.
 void UnmapPages(void* address, std::size_t bytes);
 
+// Backs [address, address + bytes) of a mapping with memory now, in one
+// request, where the system can: a table about to write its next pages then
+// takes one call for them instead of a fault on each (which costs most where
+// the system runs under a hypervisor). A request only; pages it leaves out
+// are backed at their first write as before.
+void PopulatePages(void* address, std::size_t bytes);
+
 // Asks the system to back [address, address + bytes), aligned to
 // kHugePageBytes, with huge pages. A request only, which the system may
 // ignore. On Linux it is made only when the environment variable

@@ -18,6 +18,9 @@ void ReleasePages(void* address, std::size_t bytes)
         VirtualFree(address, bytes, MEM_DECOMMIT);
 }
 
+// Committed pages are backed at their first touch; nothing asks for more.
+void PopulatePages(void*, std::size_t) {}
+
 void UnmapPages(void* address, std::size_t)
 {
     if (address != nullptr)
