@@ -177,6 +177,7 @@ private:
     void ListLeaves(int x, int y, int level);
     Node LeafAt(std::size_t offset) const; // the leaf at m_picture + offset
     void PrefetchLeaves(std::size_t next);
+    void PrefetchNewSquare(int x, int y, int level);
     void DecodeBlock(std::uint32_t index, std::uint8_t* target, int x, int y, int side) const;
     void DecodeInside(std::uint32_t index, std::uint8_t* dst, int side, std::uint32_t limit) const;
     void DecodeSixteen(const Node& node, std::uint8_t* dst, std::uint32_t limit) const;
@@ -238,6 +239,11 @@ private:
     std::size_t m_nLeafCount = 0;
     std::size_t m_nLeafCursor = 0;
     bool m_bPrefetch = false; // the list is made and its buckets asked for
+    // Whether the inner nodes' buckets are asked for as if every node of
+    // their squares were new (PrefetchNewSquare): this frame, and the next,
+    // which does when most of this frame's nodes were new.
+    bool m_bPredictNew = false;
+    bool m_bPredictNext = false;
     // Whether this frame was compared with the previous one, whether the
     // next will be, the leaves looked up, and those whose lookup gave the
     // node they had.

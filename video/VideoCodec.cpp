@@ -94,6 +94,7 @@ bool CVideo::PrepareEncoder()
     m_nPictureStride = (m_nWidth + 3) & ~3;
     m_bPreviousValid = false;
     m_bCompareNext = true;
+    m_bPredictNext = false;
     m_bEncoderReady = true;
     return true;
 }
@@ -205,9 +206,15 @@ std::uint32_t CVideo::EncodeBlock(int x, int y, int side)
         for (std::size_t i = 0; i < kBucketAhead && i < m_nLeafCount; ++i)
             dictionary.Prefetch(LeafAt(m_leafOrder[i]));
     }
+    m_bPredictNew = m_bPrefetch && m_bPredictNext;
     m_nLeavesKept = 0;
     m_nChangedLeaves = 0;
+    const std::size_t nodesBefore = m_pTables->nodes.Size();
     const std::uint32_t root = EncodeSquare(x, y, level);
+    // Three new nodes in four lookups or more (a leaf looked up came with a
+    // third of an inner node): the next frame asks ahead for inner nodes.
+    m_bPredictNext =
+        m_nChangedLeaves > 0 && m_pTables->nodes.Size() - nodesBefore >= m_nChangedLeaves;
     // Where nearly every leaf changes (noise, a scroll of the whole picture)
     // the compare with the previous frame finds nothing to spare and costs a
     // pass over the picture and the marks: the next frame goes without it
@@ -267,6 +274,26 @@ void CVideo::PrefetchLeaves(std::size_t next)
         m_pTables->dictionary.Prefetch(LeafAt(m_leafOrder[next + kBucketAhead]));
 }
 
+// Where nearly every node is new (noise), the nodes of a square get the
+// next indices in the walk's order, its own last: a square one level down
+// holds (4^level - 1) / 3 nodes, so quadrant q's node will be the count so
+// far plus (q + 1) times that, less one. The key of an inner node is then
+// known before its quadrants are looked up, and its bucket is asked for while
+// they are, instead of after them. Squares with a quadrant outside the
+// picture differ (that quadrant is 0). A hint only: where some node of the
+// square is found, the request was for nothing.
+void CVideo::PrefetchNewSquare(int x, int y, int level)
+{
+    const int last = (4 << level) - 4; // the last leaf's offset in the square
+    if (x + last >= m_nWidth || y + last >= m_nHeight)
+        return;
+    const std::uint32_t below = ((std::uint32_t{1} << (2 * level)) - 1) / 3;
+    const auto next = static_cast<std::uint32_t>(m_pTables->nodes.Size());
+    const Node key{
+        {next + below - 1, next + 2 * below - 1, next + 3 * below - 1, next + 4 * below - 1}};
+    m_pTables->dictionary.Prefetch(key);
+}
+
 std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
 {
     if (x >= m_nWidth || y >= m_nHeight)
@@ -289,6 +316,8 @@ std::uint32_t CVideo::EncodeSquare(int x, int y, int level)
     }
     else
     {
+        if (m_bPredictNew)
+            PrefetchNewSquare(x, y, level);
         // Quadrants in this order fix the numbering of new nodes.
         const int h = 2 << level;
         node.w[0] = EncodeSquare(x, y, level - 1);

@@ -402,8 +402,9 @@ TEST(VideoCodec, ScenesWhereEverythingChangesBuildTheSameTablesWithAndWithoutThe
 TEST(VideoCodec, LargeDictionariesBuildTheSameTablesWithAndWithoutTheShortcut)
 {
     // Past 4 MiB of dictionary the encoder lists each frame's leaves and asks
-    // for their buckets ahead: noise takes it there, then a scroll and a
-    // still picture run through that path with and without the compare.
+    // for their buckets ahead, and where nearly every node is new, for the
+    // inner nodes' too: noise takes it there, then a scroll and a still
+    // picture run through that path with and without the compare.
     constexpr int kWidth = 640, kHeight = 480;
     CVideo fast, plain;
     plain.SetReuseUnchanged(false);
