@@ -2,6 +2,7 @@
 
 #include "sound/SoundCapture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -115,6 +116,24 @@ inline double Amplitude(const std::vector<double>& samples, double pitch, double
     }
     const double power = s1 * s1 + s2 * s2 - c * s1 * s2;
     return 2 * std::sqrt(std::max(power, 0.0)) / window;
+}
+
+// The amplitude of the `pitch` Hz component as most of `samples` holds it:
+// the median over tenths of a second. A break in a tone (its player stalled
+// by a busy machine leaves a gap, or the pieces around a missing one meet
+// out of phase) lowers the tenths it falls in, not the level of the rest,
+// which a wrong level or a mix of streams would change throughout.
+inline double SteadyAmplitude(const std::vector<double>& samples, double pitch, double rate)
+{
+    const auto tenth = static_cast<std::ptrdiff_t>(rate / 10);
+    std::vector<double> amplitudes;
+    for (auto from = samples.begin(); samples.end() - from >= tenth; from += tenth)
+        amplitudes.push_back(Amplitude(std::vector<double>(from, from + tenth), pitch, rate));
+    if (amplitudes.empty())
+        return Amplitude(samples, pitch, rate);
+    const auto middle = amplitudes.begin() + static_cast<std::ptrdiff_t>(amplitudes.size() / 2);
+    std::nth_element(amplitudes.begin(), middle, amplitudes.end());
+    return *middle;
 }
 
 inline double Decibels(double amplitude, double reference)
