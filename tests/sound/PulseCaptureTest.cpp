@@ -249,7 +249,7 @@ TEST_P(PulseCapture, FollowsTheStreamToAnotherSink)
 
     // Where the other sink's streams show in `pactl list short sink-inputs`.
     std::string output;
-    ASSERT_EQ(RunTool({"pactl", "list", "short", "sinks"}, output), 0);
+    ASSERT_EQ(RunCapturing({"pactl", "list", "short", "sinks"}, output), 0);
     const std::size_t name = output.find(std::string("\t") + CSoundServer::kOtherSink + "\t");
     ASSERT_NE(name, std::string::npos) << output;
     const std::size_t line = output.rfind('\n', name);
@@ -264,14 +264,14 @@ TEST_P(PulseCapture, FollowsTheStreamToAnotherSink)
     for (int ask = 0; ask < 3 && !seenThere; ++ask)
     {
         moved = SoundClock::now();
-        ASSERT_EQ(RunTool({"pactl", "move-sink-input", std::to_string(game.SinkInputIndex()),
-                           CSoundServer::kOtherSink},
-                          output),
+        ASSERT_EQ(RunCapturing({"pactl", "move-sink-input", std::to_string(game.SinkInputIndex()),
+                                CSoundServer::kOtherSink},
+                               output),
                   0)
             << output;
         for (int look = 0; look < 20 && !seenThere; ++look)
         {
-            seenThere = RunTool({"pactl", "list", "short", "sink-inputs"}, output) == 0 &&
+            seenThere = RunCapturing({"pactl", "list", "short", "sink-inputs"}, output) == 0 &&
                         output.find(there) != std::string::npos;
             if (!seenThere)
                 std::this_thread::sleep_for(50ms);

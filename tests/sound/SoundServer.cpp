@@ -1,5 +1,7 @@
 #include "SoundServer.h"
 
+#include "tools/gamesim/SimLaunch.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -41,36 +43,6 @@ std::string Tail(const std::string& text)
     return text.size() > 600 ? text.substr(text.size() - 600) : text;
 }
 } // namespace
-
-int RunTool(const std::vector<std::string>& args, std::string& output)
-{
-    output.clear();
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char buffer[4096];
-    ssize_t n = 0;
-    while (started && (n = read(fds[0], buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    if (!started || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 const char* CSoundServer::Name(Kind kind)
 {
@@ -133,8 +105,8 @@ bool CSoundServer::Start(Kind kind, std::string& why)
     for (const char* name : kVariables)
     {
         const char* value = std::getenv(name);
-        m_saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value)
-                                                    : std::nullopt);
+        m_saved.emplace_back(name,
+                             value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     }
     setenv("PULSE_CLIENTCONFIG", (m_folder + "/client.conf").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
@@ -229,8 +201,9 @@ bool CSoundServer::StartPipeWire(std::string& why)
         return false;
     std::string output;
     for (const char* sink : {kSink, kOtherSink})
-        if (RunTool({"pactl", "load-module", "module-null-sink", std::string("sink_name=") + sink},
-                    output) != 0)
+        if (RunCapturing(
+                {"pactl", "load-module", "module-null-sink", std::string("sink_name=") + sink},
+                output) != 0)
         {
             why = "PipeWire refused a null sink: " + output;
             return false;
@@ -238,8 +211,8 @@ bool CSoundServer::StartPipeWire(std::string& why)
     // The default sink is WirePlumber's to keep; it takes a moment.
     while (std::chrono::steady_clock::now() < end)
     {
-        RunTool({"pactl", "set-default-sink", kSink}, output);
-        if (RunTool({"pactl", "get-default-sink"}, output) == 0 &&
+        RunCapturing({"pactl", "set-default-sink", kSink}, output);
+        if (RunCapturing({"pactl", "get-default-sink"}, output) == 0 &&
             output.find(kSink) != std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -262,7 +235,7 @@ bool CSoundServer::WaitUntilAnswering(std::string& why)
     std::string output;
     while (std::chrono::steady_clock::now() < end)
     {
-        if (RunTool({"pactl", "info"}, output) == 0)
+        if (RunCapturing({"pactl", "info"}, output) == 0)
             return true;
         for (const pid_t pid : m_processes)
             if (waitpid(pid, nullptr, WNOHANG) == pid)

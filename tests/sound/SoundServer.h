@@ -49,13 +49,9 @@ private:
     Kind m_kind = Kind::PulseAudio;
     // The variables Start sets, and what they held before it.
     static constexpr const char* kVariables[] = {"PULSE_CLIENTCONFIG", "XDG_RUNTIME_DIR",
-                                                 "PULSE_RUNTIME_PATH", "HOME", "PULSE_SERVER",
-                                                 "DBUS_SESSION_BUS_ADDRESS"};
+                                                 "PULSE_RUNTIME_PATH", "HOME",
+                                                 "PULSE_SERVER",       "DBUS_SESSION_BUS_ADDRESS"};
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
     std::string m_folder;
     std::vector<pid_t> m_processes; // in the order started; ended in reverse
 };
-
-// Runs `args` (a path first) to its end with its output collected: the exit
-// code, or -1 when it could not run.
-int RunTool(const std::vector<std::string>& args, std::string& output);

@@ -13,8 +13,9 @@ extern char** environ;
 // Starting and stopping the programs that tests and benchmarks drive: the
 // demo game, the recorder, and a virtual X server for them.
 
-// Starts `args` (a path first), its standard streams set up by `actions`
-// when given; 0 when it could not be started.
+// Starts `args` (a path first, or a program's name, looked up in PATH), its
+// standard streams set up by `actions` when given; 0 when it could not be
+// started.
 inline pid_t Spawn(const std::vector<std::string>& args,
                    const posix_spawn_file_actions_t* actions = nullptr)
 {
@@ -23,7 +24,7 @@ inline pid_t Spawn(const std::vector<std::string>& args,
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0)
         return 0;
     return pid;
 }
