@@ -18,6 +18,7 @@
 #include "sound/SoundCodec.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/support/LateWrapper.h"
+#include "tests/support/ShownRows.h"
 #include "tests/support/TestTempFolder.h"
 #include "tools/gamesim/GameMemory.h"
 #include "tools/gamesim/SimLaunch.h"
@@ -192,41 +193,6 @@ void ExpectProbeOfTheDemo(const std::string& output, const WineGame& game)
     }
 }
 
-// Every row equals the same row of one of the `count` frames from `first`,
-// or is torn once: its start from one of them, the rest from another. The
-// demo may change frames while a picture is read, and under Wine, on a busy
-// machine, one read can last longer than one of the demo's frames; the demo
-// writes its buffer forwards and the recorder reads it forwards, so a read
-// that overlaps a write crosses it at one place.
-bool RowsFromFrames(const std::uint8_t* picture,
-                    const std::vector<std::vector<std::uint8_t>>& shown, std::size_t first,
-                    std::size_t count, int from)
-{
-    const std::size_t length = static_cast<std::size_t>(kWidth - from);
-    for (int y = 0; y < kHeight; ++y)
-    {
-        const std::size_t at = static_cast<std::size_t>(y * kWidth + from);
-        const std::uint8_t* row = picture + at;
-        std::size_t head = 0; // the longest start of the row one frame holds
-        std::size_t tail = 0; // the longest end
-        for (std::size_t n = first; n < first + count && n < shown.size(); ++n)
-        {
-            const std::uint8_t* other = &shown[n][at];
-            std::size_t same = 0;
-            while (same < length && row[same] == other[same])
-                ++same;
-            head = std::max(head, same);
-            same = 0;
-            while (same < length && row[length - 1 - same] == other[length - 1 - same])
-                ++same;
-            tail = std::max(tail, same);
-        }
-        if (head + tail < length)
-            return false;
-    }
-    return true;
-}
-
 // How many frames one read may span.
 constexpr std::size_t kFramesOneReadSpans = 3;
 
@@ -242,28 +208,12 @@ std::vector<std::vector<std::uint8_t>> ShownPictures(const SimOptions& options)
 }
 
 // What a picture that is none the demo showed is most like, for the
-// message: the shown picture from `from` on with the fewest rows unlike it,
-// and whether it is the game's own buffer where a wrapper's was wanted.
+// message, and whether it is the game's own buffer where a wrapper's was
+// wanted.
 std::string Likeness(const std::uint8_t* picture, const SimOptions& options,
                      const std::vector<std::vector<std::uint8_t>>& shown, std::size_t from)
 {
-    const auto unlike = [&](const std::uint8_t* other)
-    {
-        int rows = 0;
-        for (int y = 0; y < kHeight; ++y)
-            rows += std::memcmp(picture + y * kWidth, other + y * kWidth, kWidth) != 0;
-        return rows;
-    };
-    int best = kHeight + 1;
-    std::size_t bestFrame = from;
-    for (std::size_t n = from; n < shown.size(); ++n)
-        if (const int rows = unlike(shown[n].data()); rows < best)
-        {
-            best = rows;
-            bestFrame = n;
-        }
-    std::string text = "nearest: frame " + std::to_string(bestFrame) + ", " + std::to_string(best) +
-                       " rows unlike it";
+    std::string text = NearestShown(picture, shown, from, kWidth, kHeight);
     if (options.wrapper)
     {
         const CSimScene scene(options);
@@ -271,7 +221,7 @@ std::string Likeness(const std::uint8_t* picture, const SimOptions& options,
         for (std::size_t n = from; n < shown.size(); ++n)
         {
             scene.OwnPicture(static_cast<int>(n), own.data());
-            if (unlike(own.data()) == 0)
+            if (RowsUnlike(picture, own.data(), kWidth, kHeight) == 0)
                 return text + "; it is the game's own buffer of frame " + std::to_string(n);
         }
     }
@@ -303,7 +253,7 @@ void ExpectRecordingOfTheDemo(const std::string& path, const SimOptions& options
         bool found = false;
         // Frames come in order: the search goes on from the last match.
         for (std::size_t n = from; n + 1 < shown.size() && !found; ++n)
-            if (RowsFromFrames(picture.data(), shown, n, kFramesOneReadSpans, 0))
+            if (RowsFromFrames(picture.data(), shown, n, kFramesOneReadSpans, kWidth, kHeight))
             {
                 found = true;
                 from = n;
@@ -562,7 +512,7 @@ TEST(WineE2eOverlay, StatsPanelDrawsOverThePanelOfV2020)
         video.GetFrame(k, picture.data(), false);
         int match = -1;
         for (std::size_t n = 0; n + 1 < shown.size() && match < 0; ++n)
-            if (RowsFromFrames(picture.data(), shown, n, kFramesOneReadSpans, 174))
+            if (RowsFromFrames(picture.data(), shown, n, kFramesOneReadSpans, kWidth, kHeight, 174))
                 match = static_cast<int>(n);
         ASSERT_GE(match, 0) << "frame " << k << ": the map view is not the game's";
         // The panel (left of column 174, below row 204) differs from both.

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "tests/support/ShownRows.h"
 #include "tools/gamesim/SimScene.h"
 #include "video/Video.h"
 
 #include <cstdint>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -25,7 +25,7 @@ struct LateWrapperFrames
 // 480 within its first 10 seconds, is a picture of one of its two buffers;
 // those of the game's own buffer are all of frames before F and come before
 // any of the wrapper's. The demo may change frames while a picture is read:
-// each row must come from frame N or N + 1, for one N.
+// each row must come from frame N or N + 1, for one N (tests/support/ShownRows.h).
 inline void CheckLateWrapperRecording(const CVideo& video, const SimOptions& options,
                                       LateWrapperFrames& counts)
 {
@@ -46,14 +46,8 @@ inline void CheckLateWrapperRecording(const CVideo& video, const SimOptions& opt
                           const std::vector<std::vector<std::uint8_t>>& pictures, std::size_t from)
     {
         for (std::size_t n = from; n + 1 < pictures.size(); ++n)
-        {
-            bool rows = true;
-            for (std::size_t at = 0; at < kWidth * kHeight && rows; at += kWidth)
-                rows = std::memcmp(picture + at, &pictures[n][at], kWidth) == 0 ||
-                       std::memcmp(picture + at, &pictures[n + 1][at], kWidth) == 0;
-            if (rows)
+            if (RowsFromFrames(picture, pictures, n, 2, kWidth, kHeight))
                 return static_cast<int>(n);
-        }
         return -1;
     };
 
