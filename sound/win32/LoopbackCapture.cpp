@@ -1,3 +1,4 @@
+#include "private/PcmFormat.h"
 #include "sound/SoundCapture.h"
 
 // clang-format off
@@ -243,13 +244,7 @@ private:
         }
         if (!Activate(pid, client))
             return false;
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = static_cast<WORD>(channels);
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = static_cast<WORD>(channels * 2);
-        format.nAvgBytesPerSec = rate * format.nBlockAlign;
+        WAVEFORMATEX format = Pcm16Format(rate, channels);
         // A loopback stream has no mix format of its own: the engine
         // converts to ours.
         HRESULT hr = client->Initialize(

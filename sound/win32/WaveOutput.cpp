@@ -1,3 +1,4 @@
+#include "private/PcmFormat.h"
 #include "sound/SoundOutput.h"
 
 // clang-format off
@@ -49,13 +50,7 @@ public:
             why = "the sound output can't be opened (CreateEvent failed)";
             return false;
         }
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = static_cast<WORD>(channels);
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = static_cast<WORD>(channels * 2);
-        format.nAvgBytesPerSec = rate * format.nBlockAlign;
+        WAVEFORMATEX format = Pcm16Format(rate, channels);
         const MMRESULT opened =
             waveOutOpen(&m_hWave, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(m_hDone), 0,
                         CALLBACK_EVENT);
