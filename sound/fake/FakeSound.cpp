@@ -1,4 +1,4 @@
-#include "FakeSound.h"
+#include "sound/fake/FakeSound.h"
 
 #include <mutex>
 
@@ -61,7 +61,8 @@ class CFakeOutput : public ISoundOutput
 {
 public:
     ~CFakeOutput() override { Close(); }
-    bool Open(std::uint32_t, std::uint32_t channels, ISoundSource& source, std::string& why) override
+    bool Open(std::uint32_t, std::uint32_t channels, ISoundSource& source,
+              std::string& why) override
     {
         FakeState& state = State();
         std::lock_guard<std::mutex> lock(state.mutex);

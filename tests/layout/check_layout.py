@@ -10,7 +10,7 @@ import os
 import re
 import sys
 
-PRODUCT = ['base', 'video', 'drawing', 'process', 'desktop', 'capture', 'manager', 'export',
+PRODUCT = ['base', 'video', 'sound', 'drawing', 'process', 'desktop', 'capture', 'manager', 'export',
            'ui', 'cli']
 TOOL_LIBRARIES = ['trellon_corpus', 'trellon_gamesim_scene', 'trellon_gamesim_launch',
                   'trellon_peimage', 'trellon_test_support']
