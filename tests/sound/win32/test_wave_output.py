@@ -124,6 +124,14 @@ def loud_runs(channel, threshold, window=240):
     return runs
 
 
+def gaps_between(runs):
+    """What a tone broken into pieces says: the silences between them, in ms
+    and where they fell, the mark of an output that ran dry."""
+    gaps = ["%.0f ms at %.3f s" % ((b[0] - a[1]) * 1000 / RATE, (a[1] - runs[0][0]) / RATE)
+            for a, b in zip(runs, runs[1:])]
+    return " (silent for %s into it)" % ", ".join(gaps) if gaps else ""
+
+
 def pitch(channel, start, end):
     """Hz from the rising zero crossings between two sample indices."""
     crossings = [i for i in range(start + 1, end) if channel[i - 1] < 0 <= channel[i]]
@@ -147,7 +155,8 @@ def check_tone(args, server, folder, failures):
         return
     runs = [r for r in loud_runs(left, 8000) if r[1] - r[0] > RATE // 2]
     if len(runs) != 1:
-        failures.append("expected one tone of 1.5 s in the recording, found %s" % runs)
+        failures.append("expected one tone of 1.5 s in the recording, found %s%s"
+                        % (runs, gaps_between(runs)))
         return
     start, end = runs[0]
     seconds = (end - start) / RATE
