@@ -25,7 +25,8 @@ struct LateWrapperFrames
 // 480 within its first 10 seconds, is a picture of one of its two buffers;
 // those of the game's own buffer are all of frames before F and come before
 // any of the wrapper's. The demo may change frames while a picture is read:
-// each row must come from frame N or N + 1, for one N (tests/support/ShownRows.h).
+// each row must come from frame N or N + 1, for one N, or be torn once
+// between them (RowsFromFrames).
 inline void CheckLateWrapperRecording(const CVideo& video, const SimOptions& options,
                                       LateWrapperFrames& counts)
 {
