@@ -1010,14 +1010,13 @@ def main():
     suite = (loader.loadTestsFromNames(names, sys.modules[__name__]) if names
              else loader.loadTestsFromTestCase(Win32App))
     result = unittest.TextTestRunner(verbosity=2).run(suite)
-    failed = [test.id() for test, _ in result.failures + result.errors]
-    if result.wasSuccessful() or not failed:
-        return 0 if result.wasSuccessful() else 1
-    failed = list(dict.fromkeys(failed))
+    if result.wasSuccessful():
+        return 0
+    failed = list(dict.fromkeys(test.id() for test, _ in result.failures + result.errors))
     # Only whole cases are tried again, not a desktop that would not start.
     again = [name for name in failed if name.startswith('__main__.Win32App.test_') and
              name not in Win32App.ended_by_itself]
-    if len(again) < len(failed):
+    if not again or len(again) < len(failed):
         print('not tried again: ' + ', '.join(n for n in failed if n not in again), flush=True)
         return 1
     print(f'\n== the {len(again)} failed case(s) once more: ' + ', '.join(again), flush=True)
