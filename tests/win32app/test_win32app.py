@@ -73,6 +73,15 @@ class Desktop:
     def __init__(self):
         self.processes = []
         self.program = None
+        self.env = None
+        try:
+            self.start_desktop()
+        except BaseException:
+            # A desktop that did not come up leaves no server behind.
+            self.close()
+            raise
+
+    def start_desktop(self):
         read, write = os.pipe()
         xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '1280x1024x24',
                                  '-nolisten', 'tcp'], pass_fds=[write],
@@ -108,8 +117,9 @@ class Desktop:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def close(self):
-        subprocess.run([WINESERVER, '-k'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
+        if self.env is not None:
+            subprocess.run([WINESERVER, '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
         for process in reversed(self.processes):
             end_process(process, timeout=10)
 
